@@ -1,0 +1,13 @@
+// Everything of the Windows programming interface the platform layer offers.
+#pragma once
+
+#include "platform/win32/debug.h"
+#include "platform/win32/error.h"
+#include "platform/win32/file.h"
+#include "platform/win32/message_box.h"
+#include "platform/win32/module.h"
+#include "platform/win32/processor.h"
+#include "platform/win32/registry.h"
+#include "platform/win32/resource.h"
+#include "platform/win32/types.h"
+#include "platform/win32/unknown.h"
