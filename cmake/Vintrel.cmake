@@ -68,7 +68,8 @@ function(vintrel_test name)
     target_compile_definitions(test-${name} PRIVATE
         VINTREL_CORPUS_DIR="${VINTREL_CORPUS_DIR}"
         VINTREL_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
-        VINTREL_BINARY_DIR="${PROJECT_BINARY_DIR}")
+        VINTREL_BINARY_DIR="${PROJECT_BINARY_DIR}"
+        VINTREL_DATA_DIR="${VINTREL_DATA_DIR}")
     vintrel_warnings(test-${name})
     gtest_discover_tests(test-${name} DISCOVERY_TIMEOUT 120
                          WORKING_DIRECTORY "${PROJECT_BINARY_DIR}"

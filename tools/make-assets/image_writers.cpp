@@ -1,0 +1,352 @@
+#include "image_writers.h"
+
+#include <jpeglib.h>
+#include <png.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+namespace assets {
+
+namespace {
+struct Bytes {
+    std::vector<uint8_t> data;
+    void U8(uint32_t v) { data.push_back(uint8_t(v)); }
+    void U16(uint32_t v) { U8(v), U8(v >> 8); }
+    void U32(uint32_t v) { U16(v), U16(v >> 16); }
+    void Raw(const void* p, size_t n) {
+        data.insert(data.end(), static_cast<const uint8_t*>(p), static_cast<const uint8_t*>(p) + n);
+    }
+};
+
+// Endpoints from the block's colour bounding box, each pixel to the nearest
+// of the four palette colours. Good enough for generated art; the data set
+// normally uses the texture library's encoder instead.
+uint16_t To565(float r, float g, float b) {
+    return uint16_t((std::lround(std::clamp(r, 0.f, 255.f) * 31 / 255) << 11) |
+                    (std::lround(std::clamp(g, 0.f, 255.f) * 63 / 255) << 5) |
+                    std::lround(std::clamp(b, 0.f, 255.f) * 31 / 255));
+}
+void From565(uint16_t c, float out[3]) {
+    out[0] = ((c >> 11) & 31) * 255.f / 31, out[1] = ((c >> 5) & 63) * 255.f / 63;
+    out[2] = (c & 31) * 255.f / 31;
+}
+
+void SimpleColourBlock(const Rgba block[16], uint8_t* out, bool fourColour) {
+    float lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
+    for (int i = 0; i < 16; ++i) {
+        const uint8_t c[3] = {block[i].r, block[i].g, block[i].b};
+        for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], float(c[k])), hi[k] = std::max(hi[k], float(c[k]));
+    }
+    uint16_t c0 = To565(hi[0], hi[1], hi[2]), c1 = To565(lo[0], lo[1], lo[2]);
+    if (fourColour && c0 < c1) std::swap(c0, c1);
+    if (fourColour && c0 == c1 && c0 > 0) c1 = uint16_t(c0 - 1);
+    float p[4][3];
+    From565(c0, p[0]);
+    From565(c1, p[1]);
+    bool four = c0 > c1;
+    for (int k = 0; k < 3; ++k) {
+        if (four) {
+            p[2][k] = (2 * p[0][k] + p[1][k]) / 3, p[3][k] = (p[0][k] + 2 * p[1][k]) / 3;
+        } else {
+            p[2][k] = (p[0][k] + p[1][k]) / 2, p[3][k] = 0;
+        }
+    }
+    uint32_t indices = 0;
+    for (int i = 0; i < 16; ++i) {
+        int best = 0;
+        float bestD = 1e30f;
+        for (int j = 0; j < (four ? 4 : 3); ++j) {
+            float d = 0;
+            const float c[3] = {float(block[i].r), float(block[i].g), float(block[i].b)};
+            for (int k = 0; k < 3; ++k) d += (c[k] - p[j][k]) * (c[k] - p[j][k]);
+            if (d < bestD) bestD = d, best = j;
+        }
+        indices |= uint32_t(best) << (2 * i);
+    }
+    out[0] = uint8_t(c0), out[1] = uint8_t(c0 >> 8), out[2] = uint8_t(c1), out[3] = uint8_t(c1 >> 8);
+    for (int i = 0; i < 4; ++i) out[4 + i] = uint8_t(indices >> (8 * i));
+}
+
+void SimpleBlockEncoder(DdsFormat format, const Rgba block[16], uint8_t* out) {
+    if (format == DdsFormat::DXT1) {
+        SimpleColourBlock(block, out, true);
+        return;
+    }
+    if (format == DdsFormat::DXT3) {
+        for (int i = 0; i < 8; ++i)
+            out[i] = uint8_t((block[2 * i].a * 15 + 127) / 255 | (((block[2 * i + 1].a * 15 + 127) / 255) << 4));
+    } else {
+        uint8_t a0 = 0, a1 = 255;
+        for (int i = 0; i < 16; ++i) a0 = std::max(a0, block[i].a), a1 = std::min(a1, block[i].a);
+        out[0] = a0, out[1] = a1;
+        uint64_t bits = 0;
+        for (int i = 0; i < 16; ++i) {
+            int best = 0, bestD = 1 << 30;
+            for (int j = 0; j < 8; ++j) {
+                int v = j == 0 ? a0 : j == 1 ? a1 : a0 == a1 ? a0 : ((8 - j) * a0 + (j - 1) * a1) / 7;
+                int d = std::abs(v - block[i].a);
+                if (d < bestD) bestD = d, best = j;
+            }
+            bits |= uint64_t(best) << (3 * i);
+        }
+        for (int i = 0; i < 6; ++i) out[2 + i] = uint8_t(bits >> (8 * i));
+    }
+    SimpleColourBlock(block, out + 8, true);
+}
+
+DxtBlockEncoder blockEncoder = SimpleBlockEncoder;
+
+bool Fail(const std::string& path, const char* what) {
+    std::fprintf(stderr, "make-assets: cannot write %s: %s\n", path.c_str(), what);
+    return false;
+}
+}  // namespace
+
+void SetDxtBlockEncoder(DxtBlockEncoder encoder) { blockEncoder = encoder ? encoder : SimpleBlockEncoder; }
+
+bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return Fail(path, "cannot open");
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    ok = std::fclose(f) == 0 && ok;
+    return ok ? true : Fail(path, "write error");
+}
+
+bool WritePng(const std::string& path, const Image& image, bool alpha) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return Fail(path, "cannot open");
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!png || !info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(f);
+        return Fail(path, "libpng error");
+    }
+    png_init_io(png, f);
+    png_set_IHDR(png, info, image.width, image.height, 8, alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    std::vector<uint8_t> row(size_t(image.width) * 4);
+    for (int y = 0; y < image.height; ++y) {
+        size_t n = 0;
+        for (int x = 0; x < image.width; ++x) {
+            const Rgba& p = image.at(x, y);
+            row[n++] = p.r, row[n++] = p.g, row[n++] = p.b;
+            if (alpha) row[n++] = p.a;
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return std::fclose(f) == 0 ? true : Fail(path, "write error");
+}
+
+bool WriteJpeg(const std::string& path, const Image& image, int quality) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return Fail(path, "cannot open");
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, f);
+    cinfo.image_width = image.width;
+    cinfo.image_height = image.height;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<uint8_t> row(size_t(image.width) * 3);
+    for (int y = 0; y < image.height; ++y) {
+        for (int x = 0; x < image.width; ++x) {
+            const Rgba& p = image.at(x, y);
+            row[3 * x] = p.r, row[3 * x + 1] = p.g, row[3 * x + 2] = p.b;
+        }
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&cinfo, &r, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return std::fclose(f) == 0 ? true : Fail(path, "write error");
+}
+
+static void BmpHeaders(Bytes& b, const Image& image, int bits, uint32_t paletteEntries, uint32_t rowBytes) {
+    uint32_t offset = 14 + 40 + paletteEntries * 4;
+    uint32_t imageBytes = rowBytes * uint32_t(image.height);
+    b.Raw("BM", 2);
+    b.U32(offset + imageBytes), b.U32(0), b.U32(offset);
+    b.U32(40), b.U32(image.width), b.U32(image.height), b.U16(1), b.U16(bits), b.U32(0);
+    b.U32(imageBytes), b.U32(2835), b.U32(2835), b.U32(paletteEntries), b.U32(0);
+}
+
+bool WriteBmp24(const std::string& path, const Image& image) {
+    Bytes b;
+    uint32_t rowBytes = (uint32_t(image.width) * 3 + 3) & ~3u;
+    BmpHeaders(b, image, 24, 0, rowBytes);
+    for (int y = image.height - 1; y >= 0; --y) {  // bottom-up
+        for (int x = 0; x < image.width; ++x) {
+            const Rgba& p = image.at(x, y);
+            b.U8(p.b), b.U8(p.g), b.U8(p.r);
+        }
+        for (uint32_t pad = uint32_t(image.width) * 3; pad < rowBytes; ++pad) b.U8(0);
+    }
+    return WriteFile(path, b.data);
+}
+
+bool WriteBmp8(const std::string& path, const Image& image) {
+    // Exact palette when the picture has few colours, else a 6x7x6 cube.
+    std::map<uint32_t, uint8_t> exact;
+    for (const Rgba& p : image.pixels) {
+        uint32_t key = (uint32_t(p.r) << 16) | (uint32_t(p.g) << 8) | p.b;
+        if (!exact.count(key)) {
+            if (exact.size() == 256) break;
+            exact.emplace(key, uint8_t(exact.size()));
+        }
+    }
+    bool useExact = exact.size() <= 256;
+    for (const Rgba& p : image.pixels)
+        if (!exact.count((uint32_t(p.r) << 16) | (uint32_t(p.g) << 8) | p.b)) useExact = false;
+    std::vector<Rgba> palette;
+    if (useExact) {
+        palette.resize(exact.size());
+        for (auto& [key, index] : exact) palette[index] = {uint8_t(key >> 16), uint8_t(key >> 8), uint8_t(key), 0};
+    } else {
+        for (int r = 0; r < 6; ++r)
+            for (int g = 0; g < 7; ++g)
+                for (int bl = 0; bl < 6; ++bl)
+                    palette.push_back({uint8_t(r * 51), uint8_t(g * 255 / 6), uint8_t(bl * 51), 0});
+    }
+    auto indexOf = [&](const Rgba& p) -> uint8_t {
+        if (useExact) return exact[(uint32_t(p.r) << 16) | (uint32_t(p.g) << 8) | p.b];
+        int r = (p.r * 5 + 127) / 255, g = (p.g * 6 + 127) / 255, bl = (p.b * 5 + 127) / 255;
+        return uint8_t((r * 7 + g) * 6 + bl);
+    };
+    Bytes b;
+    uint32_t rowBytes = (uint32_t(image.width) + 3) & ~3u;
+    BmpHeaders(b, image, 8, uint32_t(palette.size()), rowBytes);
+    for (const Rgba& p : palette) b.U8(p.b), b.U8(p.g), b.U8(p.r), b.U8(0);
+    for (int y = image.height - 1; y >= 0; --y) {
+        for (int x = 0; x < image.width; ++x) b.U8(indexOf(image.at(x, y)));
+        for (uint32_t pad = uint32_t(image.width); pad < rowBytes; ++pad) b.U8(0);
+    }
+    return WriteFile(path, b.data);
+}
+
+bool WriteTgaRle(const std::string& path, const Image& image, bool alpha) {
+    Bytes b;
+    b.U8(0), b.U8(0), b.U8(10);             // no id, no colour map, RLE true colour
+    b.U16(0), b.U16(0), b.U8(0);            // colour map spec
+    b.U16(0), b.U16(0), b.U16(image.width), b.U16(image.height);
+    b.U8(alpha ? 32 : 24);
+    b.U8((alpha ? 8 : 0) | 0x20);           // alpha bits, top-down
+    int bpp = alpha ? 4 : 3;
+    auto pixel = [&](const Rgba& p) {
+        b.U8(p.b), b.U8(p.g), b.U8(p.r);
+        if (alpha) b.U8(p.a);
+    };
+    auto same = [&](const Rgba& p, const Rgba& q) {
+        return p.r == q.r && p.g == q.g && p.b == q.b && (!alpha || p.a == q.a);
+    };
+    (void)bpp;
+    for (int y = 0; y < image.height; ++y) {  // packets never cross rows
+        int x = 0;
+        while (x < image.width) {
+            int run = 1;
+            while (x + run < image.width && run < 128 && same(image.at(x + run, y), image.at(x, y))) ++run;
+            if (run >= 2) {
+                b.U8(0x80 | (run - 1));
+                pixel(image.at(x, y));
+                x += run;
+                continue;
+            }
+            int raw = 1;
+            while (x + raw < image.width && raw < 128 &&
+                   !(x + raw + 1 < image.width && same(image.at(x + raw, y), image.at(x + raw + 1, y))))
+                ++raw;
+            b.U8(raw - 1);
+            for (int i = 0; i < raw; ++i) pixel(image.at(x + i, y));
+            x += raw;
+        }
+    }
+    return WriteFile(path, b.data);
+}
+
+bool WritePpm(const std::string& path, const Image& image) {
+    Bytes b;
+    std::string header = "P6\n# Vintrel data set\n" + std::to_string(image.width) + " " +
+                         std::to_string(image.height) + "\n255\n";
+    b.Raw(header.data(), header.size());
+    for (const Rgba& p : image.pixels) b.U8(p.r), b.U8(p.g), b.U8(p.b);
+    return WriteFile(path, b.data);
+}
+
+bool WriteDds(const std::string& path, const Image& image, DdsFormat format, bool mips) {
+    bool compressed = format == DdsFormat::DXT1 || format == DdsFormat::DXT3 || format == DdsFormat::DXT5;
+    int levels = 1;
+    if (mips)
+        for (int w = image.width, h = image.height; w > 1 || h > 1; w = std::max(1, w / 2), h = std::max(1, h / 2))
+            ++levels;
+    uint32_t bits = 0, rMask = 0, gMask = 0, bMask = 0, aMask = 0, fourcc = 0;
+    switch (format) {
+        case DdsFormat::A8R8G8B8: bits = 32, rMask = 0xFF0000, gMask = 0xFF00, bMask = 0xFF, aMask = 0xFF000000; break;
+        case DdsFormat::X8R8G8B8: bits = 32, rMask = 0xFF0000, gMask = 0xFF00, bMask = 0xFF; break;
+        case DdsFormat::R5G6B5: bits = 16, rMask = 0xF800, gMask = 0x7E0, bMask = 0x1F; break;
+        case DdsFormat::A4R4G4B4: bits = 16, rMask = 0xF00, gMask = 0xF0, bMask = 0xF, aMask = 0xF000; break;
+        case DdsFormat::A1R5G5B5: bits = 16, rMask = 0x7C00, gMask = 0x3E0, bMask = 0x1F, aMask = 0x8000; break;
+        case DdsFormat::DXT1: fourcc = 0x31545844; break;
+        case DdsFormat::DXT3: fourcc = 0x33545844; break;
+        case DdsFormat::DXT5: fourcc = 0x35545844; break;
+    }
+    uint32_t blockBytes = format == DdsFormat::DXT1 ? 8 : 16;
+    auto levelBytes = [&](int w, int h) -> uint32_t {
+        if (compressed) return uint32_t((w + 3) / 4) * uint32_t((h + 3) / 4) * blockBytes;
+        return uint32_t(w) * uint32_t(h) * bits / 8;
+    };
+    Bytes b;
+    b.Raw("DDS ", 4);
+    uint32_t flags = 0x1 | 0x2 | 0x4 | 0x1000 | (mips ? 0x20000 : 0) | (compressed ? 0x80000 : 0x8);
+    b.U32(124), b.U32(flags), b.U32(image.height), b.U32(image.width);
+    b.U32(compressed ? levelBytes(image.width, image.height) : uint32_t(image.width) * bits / 8);
+    b.U32(0), b.U32(mips ? levels : 0);
+    for (int i = 0; i < 11; ++i) b.U32(0);
+    // Pixel format.
+    b.U32(32);
+    b.U32(compressed ? 0x4 : (0x40 | (aMask ? 0x1 : 0)));
+    b.U32(fourcc), b.U32(bits), b.U32(rMask), b.U32(gMask), b.U32(bMask), b.U32(aMask);
+    b.U32(0x1000 | (mips ? 0x400008 : 0)), b.U32(0), b.U32(0), b.U32(0), b.U32(0);
+
+    Image level = image;
+    for (int l = 0; l < levels; ++l) {
+        if (l > 0) level = Downsample(level);
+        if (compressed) {
+            for (int by = 0; by < level.height; by += 4)
+                for (int bx = 0; bx < level.width; bx += 4) {
+                    Rgba block[16];
+                    for (int i = 0; i < 16; ++i)  // partial blocks repeat their edge pixels
+                        block[i] = level.at(std::min(bx + i % 4, level.width - 1),
+                                            std::min(by + i / 4, level.height - 1));
+                    uint8_t out[16];
+                    blockEncoder(format, block, out);
+                    b.Raw(out, blockBytes);
+                }
+            continue;
+        }
+        for (const Rgba& p : level.pixels) {
+            switch (format) {
+                case DdsFormat::A8R8G8B8: b.U8(p.b), b.U8(p.g), b.U8(p.r), b.U8(p.a); break;
+                case DdsFormat::X8R8G8B8: b.U8(p.b), b.U8(p.g), b.U8(p.r), b.U8(0xFF); break;
+                case DdsFormat::R5G6B5: b.U16(((p.r * 31 + 127) / 255) << 11 | ((p.g * 63 + 127) / 255) << 5 | (p.b * 31 + 127) / 255); break;
+                case DdsFormat::A4R4G4B4: b.U16(((p.a * 15 + 127) / 255) << 12 | ((p.r * 15 + 127) / 255) << 8 | ((p.g * 15 + 127) / 255) << 4 | (p.b * 15 + 127) / 255); break;
+                case DdsFormat::A1R5G5B5: b.U16((p.a >= 128 ? 0x8000 : 0) | ((p.r * 31 + 127) / 255) << 10 | ((p.g * 31 + 127) / 255) << 5 | (p.b * 31 + 127) / 255); break;
+                default: break;
+            }
+        }
+    }
+    return WriteFile(path, b.data);
+}
+
+}  // namespace assets

@@ -1,0 +1,14 @@
+// The material pictures of the course, drawn from noise and simple shapes,
+// and written in the file formats the texture library reads.
+#pragma once
+
+#include <string>
+
+#include "text_render.h"
+
+namespace assets {
+
+// Writes every texture file the course's materials name into `dir`.
+bool WriteCourseTextures(const std::string& dir, TextRenderer& text);
+
+}  // namespace assets
