@@ -1,0 +1,69 @@
+// The one car: its state record, the drivetrain (throttle, brake, engine,
+// five-speed automatic box, road speed), the motion on the ground plane and
+// the ground contact. Everything advances by fixed amounts per drawn frame;
+// keys are sampled once a frame as levels.
+#pragma once
+
+#include <cstdint>
+
+class Model;
+
+struct VehicleState {
+    float posX = 96.94f;
+    float posZ = -266.825f;
+    float posY = 0.0f;
+    float heading = -88.96f;  // radians, never wrapped; forward is (-sin, 0, -cos)
+    float engineRpm = 1000.0f;
+    float targetRpm = 0.0f;
+    int32_t gear = 0;  // 0..4: first to fifth
+    int32_t prevGear = 0;
+    float speed = 0.0f;        // km/h
+    float targetSpeed = 0.0f;  // km/h
+    float stepLength = 0.0f;   // world units this frame
+    float steer = 0.0f;        // yaw change per frame, radians
+    float effectiveRatio = 0.0f;
+    bool throttleOn = false;
+    bool brakeOn = false;
+    bool offCourse = false;
+    bool prevOffCourse = false;
+    float sideTiltTarget = 0.0f;
+    float sideTilt = 0.0f;
+    float noseTiltTarget = 0.0f;
+    float noseTilt = 0.0f;
+
+    // Throttle G, brake F, gear choice and shift sound, engine and road
+    // speed smoothing.
+    void StepDrivetrain();
+    // Steering with the arrow keys, heading and position.
+    void StepMotion();
+    // Three rays down onto the course: height, tilt targets, off-course flag,
+    // drag, this frame's shake and the ray-pick overlay line; then the tilt
+    // smoothing. Keeps the probe results for ProbeLine.
+    void ProbeGround(const Model& course);
+    // The probe line of the overlay ("Y L…,R…,C…/Rot Pitch…,Bank…").
+    void AddProbeLine() const;
+    // The engine line ("…r.p.m.,Gear[…],GRaito…/…").
+    void AddEngineLine() const;
+    // The position line ("POS X…,Y…,Z…/Rot…").
+    void AddPositionLine() const;
+
+    // Results of the last ProbeGround, for the overlay of the same frame.
+    float shake = 0.0f;
+    float probeHeight[3] = {0, 0, 0};  // L, R, front
+    int32_t probeSubset[3] = {-1, -1, -1};
+};
+
+// The program's car.
+extern VehicleState vehicle;
+
+// Drivetrain constants.
+extern const float gearRatios[5];
+extern const float gearPull[5];
+constexpr float finalDrive = 7.714f;
+constexpr float wheelTravelPerTurn = 0.0017404420f;
+// Road speed of each gear at 9000 rpm.
+float GearTopSpeed(int gear);
+
+// The virtual keys of the controls.
+constexpr int kThrottleKey = 'G';
+constexpr int kBrakeKey = 'F';
