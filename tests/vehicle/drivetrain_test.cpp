@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "platform/win32/keyboard.h"
-#include "platform/win32/message.h"
+#include "platform/win32/window.h"
 #include "vehicle/vehicle_state.h"
 
 namespace {
