@@ -439,6 +439,9 @@ private:
         size_t bytes = PrimitiveSize(prim);
         const int64_t lo = -(int64_t(1) << (8 * bytes - 1));
         const int64_t hi = (int64_t(1) << (8 * bytes)) - 1;
+        // Binary files hold every integer as an unsigned DWORD, so a negative
+        // value of a signed member arrives in two's complement.
+        if (i > hi && i <= int64_t(UINT32_MAX)) i = static_cast<int32_t>(static_cast<uint32_t>(i));
         if (i < lo || i > hi) return lex_.Fail(DXFILEERR_BADVALUE, where, "integer out of range");
         AppendLittleEndian(out, static_cast<uint64_t>(i), bytes);
         const uint64_t mask = (uint64_t(1) << (8 * bytes)) - 1;

@@ -78,7 +78,7 @@ public:
     HRESULT Peek(const Token*& token);
 
     // Bytes not yet consumed: every value still to come needs at least one.
-    size_t Remaining() const { return size_ - pos_; }
+    size_t Remaining() const { return size_ - (peeked_ ? peek_.offset : pos_); }
     int FloatSize() const { return floatSize_; }
     Encoding GetEncoding() const { return encoding_; }
     // "line N" for text, "byte N" for binary.
