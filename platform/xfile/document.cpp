@@ -23,6 +23,11 @@ uint64_t SaturatingAdd(uint64_t a, uint64_t b) {
 }
 
 bool IsNameToken(Tok t) { return t == Tok::Name || (IsKeyword(t) && t != Tok::Template); }
+// Where only a name can stand (an object's own name, a reference), a word
+// that looks like a number is a name too: "Frame 1 { ... }".
+bool IsNameOrNumberWord(const Token& t) {
+    return IsNameToken(t.kind) || ((t.kind == Tok::Integer || t.kind == Tok::Float) && !t.text.empty());
+}
 
 bool IsIntegerPrimitive(Primitive p) {
     return p == Primitive::Word || p == Primitive::Dword || p == Primitive::Char ||
@@ -251,7 +256,7 @@ private:
         const Template& type = *node->type;
         const Token* p;
         if (HRESULT hr = lex_.Peek(p); FAILED(hr)) return hr;
-        if (IsNameToken(p->kind)) {
+        if (IsNameOrNumberWord(*p)) {
             node->name = std::string(p->text);
             Token skip;
             lex_.Next(skip);
@@ -318,7 +323,7 @@ private:
             if (HRESULT hr = lex_.Next(tok); FAILED(hr)) return hr;
             if (tok.kind == Tok::CBrace) break;
             if (tok.kind == Tok::Comma || tok.kind == Tok::Semicolon) continue;
-            if (IsNameToken(tok.kind) && !named && !node->hasGuid) {
+            if (IsNameOrNumberWord(tok) && !named && !node->hasGuid) {
                 node->name = std::string(tok.text);
                 named = true;
             } else if (tok.kind == Tok::Guid && !node->hasGuid) {
