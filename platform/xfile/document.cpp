@@ -99,7 +99,7 @@ private:
         return S_OK;
     }
 
-    // Skips separators; true when the next token is of this kind.
+    // Skips separators and peeks at what follows them.
     HRESULT PeekSkippingSeparators(const Token*& t) {
         for (;;) {
             if (HRESULT hr = lex_.Peek(t); FAILED(hr)) return hr;
@@ -187,6 +187,12 @@ private:
             lex_.Next(skip);
             if (HRESULT hr = lex_.Next(dim); FAILED(hr)) return hr;
             Dimension d;
+            if (dim.kind == Tok::IntegerList && dim.count == 1) {
+                // Some binary writers put the size in a one-item list.
+                dim.kind = Tok::Integer;
+                dim.integer = int64_t(uint32_t(dim.list[0]) | (uint32_t(dim.list[1]) << 8) |
+                                      (uint32_t(dim.list[2]) << 16) | (uint32_t(dim.list[3]) << 24));
+            }
             if (dim.kind == Tok::Integer) {
                 if (dim.integer < 0 || dim.integer > int64_t(UINT32_MAX))
                     return lex_.Fail(DXFILEERR_BADARRAYSIZE, dim.offset, "bad array size");
@@ -671,6 +677,8 @@ HRESULT ParseFile(const uint8_t* data, size_t size, const TemplateSet& registere
                   std::string& reason) {
     reason.clear();
     if (!data && size) return DXFILEERR_BADVALUE;
+    // Some editors put a UTF-8 byte-order mark before the header.
+    if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) data += 3, size -= 3;
     if (HRESULT hr = ReadHeader(data, size, doc.header, reason); FAILED(hr)) return hr;
     std::vector<uint8_t> unpacked;
     const uint8_t* body = data + kHeaderSize;
