@@ -348,8 +348,9 @@ private:
     // Values still to come can be at most this many.
     uint64_t RemainingValues() const { return uint64_t(listLeft_) + lex_.Remaining(); }
 
-    HRESULT NextValue(Value& v, size_t where) {
+    HRESULT NextValue(Value& v) {
         if (listLeft_ > 0) {
+            valueOffset_ = listOffset_;
             if (listFloat_) {
                 v.kind = Value::Kind::Real;
                 if (lex_.FloatSize() == 64) {
@@ -400,20 +401,23 @@ private:
                     lex_.Next(list);
                     list_ = list.list;
                     listLeft_ = list.count;
+                    listOffset_ = list.offset;
                     listFloat_ = list.kind == Tok::FloatList;
                     if (listLeft_ == 0) continue;
-                    return NextValue(v, where);
+                    return NextValue(v);
                 }
                 default:
                     return lex_.Fail(DXFILEERR_PARSEERROR, p->offset, "fewer values than the template needs");
             }
+            valueOffset_ = p->offset;
             Token used;
             lex_.Next(used);
             return S_OK;
         }
     }
 
-    HRESULT Store(Primitive prim, const Value& v, Node& node, uint64_t& asCount, size_t where) {
+    HRESULT Store(Primitive prim, const Value& v, Node& node, uint64_t& asCount) {
+        const size_t where = valueOffset_;
         std::vector<uint8_t>& out = node.data;
         if (prim == Primitive::String) {
             if (v.kind != Value::Kind::String) return lex_.Fail(DXFILEERR_BADVALUE, where, "expected a string");
@@ -480,8 +484,8 @@ private:
             if (!m.isArray) {
                 if (m.primitive != Primitive::None) {
                     Value v;
-                    if (HRESULT hr = NextValue(v, where); FAILED(hr)) return hr;
-                    if (HRESULT hr = Store(m.primitive, v, node, counts[i], where); FAILED(hr)) return hr;
+                    if (HRESULT hr = NextValue(v); FAILED(hr)) return hr;
+                    if (HRESULT hr = Store(m.primitive, v, node, counts[i]); FAILED(hr)) return hr;
                 } else if (HRESULT hr = PackStruct(*m.type, node, false, where); FAILED(hr)) {
                     return hr;
                 }
@@ -500,8 +504,8 @@ private:
                 uint64_t unused = 0;
                 for (uint64_t k = 0; k < count; ++k) {
                     Value v;
-                    if (HRESULT hr = NextValue(v, where); FAILED(hr)) return hr;
-                    if (HRESULT hr = Store(m.primitive, v, node, unused, where); FAILED(hr)) return hr;
+                    if (HRESULT hr = NextValue(v); FAILED(hr)) return hr;
+                    if (HRESULT hr = Store(m.primitive, v, node, unused); FAILED(hr)) return hr;
                 }
             } else {
                 for (uint64_t k = 0; k < count; ++k)
@@ -519,6 +523,8 @@ private:
     const uint8_t* list_ = nullptr;
     uint32_t listLeft_ = 0;
     bool listFloat_ = false;
+    size_t listOffset_ = 0;
+    size_t valueOffset_ = 0;  // where the value last taken was written
 };
 
 class Linker {
