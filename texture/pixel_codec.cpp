@@ -270,11 +270,14 @@ private:
         const Field& f = layout_.field[c];
         const float max = static_cast<float>(max_[c]);
         const float v = value * max;
-        int q = static_cast<int>(v + t);
+        int q;
         if (f.isSigned) {
-            q = std::clamp(q, -max_[c], max_[c]);
+            // Floor rather than truncation: truncating toward zero would
+            // pull every negative value up by one step, so -1 would not
+            // survive a round trip.
+            q = std::clamp(static_cast<int>(std::floor(v + t)), -max_[c], max_[c]);
         } else {
-            q = std::clamp(q, 0, max_[c]);
+            q = std::clamp(static_cast<int>(v + t), 0, max_[c]);
         }
         error = (v - static_cast<float>(q)) / max;
         return (static_cast<ULONGLONG>(static_cast<LONGLONG>(q)) & ((1ull << f.bits) - 1)) << f.shift;
