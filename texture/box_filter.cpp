@@ -73,8 +73,9 @@ void BoxPacked(const PackedLayout& layout, BYTE* dest, UINT destPitch, const BYT
 // Four destination pixels per step: both source rows widened to 16 bits,
 // summed vertically, then neighbouring pixels summed, + 2, >> 2.
 void BoxA8R8G8B8Vector(BYTE* dest, UINT destPitch, const BYTE* source, UINT sourcePitch, UINT destWidth,
-                       UINT destHeight) {
+                       UINT destHeight, DWORD setBits) {
     const __m128i zero = _mm_setzero_si128();
+    const __m128i set = _mm_set1_epi32(int(setBits));
     const __m128i two = _mm_set1_epi16(2);
     for (UINT y = 0; y < destHeight; ++y) {
         const BYTE* r0 = source + size_t(2 * y) * sourcePitch;
@@ -94,15 +95,15 @@ void BoxA8R8G8B8Vector(BYTE* dest, UINT destPitch, const BYTE* source, UINT sour
             __m128i q23 = _mm_add_epi16(_mm_unpacklo_epi64(s2, s3), _mm_unpackhi_epi64(s2, s3));
             q01 = _mm_srli_epi16(_mm_add_epi16(q01, two), 2);
             q23 = _mm_srli_epi16(_mm_add_epi16(q23, two), 2);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x), _mm_packus_epi16(q01, q23));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x), _mm_or_si128(_mm_packus_epi16(q01, q23), set));
         }
         if (x < destWidth)
-            BoxFilterA8R8G8B8Scalar(out + 4 * x, destPitch, r0 + 8 * x, sourcePitch, destWidth - x, 1);
+            BoxFilterA8R8G8B8Scalar(out + 4 * x, destPitch, r0 + 8 * x, sourcePitch, destWidth - x, 1, setBits);
     }
 }
 #endif
 
-using BoxRoutine = void (*)(BYTE*, UINT, const BYTE*, UINT, UINT, UINT);
+using BoxRoutine = void (*)(BYTE*, UINT, const BYTE*, UINT, UINT, UINT, DWORD);
 
 bool MmxAvailable() {
 #if VINTREL_HAVE_MMX_QUERY
@@ -122,7 +123,7 @@ BoxRoutine ChooseA8R8G8B8Routine() {
 }  // namespace
 
 void BoxFilterA8R8G8B8Scalar(BYTE* dest, UINT destPitch, const BYTE* source, UINT sourcePitch, UINT destWidth,
-                             UINT destHeight) {
+                             UINT destHeight, DWORD setBits) {
     for (UINT y = 0; y < destHeight; ++y) {
         const BYTE* r0 = source + size_t(2 * y) * sourcePitch;
         const BYTE* r1 = r0 + sourcePitch;
@@ -130,7 +131,7 @@ void BoxFilterA8R8G8B8Scalar(BYTE* dest, UINT destPitch, const BYTE* source, UIN
         for (UINT x = 0; x < destWidth; ++x) {
             for (UINT c = 0; c < 4; ++c) {
                 const UINT sum = r0[8 * x + c] + r0[8 * x + 4 + c] + r1[8 * x + c] + r1[8 * x + 4 + c];
-                out[4 * x + c] = BYTE((sum + 2) >> 2);
+                out[4 * x + c] = BYTE(((sum + 2) >> 2) | (setBits >> (8 * c)));
             }
         }
     }
@@ -144,9 +145,10 @@ bool BoxFilterInteger(D3DFORMAT format, BYTE* dest, UINT destPitch, const BYTE* 
     case D3DFMT_X8R8G8B8:
     case D3DFMT_X8B8G8R8: {
         // All four bytes are averaged alike, so one routine serves the four
-        // byte orders.
+        // byte orders; the X byte is written as ones, as the codecs do.
         static const BoxRoutine routine = ChooseA8R8G8B8Routine();
-        routine(dest, destPitch, source, sourcePitch, destWidth, destHeight);
+        const bool x = format == D3DFMT_X8R8G8B8 || format == D3DFMT_X8B8G8R8;
+        routine(dest, destPitch, source, sourcePitch, destWidth, destHeight, x ? 0xFF000000u : 0u);
         return true;
     }
     default:

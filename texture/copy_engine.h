@@ -23,9 +23,10 @@ HRESULT CopyPixels(const PixelSurface& dest, const PixelSurface& source, DWORD f
 // the format has no integer routine.
 bool BoxFilterInteger(D3DFORMAT format, BYTE* dest, UINT destPitch, const BYTE* source, UINT sourcePitch,
                       UINT destWidth, UINT destHeight);
-// The same for A8R8G8B8 without the vector routine, for comparison.
+// The four-byte formats without the vector routine, for comparison;
+// `setBits` are ORed into every result (the X byte).
 void BoxFilterA8R8G8B8Scalar(BYTE* dest, UINT destPitch, const BYTE* source, UINT sourcePitch, UINT destWidth,
-                             UINT destHeight);
+                             UINT destHeight, DWORD setBits = 0);
 
 // One axis of the triangle filter: for every source pixel, the destination
 // pixels it feeds and with what weight. `mirror` clips the tents at the
