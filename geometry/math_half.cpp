@@ -11,8 +11,10 @@ Float16 FloatToHalf(float value) {
     f &= 0x7FFFFFFFu;
     if (f >= 0x7F800000u) {
         if (f == 0x7F800000u) return static_cast<Float16>(sign | 0x7C00u);
-        // NaN: keep the top of the payload and make sure it stays a NaN.
-        return static_cast<Float16>(sign | 0x7E00u | ((f >> 13) & 0x3FFu));
+        // NaN: keep the top of the payload; one that lives only in the
+        // dropped bits becomes the quiet bit, so it stays a NaN.
+        std::uint32_t payload = (f >> 13) & 0x3FFu;
+        return static_cast<Float16>(sign | 0x7C00u | (payload ? payload : 0x200u));
     }
     // 65520 is halfway between the largest half (65504) and 65536; the tie
     // goes to the even side, which is infinity.
