@@ -9,12 +9,7 @@
 #include <emmintrin.h>
 #endif
 
-#if __has_include("geometry/math.h")
 #include "geometry/math.h"
-#define VINTREL_HAVE_MMX_QUERY 1
-#else
-#include "platform/win32/processor.h"
-#endif
 
 namespace {
 // Masks of the channels of a format packed into 8, 16 or 32 bits. Bits
@@ -105,18 +100,10 @@ void BoxA8R8G8B8Vector(BYTE* dest, UINT destPitch, const BYTE* source, UINT sour
 
 using BoxRoutine = void (*)(BYTE*, UINT, const BYTE*, UINT, UINT, UINT, DWORD);
 
-bool MmxAvailable() {
-#if VINTREL_HAVE_MMX_QUERY
-    return IsMmxAvailable() != 0;
-#else
-    return IsProcessorFeaturePresent(PF_MMX_INSTRUCTIONS_AVAILABLE) != FALSE;
-#endif
-}
-
 // The vector form is chosen once, at first use.
 BoxRoutine ChooseA8R8G8B8Routine() {
 #if VINTREL_BOX_SSE2
-    if (MmxAvailable()) return BoxA8R8G8B8Vector;
+    if (IsMmxAvailable()) return BoxA8R8G8B8Vector;
 #endif
     return BoxFilterA8R8G8B8Scalar;
 }
