@@ -21,7 +21,7 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
-            auto& counters = medians[run.run_name.str()];
+            auto& counters = medians[run.run_name.function_name];
             for (const auto& [name, counter] : run.counters) counters[name] = counter.value;
         }
         ConsoleReporter::ReportRuns(runs);

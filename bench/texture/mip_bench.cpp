@@ -3,6 +3,7 @@
 // bytes as the ceiling. Rates are megapixels of level 0 per second.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
