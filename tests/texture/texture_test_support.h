@@ -2,6 +2,8 @@
 // files written in memory.
 #pragma once
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -32,7 +34,7 @@ struct DdsSpec {
 };
 
 inline std::vector<BYTE> MakeDds(const DdsSpec& s, const std::vector<BYTE>& data) {
-    std::vector<BYTE> file(128, 0);
+    std::vector<BYTE> file(128 + s.palette.size() + data.size(), 0);
     auto put = [&](size_t offset, DWORD v) { std::memcpy(&file[offset], &v, 4); };
     put(0, 0x20534444);
     put(4, 124);
@@ -48,8 +50,8 @@ inline std::vector<BYTE> MakeDds(const DdsSpec& s, const std::vector<BYTE>& data
     for (int i = 0; i < 4; ++i) put(92 + 4 * i, s.masks[i]);
     put(108, 0x1000);
     put(112, s.caps2);
-    file.insert(file.end(), s.palette.begin(), s.palette.end());
-    file.insert(file.end(), data.begin(), data.end());
+    std::copy(s.palette.begin(), s.palette.end(), file.begin() + 128);
+    std::copy(data.begin(), data.end(), file.begin() + 128 + std::ptrdiff_t(s.palette.size()));
     return file;
 }
 
