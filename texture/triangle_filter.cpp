@@ -98,11 +98,59 @@ void ClampToRange(Colour4* row, UINT count, ValueRange range) {
 }
 }  // namespace
 
+namespace {
+// Taps flattened per destination pixel: destination pixel t takes source
+// pixels index[first[t]] .. index[first[t + 1] - 1] with their weights.
+struct FlatTaps {
+    std::vector<UINT> first;
+    std::vector<UINT> index;
+    std::vector<float> weight;
+};
+
+FlatTaps FlattenByDestination(const TriangleTaps& taps, UINT destSize) {
+    const auto byDest = Transpose(taps, destSize);
+    FlatTaps flat;
+    flat.first.reserve(destSize + 1);
+    for (const auto& list : byDest) {
+        flat.first.push_back(UINT(flat.index.size()));
+        for (const auto& [j, w] : list) {
+            flat.index.push_back(j);
+            flat.weight.push_back(w);
+        }
+    }
+    flat.first.push_back(UINT(flat.index.size()));
+    return flat;
+}
+
+// Filters one source row across into a row of the destination's width;
+// each destination pixel is summed in registers and stored once.
+void FilterAcross(const Colour4* in, UINT destWidth, const FlatTaps& columns, Colour4* across) {
+    for (UINT t = 0; t < destWidth; ++t) {
+        Colour4 sum = {0, 0, 0, 0};
+        for (UINT k = columns.first[t]; k < columns.first[t + 1]; ++k) {
+            const Colour4& c = in[columns.index[k]];
+            const float w = columns.weight[k];
+            sum.r += c.r * w;
+            sum.g += c.g * w;
+            sum.b += c.b * w;
+            sum.a += c.a * w;
+        }
+        across[t] = sum;
+    }
+}
+
+void AddScaled(Colour4* __restrict out, const Colour4* __restrict in, UINT count, float w) {
+    float* o = &out[0].r;
+    const float* i = &in[0].r;
+    for (UINT k = 0; k < 4 * count; ++k) o[k] += i[k] * w;
+}
+}  // namespace
+
 HRESULT TriangleFilter(PixelCodec& source, PixelCodec& dest, DWORD filter) {
     const UINT sw = source.Width(), sh = source.Height(), sd = source.Depth();
     const UINT dw = dest.Width(), dh = dest.Height(), dd = dest.Depth();
     try {
-        const TriangleTaps columns = BuildTriangleTaps(sw, dw, (filter & FILTER_MIRROR_U) != 0);
+        const FlatTaps columns = FlattenByDestination(BuildTriangleTaps(sw, dw, (filter & FILTER_MIRROR_U) != 0), dw);
         const auto rows = Transpose(BuildTriangleTaps(sh, dh, (filter & FILTER_MIRROR_V) != 0), dh);
         const auto slices = Transpose(BuildTriangleTaps(sd, dd, (filter & FILTER_MIRROR_W) != 0), dd);
 
@@ -117,6 +165,7 @@ HRESULT TriangleFilter(PixelCodec& source, PixelCodec& dest, DWORD filter) {
                     for (const auto& tap : rows[ty]) lastUse[size_t(jz) * sh + tap.first] = size_t(tz) * dh + ty;
 
         std::vector<std::unique_ptr<Colour4[]>> filtered(sourceRows);
+        std::vector<std::unique_ptr<Colour4[]>> spare;  // freed rows, reused
         std::vector<Colour4> sourceRow(sw);
         std::vector<Colour4> out(dw);
         for (UINT tz = 0; tz < dd; ++tz) {
@@ -128,27 +177,16 @@ HRESULT TriangleFilter(PixelCodec& source, PixelCodec& dest, DWORD filter) {
                         const size_t key = size_t(jz) * sh + jy;
                         if (!filtered[key]) {
                             source.ReadRow(jy, jz, sourceRow.data());
-                            filtered[key].reset(new Colour4[dw]());
-                            Colour4* across = filtered[key].get();
-                            for (UINT j = 0; j < sw; ++j) {
-                                const Colour4 c = sourceRow[j];
-                                for (const auto& [t, w] : columns[j]) {
-                                    across[t].r += c.r * w;
-                                    across[t].g += c.g * w;
-                                    across[t].b += c.b * w;
-                                    across[t].a += c.a * w;
-                                }
+                            if (spare.empty()) {
+                                filtered[key].reset(new Colour4[dw]);
+                            } else {
+                                filtered[key] = std::move(spare.back());
+                                spare.pop_back();
                             }
+                            FilterAcross(sourceRow.data(), dw, columns, filtered[key].get());
                         }
-                        const float w = wz * wy;
-                        const Colour4* across = filtered[key].get();
-                        for (UINT x = 0; x < dw; ++x) {
-                            out[x].r += across[x].r * w;
-                            out[x].g += across[x].g * w;
-                            out[x].b += across[x].b * w;
-                            out[x].a += across[x].a * w;
-                        }
-                        if (lastUse[key] == here) filtered[key].reset();
+                        AddScaled(out.data(), filtered[key].get(), dw, wz * wy);
+                        if (lastUse[key] == here) spare.push_back(std::move(filtered[key]));
                     }
                 }
                 ClampToRange(out.data(), dw, source.Range());
