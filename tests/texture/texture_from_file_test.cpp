@@ -571,3 +571,12 @@ TEST_F(TextureFromFile, PartialWritesIntoCompressedSurfacesKeepOtherBlocks) {
     surface->Release();
     texture->Release();
 }
+
+TEST_F(TextureFromFile, DebugMuteReachesTheDevice) {
+    // The device is loaded, so muting finds its entry; the entry answers
+    // with the previous setting.
+    DebugMute(TRUE);
+    EXPECT_EQ(DebugSetMute(FALSE), TRUE);
+    DebugMute(FALSE);
+    EXPECT_EQ(DebugSetMute(FALSE), FALSE);
+}
