@@ -423,8 +423,12 @@ void EncodeDxtColourBlock(const Colour4 in[16], bool threeColourAllowed, bool di
             if (threeColour && in[i].a < 0.5f) {
                 index = 3;
             } else {
-                const float t =
-                    ((points[i][0] - ax) * ex + (points[i][1] - ay) * ey + (points[i][2] - az) * ez) * scale;
+                // The pixel itself, weighted: its 5:6:5 rounding served the
+                // endpoint fit, but the palette holds colours between the
+                // 5:6:5 steps, so the index is chosen from the full value.
+                const float t = ((in[i].r * kWeightR - ax) * ex + (in[i].g * kWeightG - ay) * ey +
+                                 (in[i].b * kWeightB - az) * ez) *
+                                scale;
                 const int step = StepOf(t, steps);
                 index = threeColour ? kMap3[step] : kMap4[step];
             }

@@ -1,7 +1,8 @@
-// Runs every texture benchmark with repetitions, then prints one TARGET line
-// per registered target from the medians of the same run.
+// main of vintrel-bench-texture: runs the registered benchmarks, keeps the
+// medians of their counters, then prints every file's TARGET lines.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -10,56 +11,62 @@
 #include "bench_targets.h"
 
 namespace {
-std::vector<BenchTarget>& Targets() {
-    static std::vector<BenchTarget> targets;
-    return targets;
+std::vector<TargetReport>& Reports() {
+    static std::vector<TargetReport> reports;
+    return reports;
 }
 
-// Keeps the median of each benchmark's counters as the console shows them.
-class MedianReporter : public benchmark::ConsoleReporter {
+std::map<std::string, std::map<std::string, double>>& Medians() {
+    static std::map<std::string, std::map<std::string, double>> medians;
+    return medians;
+}
+
+class MedianKeeper : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
-            auto& counters = medians[run.run_name.function_name];
-            for (const auto& [name, counter] : run.counters) counters[name] = counter.value;
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                for (const auto& [name, counter] : run.counters) Medians()[run.run_name.function_name][name] = counter.value;
+            }
         }
         ConsoleReporter::ReportRuns(runs);
     }
-    std::map<std::string, std::map<std::string, double>> medians;
 };
 }  // namespace
 
-bool RegisterBenchTarget(const BenchTarget& target) {
-    Targets().push_back(target);
+bool AddTargetReport(TargetReport report) {
+    Reports().push_back(report);
     return true;
+}
+
+double MedianCounter(const std::string& name, const std::string& counter) {
+    const auto run = Medians().find(name);
+    if (run == Medians().end()) return NAN;
+    const auto value = run->second.find(counter);
+    return value == run->second.end() ? NAN : value->second;
+}
+
+void PrintTarget(const std::string& name, double ours, double peer, const std::string& goal) {
+    const bool relative = peer >= 0;
+    const double measured = relative ? ours / peer : ours;
+    const double bound = std::stod(goal.substr(2));
+    const bool met = goal.rfind(">=", 0) == 0 ? measured >= bound : measured <= bound;
+    if (relative) {
+        std::printf("TARGET %s ours=%.3f peer=%.3f ratio=%.3f goal=%s %s\n", name.c_str(), ours, peer, measured,
+                    goal.c_str(), met && !std::isnan(measured) ? "MET" : "MISSED");
+    } else {
+        std::printf("TARGET %s ours=%.3f peer=- ratio=- goal=%s %s\n", name.c_str(), ours, goal.c_str(),
+                    met && !std::isnan(measured) ? "MET" : "MISSED");
+    }
 }
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    MedianReporter reporter;
+    MedianKeeper reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    for (const BenchTarget& t : Targets()) {
-        auto value = [&](const std::string& bench) -> double {
-            auto it = reporter.medians.find(bench);
-            if (it == reporter.medians.end()) return -1;
-            auto c = it->second.find(t.counter);
-            return c == it->second.end() ? -1 : c->second;
-        };
-        const double ours = value(t.ours);
-        if (ours < 0) continue;  // filtered out of this run
-        if (t.peer.empty()) {
-            std::printf("TARGET %s ours=%.1f peer=- ratio=- goal=>=%g %s\n", t.name.c_str(), ours, t.goal,
-                        ours >= t.goal ? "MET" : "MISSED");
-        } else {
-            const double peer = value(t.peer);
-            if (peer <= 0) continue;
-            const double ratio = ours / peer;
-            std::printf("TARGET %s ours=%.1f peer=%.1f ratio=%.3f goal=>=%g %s\n", t.name.c_str(), ours, peer, ratio,
-                        t.goal, ratio >= t.goal ? "MET" : "MISSED");
-        }
-    }
     benchmark::Shutdown();
+    std::fflush(stdout);
+    for (TargetReport report : Reports()) report();
     return 0;
 }

@@ -96,9 +96,12 @@ BENCHMARK_CAPTURE(Mips, triangle_dither, FILTER_TRIANGLE | FILTER_DITHER)->Name(
     ->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
 namespace {
-const bool registered = RegisterBenchTarget({"mip_box_integer_vs_memcpy", "mips/box_2048", "mips/memcpy_2048",
-                                             1.0 / 3.0, "MP/s"}) &&
-                        RegisterBenchTarget({"mip_box_float_mps", "mips/box_float_dither_2048", "", 250, "MP/s"}) &&
-                        RegisterBenchTarget({"mip_triangle_mps", "mips/triangle_2048", "", 250, "MP/s"}) &&
-                        RegisterBenchTarget({"mip_triangle_dither_mps", "mips/triangle_dither_2048", "", 250, "MP/s"});
+void ReportMipTargets() {
+    PrintTarget("mip-box-integer-vs-memcpy", MedianCounter("mips/box_2048", "MP/s"),
+                MedianCounter("mips/memcpy_2048", "MP/s"), ">=0.3333");
+    PrintTarget("mip-box-float-mpps", MedianCounter("mips/box_float_dither_2048", "MP/s"), -1, ">=250");
+    PrintTarget("mip-triangle-mpps", MedianCounter("mips/triangle_2048", "MP/s"), -1, ">=250");
+    PrintTarget("mip-triangle-dither-mpps", MedianCounter("mips/triangle_dither_2048", "MP/s"), -1, ">=250");
+}
+const bool reported = AddTargetReport(ReportMipTargets);
 }  // namespace
