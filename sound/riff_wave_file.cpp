@@ -52,7 +52,13 @@ HRESULT RiffWaveFile::OpenWave(LPCSTR name, const WAVEFORMATEX* formatToWrite, D
             return hr;
         }
         hr = SeekToData();
-        if (SUCCEEDED(hr)) dataSize = dataChunk.cksize;
+        if (FAILED(hr)) {
+            // Nothing stays open after a failed open.
+            CloseHandleOnly();
+            FreeFormat();
+            return hr;
+        }
+        dataSize = dataChunk.cksize;
         return hr;
     }
 

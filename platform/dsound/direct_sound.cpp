@@ -175,8 +175,7 @@ public:
         if (!play && !write) return DSERR_INVALIDPARAM;
         const DWORD align = data_->format.nBlockAlign, size = DWORD(data_->bytes.size());
         std::lock_guard<std::mutex> lock(device_->mixer.Lock());
-        DWORD at = std::min<DWORD>(DWORD(voice_->position) * align, size - size % align);
-        if (at >= size) at = 0;
+        DWORD at = voice_->frame < voice_->frames ? voice_->frame * align : 0;
         if (play) *play = at;
         if (write) {
             // The mix works ahead of the play cursor by about 10 ms.
@@ -267,7 +266,8 @@ public:
         Note("#%d SetCurrentPosition(%u)", id_, position);
         if (position >= data_->bytes.size()) return DSERR_INVALIDPARAM;
         std::lock_guard<std::mutex> lock(device_->mixer.Lock());
-        voice_->position = double(position / data_->format.nBlockAlign);
+        voice_->frame = position / data_->format.nBlockAlign;
+        voice_->phase = 0;
         ++voice_->generation;
         return DS_OK;
     }

@@ -42,29 +42,34 @@ const std::vector<float>& KernelTable() {
     return table;
 }
 
-// Mixes one voice into `acc` (interleaved, `outChannels` wide).
-void MixVoice(double& position, bool& ended, const float* samples, WORD channels, DWORD frames,
-              double step, bool looping, float gainLeft, float gainRight, float* acc,
-              DWORD outFrames, WORD outChannels) {
+// Mixes one voice into `acc` (interleaved, `outChannels` wide), stepping
+// its position by rate/outRate source frames per output frame.
+void MixVoice(DWORD& frame, DWORD& phase, bool& ended, const float* samples, WORD channels,
+              DWORD frames, DWORD rate, DWORD outRate, bool looping, float gainLeft,
+              float gainRight, float* acc, DWORD outFrames, WORD outChannels) {
     if (frames == 0) {
         ended = !looping;
         return;
     }
     const std::vector<float>& table = KernelTable();
+    const double step = double(rate) / double(outRate);
+    const DWORD stepWhole = rate / outRate, stepPart = rate % outRate;
     const double fc = step <= 1.0 ? 1.0 : kCutoff / step;
     const int halfTaps = int(std::ceil(kZeroCrossings / fc));
     const double scale = fc * kTableResolution;
     const double limit = double(kZeroCrossings * kTableResolution);
     const long long n = frames;
-    double pos = position;
 
     for (DWORD i = 0; i < outFrames; ++i) {
-        if (!looping && pos >= double(n)) {
-            ended = true;
-            break;
+        if (frame >= frames) {
+            if (!looping) {
+                ended = true;
+                break;
+            }
+            frame %= frames;
         }
-        const long long base = (long long)std::floor(pos);
-        const double frac = pos - double(base);
+        const long long base = frame;
+        const double frac = double(phase) / double(outRate);
         float left = 0, right = 0;
         const bool inside = base - halfTaps + 1 >= 0 && base + halfTaps < n;
         for (int t = -halfTaps + 1; t <= halfTaps; ++t) {
@@ -98,10 +103,17 @@ void MixVoice(double& position, bool& ended, const float* samples, WORD channels
         } else {
             acc[i] += 0.5f * (left + right);
         }
-        pos += step;
-        if (looping && pos >= double(n)) pos = std::fmod(pos, double(n));
+        // frame + phase/outRate advances by stepWhole + stepPart/outRate.
+        unsigned long long next = (unsigned long long)frame + stepWhole;
+        phase += stepPart;
+        if (phase >= outRate) {
+            phase -= outRate;
+            ++next;
+        }
+        if (next >= frames) next = looping ? next % frames : frames;
+        frame = DWORD(next);
     }
-    position = pos;
+    if (!looping && frame >= frames) ended = true;
 }
 }  // namespace
 
@@ -135,17 +147,22 @@ void Mixer::Render(void* out, DWORD frames, const MixFormat& fmt) {
             float left, right;
             GainsOfPan(v->pan, left, right);
             float gain = GainOfVolume(v->volume);
-            jobs_.push_back(Job{v, v->samples->block, v->channels, v->frames, v->position,
-                                double(v->rate) / double(fmt.rate), left * gain, right * gain,
-                                v->looping, v->generation, false});
+            // A fraction kept for another output rate is carried over to this one.
+            DWORD phase = 0;
+            if (v->phaseBase == fmt.rate) phase = v->phase;
+            else if (v->phaseBase != 0)
+                phase = DWORD((unsigned long long)v->phase * fmt.rate / v->phaseBase);
+            jobs_.push_back(Job{v, v->samples->block, v->channels, v->frames, v->frame, phase,
+                                v->rate, left * gain, right * gain, v->looping, v->generation,
+                                false});
         }
     }
 
     accumulator_.assign(size_t(frames) * fmt.channels, 0.0f);
     for (Job& job : jobs_)
-        MixVoice(job.position, job.ended, job.samples->data(), job.channels, job.frames, job.step,
-                 job.looping, job.gainLeft, job.gainRight, accumulator_.data(), frames,
-                 fmt.channels);
+        MixVoice(job.frame, job.phase, job.ended, job.samples->data(), job.channels, job.frames,
+                 job.rate, fmt.rate, job.looping, job.gainLeft, job.gainRight,
+                 accumulator_.data(), frames, fmt.channels);
 
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -155,10 +172,12 @@ void Mixer::Render(void* out, DWORD frames, const MixFormat& fmt) {
             if (job.ended) {
                 // A one-shot voice at its end stops and goes back to its start.
                 v.playing = false;
-                v.position = 0;
+                v.frame = v.phase = 0;
                 ++v.generation;
             } else {
-                v.position = job.position;
+                v.frame = job.frame;
+                v.phase = job.phase;
+                v.phaseBase = fmt.rate;
             }
         }
     }

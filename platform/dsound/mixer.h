@@ -39,7 +39,12 @@ struct Voice {
     DWORD frames = 0;
     // Guarded by the mixer's lock.
     std::shared_ptr<SharedSamples> samples;
-    double position = 0;  // in frames, with the fraction between samples
+    // The play position: a whole frame and the fraction past it in units of
+    // 1/phaseBase (the output rate of the last mix), so that stepping by
+    // rate/outputRate is exact however long a voice plays.
+    DWORD frame = 0;
+    DWORD phase = 0;
+    DWORD phaseBase = 0;
     DWORD rate = 22050;
     LONG volume = 0;  // hundredths of a decibel, -10000..0
     LONG pan = 0;     // -10000 (left only) .. 10000 (right only)
@@ -76,7 +81,7 @@ private:
         std::shared_ptr<const SampleBlock> samples;
         WORD channels;
         DWORD frames;
-        double position, step;
+        DWORD frame, phase, rate;
         float gainLeft, gainRight;
         bool looping;
         std::uint64_t generation;
