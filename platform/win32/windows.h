@@ -5,6 +5,7 @@
 #include "platform/win32/error.h"
 #include "platform/win32/file.h"
 #include "platform/win32/message_box.h"
+#include "platform/win32/mmio.h"
 #include "platform/win32/module.h"
 #include "platform/win32/processor.h"
 #include "platform/win32/registry.h"
