@@ -3,16 +3,23 @@
 // WM_QUIT once PostQuitMessage was called, then WM_PAINT for a window that
 // needs repainting; sent messages never queue.
 #include <algorithm>
+#include <chrono>
 
 #include "platform/shell/window_system.h"
 #include "platform/win32/keyboard.h"
-#include "platform/win32/timer.h"
 #include "platform/win32/window.h"
 #include "platform/win32/window_internal.h"
 
 using namespace win32_detail;
 
 namespace {
+
+// Message times come from the steady clock directly, so that a test clock
+// replacing timeGetTime sees only the program's own readings.
+DWORD MessageTime() {
+    auto since = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+}
 
 bool InRange(UINT message, UINT low, UINT high) {
     if (low == 0 && high == 0) return true;
@@ -58,7 +65,7 @@ BOOL PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UI
         }
         if (q->quitPosted && (!window || window == reinterpret_cast<HWND>(-1)) &&
             InRange(WM_QUIT, filterMin, filterMax)) {
-            *message = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(q->quitCode), 0, timeGetTime(), {}};
+            *message = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(q->quitCode), 0, MessageTime(), {}};
             if (remove) q->quitPosted = false;
             return TRUE;
         }
@@ -69,7 +76,7 @@ BOOL PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UI
             if (!o || !o->visible || !o->needsPaint || o->queue != q || !ForWindow(w, window))
                 continue;
             // WM_PAINT stays until the window is validated (BeginPaint).
-            *message = MSG{w, WM_PAINT, 0, 0, timeGetTime(), {}};
+            *message = MSG{w, WM_PAINT, 0, 0, MessageTime(), {}};
             return TRUE;
         }
     }
@@ -114,7 +121,7 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return FALSE;
     }
     std::lock_guard<std::mutex> lock(q->mutex);
-    q->posted.push_back(MSG{window, message, wParam, lParam, timeGetTime(), {}});
+    q->posted.push_back(MSG{window, message, wParam, lParam, MessageTime(), {}});
     return TRUE;
 }
 
