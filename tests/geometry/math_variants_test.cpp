@@ -194,7 +194,7 @@ TEST(Variants, ArrayTransformsMatchAndRespectStrides) {
     for (const NamedSet& set : VariantSets()) {
         SCOPED_TRACE(set.name);
         const MathDispatchTable& t = set.table;
-        for (UINT count : {0u, 1u, 3u, 4u, 5u, 8u, 33u}) {
+        for (UINT count : {0u, 1u, 3u, 4u, 5u, 8u, 12u, 33u}) {
             for (UINT pad : {0u, 4u, 8u}) {
                 SCOPED_TRACE("count " + std::to_string(count) + " pad " + std::to_string(pad));
                 Matrix m = random.Mat();
