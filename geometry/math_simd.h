@@ -8,10 +8,10 @@
 // fused multiply-add they give the same bits as the portable forms.
 #pragma once
 
+#include <xmmintrin.h>
+
 #include <cstdint>
 #include <cstring>
-
-#include <xmmintrin.h>
 #if defined(VINTREL_MATH_SSE2_FORMS)
 #include <emmintrin.h>
 #endif
@@ -25,7 +25,8 @@ namespace {
 template <int lane>
 inline __m128 Broadcast(__m128 v) {
 #if defined(VINTREL_MATH_SSE2_FORMS)
-    return _mm_castsi128_ps(_mm_shuffle_epi32(_mm_castps_si128(v), _MM_SHUFFLE(lane, lane, lane, lane)));
+    return _mm_castsi128_ps(
+        _mm_shuffle_epi32(_mm_castps_si128(v), _MM_SHUFFLE(lane, lane, lane, lane)));
 #else
     return _mm_shuffle_ps(v, v, _MM_SHUFFLE(lane, lane, lane, lane));
 #endif
@@ -57,7 +58,9 @@ inline __m128 Load3(const void* p) {
     return _mm_movelh_ps(Load2(f), _mm_load_ss(f + 2));
 }
 
-inline void Store2(void* p, __m128 v) { _mm_storel_pi(static_cast<__m64*>(p), v); }
+inline void Store2(void* p, __m128 v) {
+    _mm_storel_pi(static_cast<__m64*>(p), v);
+}
 
 inline void Store3(void* p, __m128 v) {
     float* f = static_cast<float*>(p);
@@ -176,7 +179,8 @@ inline void Points3x4(const Splat& s, __m128* a, __m128* b, __m128* c) {
     __m128 x, y, z;
     Deinterleave3(*a, *b, *c, &x, &y, &z);
     __m128 r = _mm_div_ps(_mm_set1_ps(1.0f), Column3Plus(s, 3, x, y, z));
-    Interleave3(_mm_mul_ps(Column3Plus(s, 0, x, y, z), r), _mm_mul_ps(Column3Plus(s, 1, x, y, z), r),
+    Interleave3(_mm_mul_ps(Column3Plus(s, 0, x, y, z), r),
+                _mm_mul_ps(Column3Plus(s, 1, x, y, z), r),
                 _mm_mul_ps(Column3Plus(s, 2, x, y, z), r), a, b, c);
 }
 
@@ -248,8 +252,8 @@ Vector4* SimdTransformVector2Array(Vector4* out, UINT outStride, const Vector2* 
                                    const Matrix* m, UINT count) {
     const Rows rows = LoadRows(m);
     Vector4* o = out;
-    for (UINT i = 0; i < count; ++i, o = math_detail::Advance(o, outStride),
-              in = math_detail::Advance(in, inStride))
+    for (UINT i = 0; i < count;
+         ++i, o = math_detail::Advance(o, outStride), in = math_detail::Advance(in, inStride))
         _mm_storeu_ps(&o->x, Row2Plus(Load2(in), rows));
     return out;
 }
@@ -258,8 +262,8 @@ Vector2* SimdTransformPoint2Array(Vector2* out, UINT outStride, const Vector2* i
                                   const Matrix* m, UINT count) {
     const Rows rows = LoadRows(m);
     Vector2* o = out;
-    for (UINT i = 0; i < count; ++i, o = math_detail::Advance(o, outStride),
-              in = math_detail::Advance(in, inStride))
+    for (UINT i = 0; i < count;
+         ++i, o = math_detail::Advance(o, outStride), in = math_detail::Advance(in, inStride))
         Store2(o, DivideByW(Row2Plus(Load2(in), rows)));
     return out;
 }
@@ -268,8 +272,8 @@ Vector2* SimdTransformNormal2Array(Vector2* out, UINT outStride, const Vector2* 
                                    const Matrix* m, UINT count) {
     const Rows rows = LoadRows(m);
     Vector2* o = out;
-    for (UINT i = 0; i < count; ++i, o = math_detail::Advance(o, outStride),
-              in = math_detail::Advance(in, inStride))
+    for (UINT i = 0; i < count;
+         ++i, o = math_detail::Advance(o, outStride), in = math_detail::Advance(in, inStride))
         Store2(o, Normal2(Load2(in), rows));
     return out;
 }
@@ -278,8 +282,8 @@ Vector4* SimdTransformVector3Array(Vector4* out, UINT outStride, const Vector3* 
                                    const Matrix* m, UINT count) {
     const Rows rows = LoadRows(m);
     Vector4* o = out;
-    for (UINT i = 0; i < count; ++i, o = math_detail::Advance(o, outStride),
-              in = math_detail::Advance(in, inStride))
+    for (UINT i = 0; i < count;
+         ++i, o = math_detail::Advance(o, outStride), in = math_detail::Advance(in, inStride))
         _mm_storeu_ps(&o->x, Row3Plus(Load3(in), rows));
     return out;
 }
@@ -319,8 +323,8 @@ Vector3* SimdTransformPoint3Array(Vector3* out, UINT outStride, const Vector3* i
         o += i;
     }
     const Rows rows = LoadRows(m);
-    for (; i < count; ++i, o = math_detail::Advance(o, outStride),
-                      in = math_detail::Advance(in, inStride))
+    for (; i < count;
+         ++i, o = math_detail::Advance(o, outStride), in = math_detail::Advance(in, inStride))
         Store3(o, DivideByW(Row3Plus(Load3(in), rows)));
     return out;
 }
@@ -329,8 +333,8 @@ Vector3* SimdTransformNormal3Array(Vector3* out, UINT outStride, const Vector3* 
                                    const Matrix* m, UINT count) {
     const Rows rows = LoadRows(m);
     Vector3* o = out;
-    for (UINT i = 0; i < count; ++i, o = math_detail::Advance(o, outStride),
-              in = math_detail::Advance(in, inStride))
+    for (UINT i = 0; i < count;
+         ++i, o = math_detail::Advance(o, outStride), in = math_detail::Advance(in, inStride))
         Store3(o, Normal3(Load3(in), rows));
     return out;
 }
@@ -339,8 +343,8 @@ Vector4* SimdTransformVector4Array(Vector4* out, UINT outStride, const Vector4* 
                                    const Matrix* m, UINT count) {
     const Rows rows = LoadRows(m);
     Vector4* o = out;
-    for (UINT i = 0; i < count; ++i, o = math_detail::Advance(o, outStride),
-              in = math_detail::Advance(in, inStride))
+    for (UINT i = 0; i < count;
+         ++i, o = math_detail::Advance(o, outStride), in = math_detail::Advance(in, inStride))
         _mm_storeu_ps(&o->x, Row4(_mm_loadu_ps(&in->x), rows));
     return out;
 }
@@ -349,8 +353,8 @@ Plane* SimdTransformPlaneArray(Plane* out, UINT outStride, const Plane* in, UINT
                                const Matrix* m, UINT count) {
     const Rows rows = LoadRows(m);
     Plane* o = out;
-    for (UINT i = 0; i < count; ++i, o = math_detail::Advance(o, outStride),
-              in = math_detail::Advance(in, inStride))
+    for (UINT i = 0; i < count;
+         ++i, o = math_detail::Advance(o, outStride), in = math_detail::Advance(in, inStride))
         _mm_storeu_ps(&o->a, Row4(_mm_loadu_ps(&in->a), rows));
     return out;
 }

@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr int kMatrices = 64;   // three arrays of them stay in the first-level cache
+constexpr int kMatrices = 64;  // three arrays of them stay in the first-level cache
 constexpr int kPoints = 1024;
 
 struct Set {
@@ -145,7 +145,8 @@ public:
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
                 auto it = run.counters.find("items_per_second");
-                if (it != run.counters.end()) medians[run.run_name.function_name] = it->second.value;
+                if (it != run.counters.end())
+                    medians[run.run_name.function_name] = it->second.value;
             }
         }
         ConsoleReporter::ReportRuns(runs);
@@ -198,9 +199,11 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
 
     std::printf("\nMedians (million per second):\n");
-    for (const auto& [name, value] : reporter.medians) std::printf("  %-32s %10.1f\n", name.c_str(), value / 1e6);
+    for (const auto& [name, value] : reporter.medians)
+        std::printf("  %-32s %10.1f\n", name.c_str(), value / 1e6);
     const auto& m = reporter.medians;
-    Target(m, "MultiplyMatrices-sse2-vs-portable", "MultiplyMatrices/sse2", "MultiplyMatrices/portable", 2.0);
+    Target(m, "MultiplyMatrices-sse2-vs-portable", "MultiplyMatrices/sse2",
+           "MultiplyMatrices/portable", 2.0);
     Target(m, "MultiplyMatrices-sse2-vs-glm", "MultiplyMatrices/sse2", "MultiplyMatrices/glm", 1.0);
     Target(m, "TransformPoint3Array-sse2-vs-portable", "TransformPoint3Array/sse2",
            "TransformPoint3Array/portable", 2.0);

@@ -157,7 +157,8 @@ TEST(LookAt, BuildsTheViewAndDegeneratesToZeroAxes) {
     Vector3 eye{1, 2, -5}, at{1, 2, 0}, up{0, 1, 0};
     Matrix view;
     BuildLookAtMatrixLeftHanded(&view, &eye, &at, &up);
-    ExpectMatrixNear(view, Matrix{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {-1, -2, 5, 1}}}, 1e-6f);
+    ExpectMatrixNear(view, Matrix{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {-1, -2, 5, 1}}},
+                     1e-6f);
     Vector3 seen;
     TransformPoint3(&seen, &at, &view);
     EXPECT_NEAR(seen.z, 5.0f, 1e-6f);  // straight ahead, +z into the screen
@@ -407,7 +408,8 @@ TEST(Curves, PassThroughTheirKeys) {
 }
 
 TEST(CompositeTransforms, EqualTheProductOfTheirParts) {
-    Vector3 scalingCenter{1, 2, 3}, scaling{2, 3, 4}, rotationCenter{-1, 0, 1}, translation{5, 6, 7};
+    Vector3 scalingCenter{1, 2, 3}, scaling{2, 3, 4}, rotationCenter{-1, 0, 1},
+        translation{5, 6, 7};
     Vector3 axis{1, 1, 0};
     Quaternion rotation, scalingRotation;
     QuaternionFromAxisAndAngle(&rotation, &axis, 0.7f);

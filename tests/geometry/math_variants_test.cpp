@@ -29,7 +29,9 @@ std::vector<NamedSet> VariantSets() {
     return sets;
 }
 
-const MathDispatchTable& Portable() { return PortableMathVariants(); }
+const MathDispatchTable& Portable() {
+    return PortableMathVariants();
+}
 
 // Magnitude of the terms summed for column j of (v0, v1, v2, v3) x m.
 float Terms(const float v[4], const Matrix& m, int j) {
@@ -39,7 +41,9 @@ float Terms(const float v[4], const Matrix& m, int j) {
 }
 
 #define EXPECT_CLOSE(a, b, scale) EXPECT_PRED3(Close_, a, b, scale)
-bool Close_(float a, float b, float scale) { return Close(a, b, scale); }
+bool Close_(float a, float b, float scale) {
+    return Close(a, b, scale);
+}
 
 TEST(Variants, MatrixProductsMatchThePortableSet) {
     Random random(21);
@@ -238,8 +242,8 @@ TEST(Variants, ArrayTransformsMatchAndRespectStrides) {
                 check(3, s3 / 4, scale);
                 std::fill(expected.begin(), expected.end(), guard);
                 std::fill(actual.begin(), actual.end(), guard);
-                Portable().TransformPoint2Array(as(expected, (Vector2*)0), s2,
-                                                cas(in, (Vector2*)0), s2, &m, count);
+                Portable().TransformPoint2Array(as(expected, (Vector2*)0), s2, cas(in, (Vector2*)0),
+                                                s2, &m, count);
                 t.TransformPoint2Array(as(actual, (Vector2*)0), s2, cas(in, (Vector2*)0), s2, &m,
                                        count);
                 check(2, s2 / 4, scale);
@@ -256,17 +260,17 @@ TEST(Variants, ArrayTransformsMatchAndRespectStrides) {
                     std::fill(actual.begin(), actual.end(), guard);
                     if (width == 2) {
                         Portable().TransformVector2Array(as(expected, (Vector4*)0), s4,
-                                                          cas(in, (Vector2*)0), s4, &m, count);
+                                                         cas(in, (Vector2*)0), s4, &m, count);
                         t.TransformVector2Array(as(actual, (Vector4*)0), s4, cas(in, (Vector2*)0),
                                                 s4, &m, count);
                     } else if (width == 3) {
                         Portable().TransformVector3Array(as(expected, (Vector4*)0), s4,
-                                                          cas(in, (Vector3*)0), s4, &m, count);
+                                                         cas(in, (Vector3*)0), s4, &m, count);
                         t.TransformVector3Array(as(actual, (Vector4*)0), s4, cas(in, (Vector3*)0),
                                                 s4, &m, count);
                     } else {
                         Portable().TransformVector4Array(as(expected, (Vector4*)0), s4,
-                                                          cas(in, (Vector4*)0), s4, &m, count);
+                                                         cas(in, (Vector4*)0), s4, &m, count);
                         t.TransformVector4Array(as(actual, (Vector4*)0), s4, cas(in, (Vector4*)0),
                                                 s4, &m, count);
                     }
@@ -276,16 +280,15 @@ TEST(Variants, ArrayTransformsMatchAndRespectStrides) {
                 std::fill(actual.begin(), actual.end(), guard);
                 Portable().TransformPlaneArray(as(expected, (Plane*)0), s4, cas(in, (Plane*)0), s4,
                                                &m, count);
-                t.TransformPlaneArray(as(actual, (Plane*)0), s4, cas(in, (Plane*)0), s4, &m,
-                                      count);
+                t.TransformPlaneArray(as(actual, (Plane*)0), s4, cas(in, (Plane*)0), s4, &m, count);
                 check(4, s4 / 4, scale);
 
                 // In place, packed.
                 std::vector<float> inPlace(in.begin(), in.begin() + 3 * count);
                 std::vector<float> reference(3 * count);
                 Portable().TransformPoint3Array(reinterpret_cast<Vector3*>(reference.data()), 12,
-                                                reinterpret_cast<const Vector3*>(inPlace.data()), 12,
-                                                &m, count);
+                                                reinterpret_cast<const Vector3*>(inPlace.data()),
+                                                12, &m, count);
                 t.TransformPoint3Array(reinterpret_cast<Vector3*>(inPlace.data()), 12,
                                        reinterpret_cast<const Vector3*>(inPlace.data()), 12, &m,
                                        count);
