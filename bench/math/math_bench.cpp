@@ -3,7 +3,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <random>
 #include <string>
@@ -14,6 +13,7 @@
 
 #if HAVE_GLM
 #include <glm/glm.hpp>
+#include <glm/gtc/type_ptr.hpp>
 #endif
 
 namespace {
@@ -103,10 +103,7 @@ void MultiplyDispatched(benchmark::State& state) {
 // GLM keeps columns where we keep rows, so the same bytes are the transposed
 // matrices and our a x b is its b * a: the same sixteen dot products.
 glm::mat4 ToGlm(const Matrix& m) {
-    glm::mat4 g;
-    static_assert(sizeof g == sizeof m);
-    std::memcpy(&g, &m, sizeof g);
-    return g;
+    return glm::make_mat4(&m.m[0][0]);
 }
 
 void MultiplyGlm(benchmark::State& state) {
