@@ -182,12 +182,17 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("TransformPoint3Array/glm", TransformGlm);
 #endif
 
-    // Medians of several repetitions unless the command line says otherwise.
-    std::vector<char*> args(argv, argv + argc);
-    std::string repetitions = "--benchmark_repetitions=7";
+    // Medians of several repetitions, run in shuffled order so a busy
+    // machine's slow moments spread over all contenders, unless the command
+    // line (read after these) says otherwise.
+    std::vector<char*> args(argv, argv + 1);
+    std::string repetitions = "--benchmark_repetitions=9";
     std::string aggregates = "--benchmark_report_aggregates_only=true";
+    std::string interleave = "--benchmark_enable_random_interleaving=true";
     args.push_back(repetitions.data());
     args.push_back(aggregates.data());
+    args.push_back(interleave.data());
+    args.insert(args.end(), argv + 1, argv + argc);
     int count = static_cast<int>(args.size());
     benchmark::Initialize(&count, args.data());
     if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
