@@ -258,4 +258,36 @@ TEST_F(CopyTest, StretchRectBetweenRenderTargets) {
     back->Release();
 }
 
+TEST_F(CopyTest, LinearStretchBlendsFloatChannels) {
+    // 2 x 2 half floats (0, 1, 0.5, 0.25) -> 1 x 1 render target -> plain
+    // surface to read back: the mean 0.4375 is exact in half precision.
+    IDirect3DSurface9* source = nullptr;
+    IDirect3DSurface9* readBack = nullptr;
+    IDirect3DTexture9* target = nullptr;
+    ASSERT_EQ(device->CreateOffscreenPlainSurface(2, 2, D3DFMT_R16F, D3DPOOL_DEFAULT, &source, nullptr), D3D_OK);
+    ASSERT_EQ(device->CreateOffscreenPlainSurface(1, 1, D3DFMT_R16F, D3DPOOL_DEFAULT, &readBack, nullptr), D3D_OK);
+    ASSERT_EQ(device->CreateTexture(1, 1, 1, D3DUSAGE_RENDERTARGET, D3DFMT_R16F, D3DPOOL_DEFAULT, &target, nullptr),
+              D3D_OK);
+    D3DLOCKED_RECT lr{};
+    ASSERT_EQ(source->LockRect(&lr, nullptr, 0), D3D_OK);
+    WORD* row0 = static_cast<WORD*>(lr.pBits);
+    WORD* row1 = reinterpret_cast<WORD*>(static_cast<BYTE*>(lr.pBits) + lr.Pitch);
+    row0[0] = 0x0000;  // 0
+    row0[1] = 0x3C00;  // 1
+    row1[0] = 0x3800;  // 0.5
+    row1[1] = 0x3400;  // 0.25
+    source->UnlockRect();
+    IDirect3DSurface9* level = nullptr;
+    ASSERT_EQ(target->GetSurfaceLevel(0, &level), D3D_OK);
+    ASSERT_EQ(device->StretchRect(source, nullptr, level, nullptr, D3DTEXF_LINEAR), D3D_OK);
+    ASSERT_EQ(device->StretchRect(level, nullptr, readBack, nullptr, D3DTEXF_NONE), D3D_OK);
+    ASSERT_EQ(readBack->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
+    EXPECT_EQ(*static_cast<WORD*>(lr.pBits), 0x3700);  // 0.4375
+    readBack->UnlockRect();
+    level->Release();
+    target->Release();
+    source->Release();
+    readBack->Release();
+}
+
 }  // namespace
