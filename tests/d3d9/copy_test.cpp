@@ -290,4 +290,60 @@ TEST_F(CopyTest, LinearStretchBlendsFloatChannels) {
     readBack->Release();
 }
 
+TEST_F(CopyTest, UpdateSurfaceMovesWholeCompressedBlocks) {
+    IDirect3DTexture9* from = nullptr;
+    IDirect3DTexture9* to = nullptr;
+    ASSERT_EQ(device->CreateTexture(8, 8, 0, 0, D3DFMT_DXT1, D3DPOOL_SYSTEMMEM, &from, nullptr), D3D_OK);
+    ASSERT_EQ(device->CreateTexture(8, 8, 0, D3DUSAGE_DYNAMIC, D3DFMT_DXT1, D3DPOOL_DEFAULT, &to, nullptr), D3D_OK);
+    D3DLOCKED_RECT lr{};
+    ASSERT_EQ(from->LockRect(0, &lr, nullptr, 0), D3D_OK);
+    for (int i = 0; i < 2 * lr.Pitch; ++i) static_cast<BYTE*>(lr.pBits)[i] = BYTE(i + 1);
+    from->UnlockRect(0);
+    IDirect3DSurface9* src = nullptr;
+    IDirect3DSurface9* dst = nullptr;
+    from->GetSurfaceLevel(0, &src);
+    to->GetSurfaceLevel(0, &dst);
+    const RECT rightBlock{4, 0, 8, 4};
+    const POINT lowerLeft{0, 4};
+    ASSERT_EQ(device->UpdateSurface(src, &rightBlock, dst, &lowerLeft), D3D_OK);
+    ASSERT_EQ(dst->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
+    EXPECT_EQ(static_cast<BYTE*>(lr.pBits)[lr.Pitch], 9);  // second block of row 0 -> first block of row 1
+    EXPECT_EQ(static_cast<BYTE*>(lr.pBits)[lr.Pitch + 7], 16);
+    dst->UnlockRect();
+    const RECT halfBlock{2, 0, 6, 4};
+    EXPECT_EQ(device->UpdateSurface(src, &halfBlock, dst, nullptr), D3DERR_INVALIDCALL);
+    const POINT offGrid{2, 0};
+    EXPECT_EQ(device->UpdateSurface(src, &rightBlock, dst, &offGrid), D3DERR_INVALIDCALL);
+    src->Release();
+    dst->Release();
+    // The 2 x 2 levels are one partial block each and copy whole.
+    from->GetSurfaceLevel(2, &src);
+    to->GetSurfaceLevel(2, &dst);
+    EXPECT_EQ(device->UpdateSurface(src, nullptr, dst, nullptr), D3D_OK);
+    src->Release();
+    dst->Release();
+    from->Release();
+    to->Release();
+}
+
+TEST_F(CopyTest, ObjectsOfAnotherDeviceAreRefused) {
+    IDirect3DDevice9* other = nullptr;
+    D3DPRESENT_PARAMETERS p = ProgramParameters();
+    ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &other),
+              D3D_OK);
+    IDirect3DTexture9* foreign = nullptr;
+    ASSERT_EQ(other->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &foreign, nullptr), D3D_OK);
+    IDirect3DVertexBuffer9* vb = nullptr;
+    ASSERT_EQ(other->CreateVertexBuffer(64, 0, 0, D3DPOOL_MANAGED, &vb, nullptr), D3D_OK);
+    EXPECT_EQ(device->SetTexture(0, foreign), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->SetStreamSource(0, vb, 0, 16), D3DERR_INVALIDCALL);
+    IDirect3DTexture9* mine = nullptr;
+    ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &mine, nullptr), D3D_OK);
+    EXPECT_EQ(device->UpdateTexture(foreign, mine), D3DERR_INVALIDCALL);
+    mine->Release();
+    vb->Release();
+    foreign->Release();
+    EXPECT_EQ(other->Release(), 0u);
+}
+
 }  // namespace
