@@ -103,7 +103,7 @@ inline uint32_t Quantize(float v, float top, float offset) {
 }  // namespace detail
 
 // Blends (when enabled), converts and writes one pixel at (x, y).
-inline void WritePixel(const PixelState& ps, int x, int y, Color c) {
+[[gnu::always_inline]] inline void WritePixel(const PixelState& ps, int x, int y, Color c) {
     BYTE* p = ps.target + ptrdiff_t(y) * ps.targetPitch + ptrdiff_t(x) * (ps.target565 ? 2 : 4);
     if (ps.blend) {
         const Color src{SaturateSafe(c.r), SaturateSafe(c.g), SaturateSafe(c.b), SaturateSafe(c.a)};

@@ -72,40 +72,35 @@ void ShadeSpan(const PixelState& ps, const Setup& s, int y, int xl, int xr) {
         const float iw = 1.0f / w;
         Color diffuse{v[0] * iw, v[1] * iw, v[2] * iw, v[3] * iw};
         Color c;
+        auto sample = [&](const StageSetup& st) {
+            const float u = v[st.uvAt] * iw, vv = v[st.uvAt + 1] * iw;
+            float rho2 = 0;
+            if (st.sampler.needsLod) {
+                const Plane& pu = s.v[st.uvAt];
+                const Plane& pv = s.v[st.uvAt + 1];
+                const TextureLevel& l0 = st.sampler.levels[0];
+                const float dudx = (pu.dx - u * s.w.dx) * iw * l0.fwidth;
+                const float dvdx = (pv.dx - vv * s.w.dx) * iw * l0.fheight;
+                const float dudy = (pu.dy - u * s.w.dy) * iw * l0.fwidth;
+                const float dvdy = (pv.dy - vv * s.w.dy) * iw * l0.fheight;
+                const float rx = dudx * dudx + dvdx * dvdx, ry = dudy * dudy + dvdy * dvdy;
+                rho2 = rx > ry ? rx : ry;
+            }
+            return SampleArgb(st.sampler, u, vv, rho2);
+        };
         if (ps.combine == CombineKind::Diffuse) {
             c = diffuse;
+        } else if (ps.combine == CombineKind::ModulateTexture) {
+            const Color t = ColorFromArgb(sample(ps.stages[0]));
+            c = {t.r * diffuse.r, t.g * diffuse.g, t.b * diffuse.b, t.a * diffuse.a};
         } else {
             Color textures[kTextureStages];
-            for (int t = 0; t < ps.stageCount; ++t) {
-                const StageSetup& st = ps.stages[t];
-                if (!st.sampled) {
-                    textures[t] = {1, 1, 1, 1};
-                    continue;
-                }
-                const float u = v[st.uvAt] * iw, vv = v[st.uvAt + 1] * iw;
-                float rho2 = 0;
-                if (st.sampler.needsLod) {
-                    const Plane& pu = s.v[st.uvAt];
-                    const Plane& pv = s.v[st.uvAt + 1];
-                    const TextureLevel& l0 = st.sampler.levels[0];
-                    const float dudx = (pu.dx - u * s.w.dx) * iw * l0.fwidth;
-                    const float dvdx = (pv.dx - vv * s.w.dx) * iw * l0.fheight;
-                    const float dudy = (pu.dy - u * s.w.dy) * iw * l0.fwidth;
-                    const float dvdy = (pv.dy - vv * s.w.dy) * iw * l0.fheight;
-                    const float rx = dudx * dudx + dvdx * dvdx, ry = dudy * dudy + dvdy * dvdy;
-                    rho2 = rx > ry ? rx : ry;
-                }
-                textures[t] = Sample(st.sampler, u, vv, rho2);
-            }
-            if (ps.combine == CombineKind::ModulateTexture) {
-                const Color& t = textures[0];
-                c = {t.r * diffuse.r, t.g * diffuse.g, t.b * diffuse.b, t.a * diffuse.a};
-            } else {
-                Color specular{0, 0, 0, 0};
-                if (ps.specularAt >= 0)
-                    specular = {v[ps.specularAt] * iw, v[ps.specularAt + 1] * iw, v[ps.specularAt + 2] * iw, 0};
-                c = CombineStages(ps.stages, ps.stageCount, diffuse, specular, ps.textureFactor, textures);
-            }
+            for (int t = 0; t < ps.stageCount; ++t)
+                textures[t] = ps.stages[t].sampled ? ColorFromArgb(sample(ps.stages[t])) : Color{1, 1, 1, 1};
+            Color specular{0, 0, 0, 0};
+            if (ps.specularAt >= 0)
+                specular = {v[ps.specularAt] * iw, v[ps.specularAt + 1] * iw, v[ps.specularAt + 2] * iw, 0};
+            c = CombineStages(ps.stages, ps.stageCount, diffuse, specular, ps.textureFactor, textures);
         }
         if (ps.specularAdd) {
             c.r = Saturate(c.r + v[ps.specularAt] * iw);
@@ -130,7 +125,7 @@ void ShadeSpan(const PixelState& ps, const Setup& s, int y, int xl, int xr) {
 
 }  // namespace
 
-void RasterizeTriangle(const PixelState& ps, const RasterVertex& a, const RasterVertex& b, const RasterVertex& c,
+int64_t RasterizeTriangle(const PixelState& ps, const RasterVertex& a, const RasterVertex& b, const RasterVertex& c,
                        const RowFilter& rows, const float* flatColors) {
     const RasterVertex* vs[3] = {&a, &b, &c};
     int64_t minFx = std::min({int64_t(a.fx), int64_t(b.fx), int64_t(c.fx)});
@@ -143,13 +138,13 @@ void RasterizeTriangle(const PixelState& ps, const RasterVertex& a, const Raster
     s.maxX = int(std::min<int64_t>(maxFx >> kSubpixelBits, ps.clipX1 - 1));
     s.minY = int(std::max<int64_t>((minFy + kSubpixelOne - 1) >> kSubpixelBits, ps.clipY0));
     s.maxY = int(std::min<int64_t>(maxFy >> kSubpixelBits, ps.clipY1 - 1));
-    if (s.minX > s.maxX || s.minY > s.maxY) return;
+    if (s.minX > s.maxX || s.minY > s.maxY) return 0;
     // Is any row of the box ours?
     {
         bool any = false;
         for (int y = s.minY; y <= s.maxY && !any; y = ((y >> kBandRowsShift) + 1) << kBandRowsShift)
             any = rows.Owns(y);
-        if (!any) return;
+        if (!any) return 0;
     }
     const int64_t px = int64_t(s.minX) << kSubpixelBits, py = int64_t(s.minY) << kSubpixelBits;
     for (int k = 0; k < 3; ++k) {
@@ -168,7 +163,7 @@ void RasterizeTriangle(const PixelState& ps, const RasterVertex& a, const Raster
     const double ex1 = double(int64_t(b.fx) - a.fx) / kSubpixelOne, ey1 = double(int64_t(b.fy) - a.fy) / kSubpixelOne;
     const double ex2 = double(int64_t(c.fx) - a.fx) / kSubpixelOne, ey2 = double(int64_t(c.fy) - a.fy) / kSubpixelOne;
     const double area = ex1 * ey2 - ex2 * ey1;
-    if (!(area > 0)) return;
+    if (!(area > 0)) return 0;
     const double invArea = 1.0 / area;
     const double ox = s.minX - ax, oy = s.minY - ay;
     MakePlane(s.z, a.z, b.z, c.z, ex1, ey1, ex2, ey2, invArea, ox, oy);
@@ -182,6 +177,7 @@ void RasterizeTriangle(const PixelState& ps, const RasterVertex& a, const Raster
     }
 
     const int width = s.maxX - s.minX + 1;
+    int64_t covered = 0;
     for (int y = s.minY; y <= s.maxY; ++y) {
         if (!rows.Owns(y)) {
             // Skip to the next band.
@@ -225,7 +221,9 @@ void RasterizeTriangle(const PixelState& ps, const RasterVertex& a, const Raster
             if (empty || xl > xr) continue;
         }
         ShadeSpan(ps, s, y, xl, xr);
+        covered += xr - xl + 1;
     }
+    return covered;
 }
 
 }  // namespace render

@@ -33,8 +33,8 @@ struct RowFilter {
 // Draws one triangle whose vertices are clockwise on screen (positive
 // doubled area as 64-bit integers). Coordinates must lie within +-2^22
 // pixels. With `flatColors`, the diffuse (and specular) varyings take those
-// values over the whole triangle.
-void RasterizeTriangle(const PixelState& ps, const RasterVertex& v0, const RasterVertex& v1, const RasterVertex& v2,
+// values over the whole triangle. Returns the number of pixels covered.
+int64_t RasterizeTriangle(const PixelState& ps, const RasterVertex& v0, const RasterVertex& v1, const RasterVertex& v2,
                        const RowFilter& rows, const float* flatColors = nullptr);
 
 }  // namespace render

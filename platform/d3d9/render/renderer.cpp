@@ -4,6 +4,7 @@
 #include "platform/d3d9/render/renderer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -73,7 +74,9 @@ struct Renderer::Impl {
         return slot & kClippedSlot ? chunk.clippedVaryings.data() + (slot & ~kClippedSlot) * n
                                    : varyings.data() + slot * n;
     }
-    void Rasterize(const RowFilter& rows) const;
+    // Pixels covered, summed over draws.
+    std::atomic<uint64_t> shaded{0};
+    void Rasterize(const RowFilter& rows);
 };
 
 Renderer::Renderer() : impl_(std::make_unique<Impl>()) {}
@@ -278,7 +281,8 @@ void Renderer::Impl::EmitClipped(Chunk& chunk, uint32_t s0, uint32_t s1, uint32_
         Emit(chunk, kClippedSlot | base, kClippedSlot | (base + i), kClippedSlot | (base + i + 1), flat, cull);
 }
 
-void Renderer::Impl::Rasterize(const RowFilter& rows) const {
+void Renderer::Impl::Rasterize(const RowFilter& rows) {
+    int64_t covered = 0;
     for (const Chunk& chunk : chunks) {
         for (const TriangleRef& t : chunk.triangles) {
             RasterVertex v[3];
@@ -286,7 +290,10 @@ void Renderer::Impl::Rasterize(const RowFilter& rows) const {
                 const VertexPos& p = Position(chunk, t.v[i]);
                 v[i] = {p.fx, p.fy, p.sz, p.rhw, Varyings(chunk, t.v[i])};
             }
-            RasterizeTriangle(ps, v[0], v[1], v[2], rows, ps.flat ? Varyings(chunk, t.flat) : nullptr);
+            covered += RasterizeTriangle(ps, v[0], v[1], v[2], rows, ps.flat ? Varyings(chunk, t.flat) : nullptr);
         }
     }
+    shaded.fetch_add(uint64_t(covered), std::memory_order_relaxed);
 }
+
+uint64_t Renderer::CoveredPixels() const { return impl_->shaded.load(std::memory_order_relaxed); }

@@ -49,12 +49,14 @@ bool PrepareSampler(const TextureView& view, const DWORD* states, DecodeCache& c
         out.height = int(level.height);
         out.fwidth = float(level.width);
         out.fheight = float(level.height);
+        out.widthMask = (level.width & (level.width - 1)) == 0 ? int(level.width) - 1 : -1;
+        out.heightMask = (level.height & (level.height - 1)) == 0 ? int(level.height) - 1 : -1;
         s.levelCount = int(i) + 1;
     }
     if (s.levelCount == 0) return false;
     s.addressU = AddressMode(states[D3DSAMP_ADDRESSU]);
     s.addressV = AddressMode(states[D3DSAMP_ADDRESSV]);
-    s.border = ColorFromArgb(states[D3DSAMP_BORDERCOLOR]);
+    s.borderArgb = states[D3DSAMP_BORDERCOLOR];
     s.magFilter = Filter(states[D3DSAMP_MAGFILTER]);
     s.minFilter = Filter(states[D3DSAMP_MINFILTER]);
     if (s.magFilter == D3DTEXF_NONE) s.magFilter = D3DTEXF_POINT;
@@ -67,6 +69,8 @@ bool PrepareSampler(const TextureView& view, const DWORD* states, DecodeCache& c
     s.firstLevel = maxLevel < DWORD(s.levelCount) ? int(maxLevel) : s.levelCount - 1;
     const bool mips = s.mipFilter != D3DTEXF_NONE && s.firstLevel < s.levelCount - 1;
     s.needsLod = mips || s.magFilter != s.minFilter;
+    s.wrapMask = s.addressU == D3DTADDRESS_WRAP && s.addressV == D3DTADDRESS_WRAP;
+    for (int i = 0; i < s.levelCount; ++i) s.wrapMask &= s.levels[i].widthMask >= 0 && s.levels[i].heightMask >= 0;
     return true;
 }
 

@@ -17,6 +17,7 @@ struct TextureLevel {
     int width = 0, height = 0;
     int pitch = 0;  // texels from one row to the next
     float fwidth = 0, fheight = 0;
+    int widthMask = 0, heightMask = 0;  // size - 1 for power-of-two sizes
 };
 
 struct TextureSampler {
@@ -24,13 +25,15 @@ struct TextureSampler {
     TextureLevel levels[kMaxTextureLevels];
     uint32_t alphaOr = 0;
     DWORD addressU = D3DTADDRESS_WRAP, addressV = D3DTADDRESS_WRAP;
-    Color border{0, 0, 0, 0};
+    uint32_t borderArgb = 0;
     DWORD magFilter = D3DTEXF_POINT, minFilter = D3DTEXF_POINT, mipFilter = D3DTEXF_NONE;
     float lodBias = 0;
     int firstLevel = 0;  // the most detailed level allowed (MAXMIPLEVEL)
     // False when the filter cannot depend on the level of detail, so the
     // pixel loop skips the derivatives.
     bool needsLod = false;
+    // WRAP on both axes and power-of-two sizes: addressing is a mask.
+    bool wrapMask = false;
 };
 
 // Fills `sampler` from a bound texture and its sampler states. False when
@@ -90,97 +93,66 @@ inline int Floor(float x) {
     return i - (float(i) > x ? 1 : 0);
 }
 
-struct Texel4 {
-    float c[4];  // b, g, r, a as stored
-};
-
-inline void Unpack(uint32_t t, float out[4]) {
-    out[0] = float(t & 0xFF);
-    out[1] = float((t >> 8) & 0xFF);
-    out[2] = float((t >> 16) & 0xFF);
-    out[3] = float(t >> 24);
+// Blends two A8R8G8B8 texels, two channels per multiply: w in [0, 256]
+// is the weight of b; rounded to nearest.
+inline uint32_t Lerp(uint32_t a, uint32_t b, uint32_t w) {
+    const uint32_t iw = 256 - w;
+    const uint32_t rb = (((a & 0x00FF00FFu) * iw + (b & 0x00FF00FFu) * w + 0x00800080u) >> 8) & 0x00FF00FFu;
+    const uint32_t ag = (((a >> 8) & 0x00FF00FFu) * iw + ((b >> 8) & 0x00FF00FFu) * w + 0x00800080u) & 0xFF00FF00u;
+    return rb | ag;
 }
 
-inline uint32_t Fetch(const TextureSampler& s, const TextureLevel& l, int i, int j, bool& border) {
+// A blend weight in 1/256 steps.
+inline uint32_t Weight(float f) { return uint32_t(f * 256.0f + 0.5f); }
+
+inline uint32_t SamplePoint(const TextureSampler& s, const TextureLevel& l, float u, float v) {
+    const int i = Floor(ClampCoord(u * l.fwidth));
+    const int j = Floor(ClampCoord(v * l.fheight));
+    if (s.wrapMask) return l.texels[size_t(j & l.heightMask) * size_t(l.pitch) + size_t(i & l.widthMask)] | s.alphaOr;
     const int x = Address(i, l.width, s.addressU);
     const int y = Address(j, l.height, s.addressV);
-    if ((x | y) < 0) {
-        border = true;
-        return 0;
-    }
+    if ((x | y) < 0) return s.borderArgb;
     return l.texels[size_t(y) * size_t(l.pitch) + size_t(x)] | s.alphaOr;
 }
 
-inline Color ToColor(const float c[4]) {
-    constexpr float k = 1.0f / 255.0f;
-    return {c[2] * k, c[1] * k, c[0] * k, c[3] * k};
-}
-
-inline Color BorderColor(const TextureSampler& s) { return s.border; }
-
-inline Color SamplePoint(const TextureSampler& s, const TextureLevel& l, float u, float v) {
-    const int i = Floor(ClampCoord(u * l.fwidth));
-    const int j = Floor(ClampCoord(v * l.fheight));
-    bool border = false;
-    const uint32_t t = Fetch(s, l, i, j, border);
-    if (border) return BorderColor(s);
-    float c[4];
-    Unpack(t, c);
-    return ToColor(c);
-}
-
-inline Color SampleLinear(const TextureSampler& s, const TextureLevel& l, float u, float v) {
+inline uint32_t SampleLinear(const TextureSampler& s, const TextureLevel& l, float u, float v) {
     const float x = ClampCoord(u * l.fwidth - 0.5f);
     const float y = ClampCoord(v * l.fheight - 0.5f);
     const int i = Floor(x), j = Floor(y);
-    const float a = x - float(i), b = y - float(j);
+    const uint32_t a = Weight(x - float(i)), b = Weight(y - float(j));
+    int x0, x1, y0, y1;
+    if (s.wrapMask) {
+        x0 = i & l.widthMask, x1 = (i + 1) & l.widthMask, y0 = j & l.heightMask, y1 = (j + 1) & l.heightMask;
+    } else {
+        x0 = Address(i, l.width, s.addressU), x1 = Address(i + 1, l.width, s.addressU);
+        y0 = Address(j, l.height, s.addressV), y1 = Address(j + 1, l.height, s.addressV);
+    }
     uint32_t t00, t10, t01, t11;
-    const int x0 = Address(i, l.width, s.addressU), x1 = Address(i + 1, l.width, s.addressU);
-    const int y0 = Address(j, l.height, s.addressV), y1 = Address(j + 1, l.height, s.addressV);
     if ((x0 | x1 | y0 | y1) >= 0) {
         const uint32_t* r0 = l.texels + size_t(y0) * size_t(l.pitch);
         const uint32_t* r1 = l.texels + size_t(y1) * size_t(l.pitch);
-        t00 = r0[x0] | s.alphaOr, t10 = r0[x1] | s.alphaOr, t01 = r1[x0] | s.alphaOr, t11 = r1[x1] | s.alphaOr;
+        t00 = r0[x0], t10 = r0[x1], t01 = r1[x0], t11 = r1[x1];
     } else {
-        // Some of the four are border texels: blend the border colour in.
-        float acc[4] = {0, 0, 0, 0};
-        const float w[4] = {(1 - a) * (1 - b), a * (1 - b), (1 - a) * b, a * b};
-        const int xs[4] = {x0, x1, x0, x1}, ys[4] = {y0, y0, y1, y1};
-        const float bc[4] = {s.border.b * 255.0f, s.border.g * 255.0f, s.border.r * 255.0f, s.border.a * 255.0f};
-        for (int k = 0; k < 4; ++k) {
-            float c[4];
-            if ((xs[k] | ys[k]) < 0)
-                std::memcpy(c, bc, sizeof c);
-            else
-                Unpack(l.texels[size_t(ys[k]) * size_t(l.pitch) + size_t(xs[k])] | s.alphaOr, c);
-            for (int n = 0; n < 4; ++n) acc[n] += w[k] * c[n];
-        }
-        return ToColor(acc);
+        // Border texels take the border colour.
+        auto at = [&](int xx, int yy) {
+            return (xx | yy) < 0 ? s.borderArgb : l.texels[size_t(yy) * size_t(l.pitch) + size_t(xx)];
+        };
+        t00 = at(x0, y0), t10 = at(x1, y0), t01 = at(x0, y1), t11 = at(x1, y1);
     }
-    float c00[4], c10[4], c01[4], c11[4], out[4];
-    Unpack(t00, c00);
-    Unpack(t10, c10);
-    Unpack(t01, c01);
-    Unpack(t11, c11);
-    for (int n = 0; n < 4; ++n) {
-        const float top = c00[n] + a * (c10[n] - c00[n]);
-        const float bottom = c01[n] + a * (c11[n] - c01[n]);
-        out[n] = top + b * (bottom - top);
-    }
-    return ToColor(out);
+    return Lerp(Lerp(t00, t10, a), Lerp(t01, t11, a), b) | s.alphaOr;
 }
 
-inline Color SampleLevel(const TextureSampler& s, int level, DWORD filter, float u, float v) {
+inline uint32_t SampleLevel(const TextureSampler& s, int level, DWORD filter, float u, float v) {
     const TextureLevel& l = s.levels[level];
     return filter == D3DTEXF_POINT ? SamplePoint(s, l, u, v) : SampleLinear(s, l, u, v);
 }
 
 }  // namespace detail
 
-// Samples at (u, v). `rhoSquared` is the larger squared length of the
-// screen-space derivative vectors of (u, v) in level-0 texels; it is only
-// read when sampler.needsLod.
-inline Color Sample(const TextureSampler& s, float u, float v, float rhoSquared) {
+// Samples at (u, v) into an A8R8G8B8 value. `rhoSquared` is the larger
+// squared length of the screen-space derivative vectors of (u, v) in
+// level-0 texels; it is only read when sampler.needsLod.
+inline uint32_t SampleArgb(const TextureSampler& s, float u, float v, float rhoSquared) {
     if (!s.needsLod) return detail::SampleLevel(s, s.firstLevel, s.magFilter, u, v);
     const float lambda = (rhoSquared > 0.0f ? 0.5f * FastLog2(rhoSquared) : -1000.0f) + s.lodBias;
     if (!(lambda > 0.0f)) return detail::SampleLevel(s, s.firstLevel, s.magFilter, u, v);
@@ -194,13 +166,15 @@ inline Color Sample(const TextureSampler& s, float u, float v, float rhoSquared)
         return detail::SampleLevel(s, level, s.minFilter, u, v);
     }
     const int base = int(l);
-    const float f = l - float(base);
-    int l0 = s.firstLevel + base, l1 = l0 + 1;
+    const int l0 = s.firstLevel + base;
     if (l0 >= last) return detail::SampleLevel(s, last, s.minFilter, u, v);
-    if (l1 > last) l1 = last;
-    const Color c0 = detail::SampleLevel(s, l0, s.minFilter, u, v);
-    const Color c1 = detail::SampleLevel(s, l1, s.minFilter, u, v);
-    return {c0.r + f * (c1.r - c0.r), c0.g + f * (c1.g - c0.g), c0.b + f * (c1.b - c0.b), c0.a + f * (c1.a - c0.a)};
+    const uint32_t c0 = detail::SampleLevel(s, l0, s.minFilter, u, v);
+    const uint32_t c1 = detail::SampleLevel(s, l0 + 1, s.minFilter, u, v);
+    return detail::Lerp(c0, c1, detail::Weight(l - float(base)));
+}
+
+inline Color Sample(const TextureSampler& s, float u, float v, float rhoSquared) {
+    return ColorFromArgb(SampleArgb(s, u, v, rhoSquared));
 }
 
 }  // namespace render
