@@ -165,7 +165,7 @@ void Peer(benchmark::State& st, bench::GlPeer* peer) {
 // microseconds, or 0 with `note` set.
 double RunPeerChild(const char* self, int threads, int repetitions, std::string& note) {
     const std::string command = std::string("LP_NUM_THREADS=") + std::to_string(threads) + " '" + self +
-                                "' --peer " + std::to_string(threads) + " --benchmark_repetitions=" +
+                                "' --peer " + std::to_string(threads) + " --benchmark_color=false --benchmark_repetitions=" +
                                 std::to_string(repetitions) + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) {

@@ -44,7 +44,11 @@ inline uint32_t ToDepth16(float z) { return uint32_t(SaturateSafe(z) * 65535.0f 
 
 namespace detail {
 
-constexpr uint8_t kDither[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+// The 4x4 ordered pattern as offsets (B + 0.5) / 16.
+constexpr float kDither[4][4] = {{0.5f / 16, 8.5f / 16, 2.5f / 16, 10.5f / 16},
+                                 {12.5f / 16, 4.5f / 16, 14.5f / 16, 6.5f / 16},
+                                 {3.5f / 16, 11.5f / 16, 1.5f / 16, 9.5f / 16},
+                                 {15.5f / 16, 7.5f / 16, 13.5f / 16, 5.5f / 16}};
 
 inline Color ReadTarget(const PixelState& ps, const BYTE* p) {
     if (ps.target565) {
@@ -131,7 +135,7 @@ inline uint32_t Quantize(float v, float top, float offset) {
     if (ps.target565) {
         uint32_t v;
         if (ps.dither) {
-            const float o = (float(detail::kDither[y & 3][x & 3]) + 0.5f) * (1.0f / 16.0f);
+            const float o = detail::kDither[y & 3][x & 3];
             v = (detail::Quantize(r, 31, o) << 11) | (detail::Quantize(g, 63, o) << 5) | detail::Quantize(b, 31, o);
         } else {
             v = (detail::Quantize(r, 31, 0.5f) << 11) | (detail::Quantize(g, 63, 0.5f) << 5) | detail::Quantize(b, 31, 0.5f);

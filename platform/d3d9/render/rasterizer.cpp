@@ -27,6 +27,10 @@ struct Setup {
     Edge edges[3];
     Plane z, w;
     Plane v[kMaxVaryings];
+    // Diffuse components equal at all three vertices are used as they are,
+    // so a constant colour (or alpha of 1) stays exact.
+    unsigned diffuseConstant;
+    float diffuse[4];
 };
 
 int64_t FloorDiv(int64_t a, int64_t b) {  // b > 0
@@ -70,7 +74,13 @@ void ShadeSpan(const PixelState& ps, const Setup& s, int y, int xl, int xr) {
             }
         }
         const float iw = 1.0f / w;
-        Color diffuse{v[0] * iw, v[1] * iw, v[2] * iw, v[3] * iw};
+        Color diffuse;
+        if (s.diffuseConstant == 0xF) {
+            diffuse = {s.diffuse[0], s.diffuse[1], s.diffuse[2], s.diffuse[3]};
+        } else {
+            diffuse = {v[0] * iw, v[1] * iw, v[2] * iw, v[3] * iw};
+            if (s.diffuseConstant & 8) diffuse.a = s.diffuse[3];
+        }
         Color c;
         auto sample = [&](const StageSetup& st) {
             const float u = v[st.uvAt] * iw, vv = v[st.uvAt + 1] * iw;
@@ -174,6 +184,13 @@ int64_t RasterizeTriangle(const PixelState& ps, const RasterVertex& a, const Ras
         const double q1 = flat ? flatColors[i] : b.varyings[i];
         const double q2 = flat ? flatColors[i] : c.varyings[i];
         MakePlane(s.v[i], q0 * a.rhw, q1 * b.rhw, q2 * c.rhw, ex1, ey1, ex2, ey2, invArea, ox, oy);
+    }
+    s.diffuseConstant = 0;
+    for (int i = 0; i < 4; ++i) {
+        const float q0 = flatColors ? flatColors[i] : a.varyings[i];
+        const bool same = flatColors || (a.varyings[i] == b.varyings[i] && a.varyings[i] == c.varyings[i]);
+        if (same) s.diffuseConstant |= 1u << i;
+        s.diffuse[i] = q0;
     }
 
     const int width = s.maxX - s.minX + 1;
