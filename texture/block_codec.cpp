@@ -490,16 +490,42 @@ void OptimizeAlphaEndpoints(const float alphas[16], UINT steps, float* low, floa
     }
     const int top = six ? 5 : 7;
     const float stepWeight = 1.0f / static_cast<float>(top);
+#if VINTREL_DXT_SSE
+    __m128 values[4];
+    for (int j = 0; j < 4; ++j) values[j] = _mm_loadu_ps(alphas + 4 * j);
+#endif
     for (int round = 0; round < 8 && b - a >= 1.0f / 256; ++round) {
         const float span = b - a;
         const float scale = static_cast<float>(top) / span;
-        float g0 = 0, g1 = 0, h0 = 0, h1 = 0;
+        // Values the explicit 0 and 1 serve best stay out of the fit.
+        const float lowest = six ? a / 2 : -1.0f, highest = six ? (b + 1) / 2 : 2.0f;
+        float g0, g1, h0, h1;
+#if VINTREL_DXT_SSE
+        {
+            const __m128 va = _mm_set1_ps(a), vspan = _mm_set1_ps(span), vscale = _mm_set1_ps(scale);
+            const __m128 vtop = _mm_set1_ps(static_cast<float>(top)), vstep = _mm_set1_ps(stepWeight);
+            const __m128 vlow = _mm_set1_ps(lowest), vhigh = _mm_set1_ps(highest);
+            const __m128 zero = _mm_setzero_ps(), half = _mm_set1_ps(0.5f), one = _mm_set1_ps(1.0f);
+            __m128 sg0 = zero, sg1 = zero, sh0 = zero, sh1 = zero;
+            for (const __m128 v : values) {
+                const __m128 inside = _mm_and_ps(_mm_cmpgt_ps(v, vlow), _mm_cmplt_ps(v, vhigh));
+                const __m128 t = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_sub_ps(v, va), vscale), zero), vtop);
+                const __m128 w1 = _mm_and_ps(
+                    _mm_mul_ps(_mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_add_ps(t, half))), vstep), inside);
+                const __m128 w0 = _mm_and_ps(_mm_sub_ps(one, w1), inside);
+                const __m128 r = _mm_sub_ps(v, _mm_add_ps(va, _mm_mul_ps(vspan, w1)));
+                sg0 = _mm_add_ps(sg0, _mm_mul_ps(r, w0));
+                sg1 = _mm_add_ps(sg1, _mm_mul_ps(r, w1));
+                sh0 = _mm_add_ps(sh0, _mm_mul_ps(w0, w0));
+                sh1 = _mm_add_ps(sh1, _mm_mul_ps(w1, w1));
+            }
+            g0 = CombineVector(sg0), g1 = CombineVector(sg1), h0 = CombineVector(sh0), h1 = CombineVector(sh1);
+        }
+#else
+        g0 = g1 = h0 = h1 = 0;
         for (int i = 0; i < 16; ++i) {
             const float v = alphas[i];
-            if (six) {
-                // Values the explicit 0 and 1 serve best stay out of the fit.
-                if (v <= a / 2 || v >= (b + 1) / 2) continue;
-            }
+            if (!(v > lowest && v < highest)) continue;
             float t = (v - a) * scale;
             t = std::min(std::max(t, 0.0f), static_cast<float>(top));
             const float w1 = static_cast<float>(static_cast<int>(t + 0.5f)) * stepWeight;
@@ -510,11 +536,13 @@ void OptimizeAlphaEndpoints(const float alphas[16], UINT steps, float* low, floa
             h0 += w0 * w0;
             h1 += w1 * w1;
         }
+#endif
         // Least-squares move of each endpoint toward the values it serves.
         if (h0 > 0) a += g0 / h0;
         if (h1 > 0) b += g1 / h1;
         if (a > b) std::swap(a, b);
-        if (g0 * g0 < 1.0f / 64 / 65536 && g1 * g1 < 1.0f / 64 / 65536) break;
+        constexpr float kDone = 1.0f / 65536;
+        if (g0 * g0 < kDone && g1 * g1 < kDone) break;
     }
     *low = std::clamp(a, 0.0f, 1.0f);
     *high = std::clamp(b, 0.0f, 1.0f);

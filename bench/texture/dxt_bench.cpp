@@ -41,7 +41,7 @@ struct JpegError {
 };
 
 // The central 1024 x 1024 pixels of a JPEG photograph; for DXT5 the alpha
-// channel is a smooth diagonal ramp up and down.
+// channel is a smooth slanted wave.
 bool LoadCrop(const std::string& path, bool gradientAlpha, Image& image) {
     FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) return false;
@@ -76,10 +76,11 @@ bool LoadCrop(const std::string& path, bool gradientAlpha, Image& image) {
     for (int y = 0; y < kSize; ++y) {
         for (int x = 0; x < kSize; ++x) {
             const BYTE* s = &pixels[(static_cast<size_t>(top + y) * width + left + x) * 3];
-            // A diagonal triangle wave, 0 to 255 over 256 pixels: smooth,
-            // yet every block holds several alpha values.
-            const int phase = (x + y) % 512;
-            const BYTE a = gradientAlpha ? static_cast<BYTE>(std::min(255, phase < 256 ? phase : 511 - phase)) : 255;
+            // A slanted sine wave: smooth, every block holds several alpha
+            // values, and (unlike a linear ramp) they do not fall exactly
+            // on the steps of a block's alpha palette.
+            const double wave = std::sin((x + 2 * y) * (2 * 3.14159265358979 / 397));
+            const BYTE a = gradientAlpha ? static_cast<BYTE>(std::lround(127.5 + 127.5 * wave)) : 255;
             BYTE* d = &image.rgba[(static_cast<size_t>(y) * kSize + x) * 4];
             d[0] = s[0], d[1] = s[1], d[2] = s[2], d[3] = a;
             BYTE* e = &image.bgra[(static_cast<size_t>(y) * kSize + x) * 4];
