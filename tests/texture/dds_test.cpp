@@ -64,7 +64,7 @@ Header FourCCHeader(DWORD fourCC, DWORD width, DWORD height) {
 // see any read past the end.
 HRESULT Read(ImageLevel& root, const std::vector<BYTE>& file, std::unique_ptr<BYTE[]>& copy) {
     copy.reset(new BYTE[file.size() ? file.size() : 1]);
-    std::memcpy(copy.get(), file.data(), file.size());
+    if (!file.empty()) std::memcpy(copy.get(), file.data(), file.size());
     return ReadDdsImage(&root, copy.get(), static_cast<UINT>(file.size()));
 }
 
