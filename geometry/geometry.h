@@ -1,0 +1,4 @@
+// The geometry support library: everything a program includes to use it.
+#pragma once
+
+#include "geometry/math.h"
