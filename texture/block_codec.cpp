@@ -121,16 +121,31 @@ void EncodeDxt3Alpha(const float* alpha, bool dither, BYTE out[8]) {
 }
 
 void EncodeDxt5Alpha(const float* alpha, bool dither, BYTE out[8]) {
-    float a[16];
-    std::copy_n(alpha, 16, a);
-    float q[16];
+    alignas(16) float q[16];
     float smallest = 1.0f;
     bool extreme = false;
+    if (dither) {
+        float a[16];
+        std::copy_n(alpha, 16, a);
+        for (int i = 0; i < 16; ++i) {
+            q[i] = static_cast<float>(Quant(a[i], 255)) * kScale8;
+            SpreadError(a, i, a[i] - q[i]);
+        }
+    } else {
+#if VINTREL_DXT_SSE
+        const __m128 max = _mm_set1_ps(255.0f), half = _mm_set1_ps(0.5f), zero = _mm_setzero_ps();
+        const __m128 scale = _mm_set1_ps(kScale8);
+        for (int j = 0; j < 16; j += 4) {
+            const __m128 v = _mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_mul_ps(_mm_loadu_ps(alpha + j), max), half), zero), max);
+            _mm_store_ps(q + j, _mm_mul_ps(_mm_cvtepi32_ps(_mm_cvttps_epi32(v)), scale));
+        }
+#else
+        for (int i = 0; i < 16; ++i) q[i] = static_cast<float>(Quant(alpha[i], 255)) * kScale8;
+#endif
+    }
     for (int i = 0; i < 16; ++i) {
-        q[i] = static_cast<float>(Quant(a[i], 255)) * kScale8;
-        if (dither) SpreadError(a, i, a[i] - q[i]);
         smallest = std::min(smallest, q[i]);
-        if (q[i] == 0.0f || q[i] == 1.0f) extreme = true;
+        extreme |= q[i] == 0.0f || q[i] == 1.0f;
     }
     std::memset(out, 0, 8);
     if (smallest == 1.0f) {
@@ -153,23 +168,44 @@ void EncodeDxt5Alpha(const float* alpha, bool dither, BYTE out[8]) {
     out[0] = static_cast<BYTE>(b0);
     out[1] = static_cast<BYTE>(b1);
     const float e0 = static_cast<float>(b0) * kScale8, e1 = static_cast<float>(b1) * kScale8;
-    static const BYTE kMap8[8] = {0, 2, 3, 4, 5, 6, 7, 1};
-    static const BYTE kMap6[6] = {0, 2, 3, 4, 5, 1};
     const float span = e1 - e0;
     const float scale = span != 0.0f ? static_cast<float>(steps - 1) / span : 0.0f;
-    unsigned long long bits = 0;
-    for (int i = 0; i < 16; ++i) {
-        int index;
-        if (steps == 6 && q[i] <= e0 / 2) {
-            index = 6;
-        } else if (steps == 6 && q[i] >= (e1 + 1) / 2) {
-            index = 7;
-        } else {
-            const int step = StepOf((q[i] - e0) * scale, steps);
-            index = steps == 8 ? kMap8[step] : kMap6[step];
+    // Indices by step; in six-value mode 6 and 7 are the explicit 0 and 1.
+    static const BYTE kMap8[8] = {0, 2, 3, 4, 5, 6, 7, 1};
+    static const BYTE kMap6[8] = {0, 2, 3, 4, 5, 1, 6, 7};
+    const BYTE* map = steps == 8 ? kMap8 : kMap6;
+    const float zeroBelow = steps == 6 ? e0 / 2 : -1.0f, oneAbove = steps == 6 ? (e1 + 1) / 2 : 2.0f;
+    alignas(16) int step[16];
+#if VINTREL_DXT_SSE
+    {
+        const __m128 ve0 = _mm_set1_ps(e0), vscale = _mm_set1_ps(scale);
+        const __m128 top = _mm_set1_ps(static_cast<float>(steps - 1)), zero = _mm_setzero_ps();
+        const __m128 half = _mm_set1_ps(0.5f), low6 = _mm_set1_ps(zeroBelow), high6 = _mm_set1_ps(oneAbove);
+        const __m128i six = _mm_set1_epi32(6), seven = _mm_set1_epi32(7);
+        for (int j = 0; j < 16; j += 4) {
+            const __m128 v = _mm_load_ps(q + j);
+            const __m128 t = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_sub_ps(v, ve0), vscale), zero), top);
+            __m128i s = _mm_cvttps_epi32(_mm_add_ps(t, half));
+            const __m128i isZero = _mm_castps_si128(_mm_cmple_ps(v, low6));
+            const __m128i isOne = _mm_castps_si128(_mm_andnot_ps(_mm_cmple_ps(v, low6), _mm_cmpge_ps(v, high6)));
+            s = _mm_or_si128(_mm_andnot_si128(_mm_or_si128(isZero, isOne), s),
+                             _mm_or_si128(_mm_and_si128(isZero, six), _mm_and_si128(isOne, seven)));
+            _mm_store_si128(reinterpret_cast<__m128i*>(step + j), s);
         }
-        bits |= static_cast<unsigned long long>(index) << (3 * i);
     }
+#else
+    for (int i = 0; i < 16; ++i) {
+        if (q[i] <= zeroBelow) {
+            step[i] = 6;
+        } else if (q[i] >= oneAbove) {
+            step[i] = 7;
+        } else {
+            step[i] = StepOf((q[i] - e0) * scale, steps);
+        }
+    }
+#endif
+    unsigned long long bits = 0;
+    for (int i = 0; i < 16; ++i) bits |= static_cast<unsigned long long>(map[step[i]]) << (3 * i);
     for (int i = 0; i < 6; ++i) out[2 + i] = static_cast<BYTE>(bits >> (8 * i));
 }
 

@@ -5,7 +5,7 @@
 #include "platform/win32/registry.h"
 
 namespace {
-using DebugSetMuteFunction = void (*)(BOOL);
+using DebugSetMuteFunction = BOOL (*)(BOOL);
 
 struct MuteEntries {
     DebugSetMuteFunction entries[2] = {};
