@@ -323,6 +323,18 @@ TEST_F(TextureFromFile, RefusedFilesAndArguments) {
                                       D3DFMT_UNKNOWN, D3DPOOL_MANAGED, USE_DEFAULT, USE_DEFAULT, 0, nullptr, nullptr,
                                       &texture),
               ERR_INVALID_DATA);
+    // A header the reader accepts but without a single pixel (height 0, a
+    // width of hundreds of millions) is refused before anything is sized by
+    // that width.
+    spec.pfFlags = 0x4;
+    spec.fourCC = MAKEFOURCC('D', 'X', 'T', '1');
+    spec.width = 0x1C010000;
+    spec.height = 0;
+    const std::vector<BYTE> noPixels = MakeDds(spec, {});
+    EXPECT_EQ(CreateTextureFromMemory(device, noPixels.data(), UINT(noPixels.size()), USE_DEFAULT, USE_DEFAULT, USE_DEFAULT,
+                                      0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, USE_DEFAULT, USE_DEFAULT, 0, nullptr, nullptr,
+                                      &texture),
+              E_FAIL);
 }
 
 TEST_F(TextureFromFile, PaletteImagesGreyRampR3G3B2AndColourKey) {
