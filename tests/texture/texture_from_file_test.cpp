@@ -519,6 +519,19 @@ TEST_F(TextureFromFile, GenerateMipLevelsDefaultFilters) {
                                      0),
               S_OK);
     EXPECT_EQ(LevelBytes(odd, 2, 4), LevelBytes(reference, 0, 4));
+    // A power-of-two texture takes the box filter, each level from the one
+    // above.
+    IDirect3DTexture9* even = nullptr;
+    ASSERT_EQ(device->CreateTexture(16, 16, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_SCRATCH, &even, nullptr), S_OK);
+    D3DLOCKED_RECT lr = {};
+    ASSERT_EQ(even->LockRect(0, &lr, nullptr, 0), S_OK);
+    for (UINT y = 0; y < 16; ++y) std::memcpy(static_cast<BYTE*>(lr.pBits) + y * lr.Pitch, &pixels[y * 400], 64);
+    even->UnlockRect(0);
+    ASSERT_EQ(GenerateMipLevels(even, nullptr, USE_DEFAULT, USE_DEFAULT), S_OK);
+    const std::vector<BYTE> level0 = LevelBytes(even, 0, 4);
+    EXPECT_EQ(LevelBytes(even, 2, 4), Halve(Halve(level0, 16, 16), 8, 8));
+    even->Release();
+
     EXPECT_EQ(GenerateMipLevels(odd, nullptr, 3, USE_DEFAULT), D3DERR_INVALIDCALL);
     EXPECT_EQ(GenerateMipLevels(nullptr, nullptr, 0, USE_DEFAULT), D3DERR_INVALIDCALL);
     EXPECT_EQ(GenerateMipLevels(odd, nullptr, 0, 6), D3DERR_INVALIDCALL);
