@@ -176,6 +176,14 @@ TEST_F(TextureFromFile, AdjustRequirementsFollowsTheCaps) {
 TEST_F(TextureFromFile, ReadImageFileChecksArgumentsAndDescribesDds) {
     ImageLevel root;
     ImageInfo info;
+    // A DDS header of zero width claiming 2^28 levels is refused at once
+    // instead of growing a chain of empty levels.
+    DdsSpec empty;
+    empty.width = 0;
+    empty.height = 16;
+    empty.mips = 0x10000000;
+    const std::vector<BYTE> levels = MakeDds(empty, {});
+    EXPECT_EQ(ReadImageFile(&root, levels.data(), UINT(levels.size()), &info, TRUE), ERR_INVALID_DATA);
     const BYTE byte = 0;
     EXPECT_EQ(ReadImageFile(&root, nullptr, 10, &info, TRUE), D3DERR_INVALIDCALL);
     EXPECT_EQ(ReadImageFile(&root, &byte, 0, &info, TRUE), D3DERR_INVALIDCALL);
@@ -323,9 +331,8 @@ TEST_F(TextureFromFile, RefusedFilesAndArguments) {
                                       D3DFMT_UNKNOWN, D3DPOOL_MANAGED, USE_DEFAULT, USE_DEFAULT, 0, nullptr, nullptr,
                                       &texture),
               ERR_INVALID_DATA);
-    // A header the reader accepts but without a single pixel (height 0, a
-    // width of hundreds of millions) is refused before anything is sized by
-    // that width.
+    // A header without a single pixel (height 0, a width of hundreds of
+    // millions) is not an image, before anything is sized by that width.
     spec.pfFlags = 0x4;
     spec.fourCC = MAKEFOURCC('D', 'X', 'T', '1');
     spec.width = 0x1C010000;
@@ -334,7 +341,7 @@ TEST_F(TextureFromFile, RefusedFilesAndArguments) {
     EXPECT_EQ(CreateTextureFromMemory(device, noPixels.data(), UINT(noPixels.size()), USE_DEFAULT, USE_DEFAULT, USE_DEFAULT,
                                       0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, USE_DEFAULT, USE_DEFAULT, 0, nullptr, nullptr,
                                       &texture),
-              E_FAIL);
+              ERR_INVALID_DATA);
 }
 
 TEST_F(TextureFromFile, PaletteImagesGreyRampR3G3B2AndColourKey) {
