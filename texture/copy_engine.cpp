@@ -288,6 +288,12 @@ HRESULT CopyPixels(const PixelSurface& destIn, const PixelSurface& sourceIn, DWO
     destDesc.diffusionDither = (filter & FILTER_DITHER_DIFFUSION) != 0;
     destDesc.colourKey = 0;
 
+    // Nothing to write, or nothing to read: decided before the codecs size
+    // their rows by the boxes.
+    auto empty = [](const D3DBOX& b) { return b.Right <= b.Left || b.Bottom <= b.Top || b.Back <= b.Front; };
+    if (empty(destDesc.box)) return S_OK;
+    if (empty(sourceDesc.box)) return E_FAIL;
+
     std::unique_ptr<PixelCodec> dest, source;
     HRESULT hr = CreatePixelCodec(destDesc, dest);
     if (FAILED(hr)) return hr;
@@ -295,8 +301,6 @@ HRESULT CopyPixels(const PixelSurface& destIn, const PixelSurface& sourceIn, DWO
     hr = CreatePixelCodec(sourceDesc, source);
     if (FAILED(hr)) return hr;
     if (!source) return E_FAIL;
-    if (dest->Width() == 0 || dest->Height() == 0 || dest->Depth() == 0) return S_OK;
-    if (source->Width() == 0 || source->Height() == 0 || source->Depth() == 0) return E_FAIL;
     LinkPixelCodecs(*source, *dest);
 
     try {

@@ -11,7 +11,15 @@
 namespace {
 using ReaderFunction = HRESULT (*)(ImageLevel*, const BYTE*, UINT);
 
+DWORD LittleEndian32(const BYTE* p) { return DWORD(p[0]) | DWORD(p[1]) << 8 | DWORD(p[2]) << 16 | DWORD(p[3]) << 24; }
+
 HRESULT ReadDds(ImageLevel* root, const BYTE* bytes, UINT byteCount) {
+    // A DDS image of zero width or height has levels of zero bytes, so no
+    // byte count bounds its level count (dwMipMapCount may claim billions
+    // of records); it has no pixels either, so it is not an image.
+    if (byteCount >= 20 && LittleEndian32(bytes) == 0x20534444 &&
+        (LittleEndian32(bytes + 12) == 0 || LittleEndian32(bytes + 16) == 0))
+        return E_FAIL;
     return ReadDdsImage(root, bytes, byteCount);
 }
 

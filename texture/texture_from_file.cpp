@@ -131,6 +131,8 @@ HRESULT BuildTextureFromImage(IDirect3DDevice9* device, const void* bytes, UINT 
     for (const ImageLevel* f = &root; f; f = f->nextFace)
         for (const ImageLevel* l = f; l; l = l->nextLevel)
             if (l->width > 0x7FFFFFFF || l->height > 0x7FFFFFFF || !l->pixels) return E_FAIL;
+    // An image without pixels has nothing to fill a texture with.
+    if (root.width == 0 || root.height == 0 || root.depth == 0) return E_FAIL;
 
     width = ChooseSize(width, root.width);
     height = ChooseSize(height, root.height);

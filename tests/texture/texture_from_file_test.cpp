@@ -176,6 +176,14 @@ TEST_F(TextureFromFile, AdjustRequirementsFollowsTheCaps) {
 TEST_F(TextureFromFile, ReadImageFileChecksArgumentsAndDescribesDds) {
     ImageLevel root;
     ImageInfo info;
+    // A DDS header of zero width claiming 2^28 levels is refused at once
+    // instead of growing a chain of empty levels.
+    DdsSpec empty;
+    empty.width = 0;
+    empty.height = 16;
+    empty.mips = 0x10000000;
+    const std::vector<BYTE> levels = MakeDds(empty, {});
+    EXPECT_EQ(ReadImageFile(&root, levels.data(), UINT(levels.size()), &info, TRUE), ERR_INVALID_DATA);
     const BYTE byte = 0;
     EXPECT_EQ(ReadImageFile(&root, nullptr, 10, &info, TRUE), D3DERR_INVALIDCALL);
     EXPECT_EQ(ReadImageFile(&root, &byte, 0, &info, TRUE), D3DERR_INVALIDCALL);
@@ -321,6 +329,17 @@ TEST_F(TextureFromFile, RefusedFilesAndArguments) {
     cut.pop_back();
     EXPECT_EQ(CreateTextureFromMemory(device, cut.data(), UINT(cut.size()), USE_DEFAULT, USE_DEFAULT, USE_DEFAULT, 0,
                                       D3DFMT_UNKNOWN, D3DPOOL_MANAGED, USE_DEFAULT, USE_DEFAULT, 0, nullptr, nullptr,
+                                      &texture),
+              ERR_INVALID_DATA);
+    // A header without a single pixel (height 0, a width of hundreds of
+    // millions) is not an image, before anything is sized by that width.
+    spec.pfFlags = 0x4;
+    spec.fourCC = MAKEFOURCC('D', 'X', 'T', '1');
+    spec.width = 0x1C010000;
+    spec.height = 0;
+    const std::vector<BYTE> noPixels = MakeDds(spec, {});
+    EXPECT_EQ(CreateTextureFromMemory(device, noPixels.data(), UINT(noPixels.size()), USE_DEFAULT, USE_DEFAULT, USE_DEFAULT,
+                                      0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, USE_DEFAULT, USE_DEFAULT, 0, nullptr, nullptr,
                                       &texture),
               ERR_INVALID_DATA);
 }
@@ -507,6 +526,19 @@ TEST_F(TextureFromFile, GenerateMipLevelsDefaultFilters) {
                                      0),
               S_OK);
     EXPECT_EQ(LevelBytes(odd, 2, 4), LevelBytes(reference, 0, 4));
+    // A power-of-two texture takes the box filter, each level from the one
+    // above.
+    IDirect3DTexture9* even = nullptr;
+    ASSERT_EQ(device->CreateTexture(16, 16, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_SCRATCH, &even, nullptr), S_OK);
+    D3DLOCKED_RECT lr = {};
+    ASSERT_EQ(even->LockRect(0, &lr, nullptr, 0), S_OK);
+    for (UINT y = 0; y < 16; ++y) std::memcpy(static_cast<BYTE*>(lr.pBits) + y * lr.Pitch, &pixels[y * 400], 64);
+    even->UnlockRect(0);
+    ASSERT_EQ(GenerateMipLevels(even, nullptr, USE_DEFAULT, USE_DEFAULT), S_OK);
+    const std::vector<BYTE> level0 = LevelBytes(even, 0, 4);
+    EXPECT_EQ(LevelBytes(even, 2, 4), Halve(Halve(level0, 16, 16), 8, 8));
+    even->Release();
+
     EXPECT_EQ(GenerateMipLevels(odd, nullptr, 3, USE_DEFAULT), D3DERR_INVALIDCALL);
     EXPECT_EQ(GenerateMipLevels(nullptr, nullptr, 0, USE_DEFAULT), D3DERR_INVALIDCALL);
     EXPECT_EQ(GenerateMipLevels(odd, nullptr, 0, 6), D3DERR_INVALIDCALL);
