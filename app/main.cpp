@@ -1,0 +1,102 @@
+// The executable: chooses the window system, registers the resources and
+// runs WinMain.
+//   VINTREL_HEADLESS=1            run without a display
+//   VINTREL_HEADLESS_FRAMES=N     headless: close the window after N frames
+//   VINTREL_HEADLESS_KEYS=FILE    headless: key script (frame, keys held)
+//   VINTREL_HEADLESS_PNG=FILE     headless: write the last frame as PNG
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "app/app.h"
+#include "platform/shell/headless.h"
+#include "resources/resources.h"
+#if VINTREL_HAVE_GTK
+#include "platform/shell/gtk/gtk_window_system.h"
+#endif
+
+namespace {
+
+bool EnvironmentFlag(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value && std::strcmp(value, "0") != 0;
+}
+
+void PrintHelp() {
+    std::printf(
+        "usage: vintrel\n"
+        "Drives one car on one course. Run it in the folder that holds the data set\n"
+        "(ct01.x, car.x, font.dds, SpeedMeter.dds, media/).\n"
+        "Keys: G throttle, F brake, arrows steer, V view, A/Z S/X Q/W E camera.\n"
+        "Environment: VINTREL_HEADLESS=1 runs without a display; with it\n"
+        "VINTREL_HEADLESS_FRAMES=N stops after N frames, VINTREL_HEADLESS_KEYS=FILE\n"
+        "plays a key script, VINTREL_HEADLESS_PNG=FILE keeps the last frame.\n");
+}
+
+int RunHeadless() {
+    static HeadlessWindowSystem headless;
+    if (const char* path = std::getenv("VINTREL_HEADLESS_KEYS")) {
+        std::ifstream file(path);
+        std::stringstream text;
+        text << file.rdbuf();
+        KeyScript script;
+        std::string error;
+        if (!file || !ParseKeyScript(text.str(), &script, &error)) {
+            std::fprintf(stderr, "vintrel: cannot use the key script %s: %s\n", path,
+                         file ? error.c_str() : "cannot read it");
+            return 1;
+        }
+        headless.SetKeyScript(std::move(script));
+    }
+    if (const char* frames = std::getenv("VINTREL_HEADLESS_FRAMES")) {
+        unsigned long long limit = std::strtoull(frames, nullptr, 10);
+        headless.SetFrameHook([limit](std::uint64_t presented) {
+            if (limit && presented == limit) headless.ClickCloseBox(GetMainWindow());
+        });
+    }
+    InstallWindowSystem(&headless);
+    int code = WinMain(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT);
+    InstallWindowSystem(nullptr);
+    if (const char* png = std::getenv("VINTREL_HEADLESS_PNG")) {
+        std::string error;
+        if (!headless.WriteLastFramePng(png, &error)) {
+            std::fprintf(stderr, "vintrel: %s\n", error.c_str());
+            if (code == 0) code = 1;
+        }
+    }
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            PrintHelp();
+            return 0;
+        }
+    }
+    RegisterProgramResources();
+    if (EnvironmentFlag("VINTREL_HEADLESS")) return RunHeadless();
+#if VINTREL_HAVE_GTK
+    std::string error;
+    std::unique_ptr<WindowSystem> display = CreateGtkWindowSystem(&error);
+    if (!display) {
+        std::fprintf(stderr, "vintrel: %s (set VINTREL_HEADLESS=1 to run without a display)\n",
+                     error.c_str());
+        return 1;
+    }
+    InstallWindowSystem(display.get());
+    int code = WinMain(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT);
+    InstallWindowSystem(nullptr);
+    return code;
+#else
+    std::fprintf(stderr,
+                 "vintrel: built without a display backend (set VINTREL_HEADLESS=1 to run)\n");
+    return 1;
+#endif
+}

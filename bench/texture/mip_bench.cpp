@@ -1,0 +1,107 @@
+// Mip generation of a 2048 x 2048 A8R8G8B8 texture with the box filter (the
+// integer routine) and the float paths, next to a plain memcpy of the same
+// bytes as the ceiling. Rates are megapixels of level 0 per second.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "bench_targets.h"
+#include "texture/texture.h"
+
+namespace {
+constexpr UINT kSize = 2048;
+constexpr double kPixels = double(kSize) * kSize;
+
+IDirect3DDevice9* Device() {
+    static IDirect3DDevice9* device = [] {
+        IDirect3DDevice9* d = nullptr;
+        if (IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION)) {
+            D3DPRESENT_PARAMETERS pp = {};
+            pp.Windowed = TRUE;
+            pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
+            d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, reinterpret_cast<HWND>(1),
+                              D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &d);
+            d3d->Release();
+        }
+        return d;
+    }();
+    return device;
+}
+
+// A photograph-like level 0: smooth gradients with noise.
+IDirect3DTexture9* MakeTexture() {
+    IDirect3DTexture9* texture = nullptr;
+    if (!Device() || FAILED(Device()->CreateTexture(kSize, kSize, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture,
+                                                    nullptr)))
+        return nullptr;
+    D3DLOCKED_RECT lr = {};
+    texture->LockRect(0, &lr, nullptr, 0);
+    std::mt19937 rng(1);
+    for (UINT y = 0; y < kSize; ++y) {
+        BYTE* row = static_cast<BYTE*>(lr.pBits) + size_t(y) * lr.Pitch;
+        for (UINT x = 0; x < kSize; ++x) {
+            const int noise = int(rng() % 17) - 8;
+            row[4 * x + 0] = BYTE(std::clamp(int(x / 8) + noise, 0, 255));
+            row[4 * x + 1] = BYTE(std::clamp(int(y / 8) + noise, 0, 255));
+            row[4 * x + 2] = BYTE(std::clamp(int((x + y) / 16) + noise, 0, 255));
+            row[4 * x + 3] = BYTE(255 - (x ^ y) % 64);
+        }
+    }
+    texture->UnlockRect(0);
+    return texture;
+}
+
+void Mips(benchmark::State& state, DWORD filter) {
+    IDirect3DTexture9* texture = MakeTexture();
+    if (!texture) {
+        state.SkipWithError("no device");
+        return;
+    }
+    for (auto _ : state) {
+        const HRESULT hr = GenerateMipLevels(texture, nullptr, 0, filter);
+        if (FAILED(hr)) {
+            state.SkipWithError("GenerateMipLevels failed");
+            break;
+        }
+        benchmark::ClobberMemory();
+    }
+    state.counters["MP/s"] = benchmark::Counter(kPixels * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
+    texture->Release();
+}
+
+void MemcpyCeiling(benchmark::State& state) {
+    const size_t bytes = size_t(kSize) * kSize * 4;
+    std::vector<BYTE> from(bytes, 1), to(bytes, 0);
+    for (auto _ : state) {
+        std::memcpy(to.data(), from.data(), bytes);
+        benchmark::DoNotOptimize(to.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["MP/s"] = benchmark::Counter(kPixels * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
+}
+}  // namespace
+
+BENCHMARK(MemcpyCeiling)->Name("mips/memcpy_2048")->Unit(benchmark::kMillisecond)->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(Mips, box, FILTER_BOX)->Name("mips/box_2048")->Unit(benchmark::kMillisecond)->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(Mips, box_dither, FILTER_BOX | FILTER_DITHER)->Name("mips/box_float_dither_2048")
+    ->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(Mips, triangle, FILTER_TRIANGLE)->Name("mips/triangle_2048")->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(Mips, triangle_dither, FILTER_TRIANGLE | FILTER_DITHER)->Name("mips/triangle_dither_2048")
+    ->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+namespace {
+void ReportMipTargets() {
+    PrintTarget("mip-box-integer-vs-memcpy", MedianCounter("mips/box_2048", "MP/s"),
+                MedianCounter("mips/memcpy_2048", "MP/s"), ">=0.3333");
+    PrintTarget("mip-box-float-mpps", MedianCounter("mips/box_float_dither_2048", "MP/s"), -1, ">=250");
+    PrintTarget("mip-triangle-mpps", MedianCounter("mips/triangle_2048", "MP/s"), -1, ">=250");
+    PrintTarget("mip-triangle-dither-mpps", MedianCounter("mips/triangle_dither_2048", "MP/s"), -1, ">=250");
+}
+const bool reported = AddTargetReport(ReportMipTargets);
+}  // namespace

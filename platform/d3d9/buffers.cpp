@@ -1,0 +1,122 @@
+#include "platform/d3d9/buffers.h"
+
+#include <new>
+
+#include "platform/d3d9/debug_report.h"
+#include "platform/d3d9/device.h"
+
+namespace {
+constexpr DWORD kBufferLockFlags =
+    D3DLOCK_READONLY | D3DLOCK_DISCARD | D3DLOCK_NOOVERWRITE | D3DLOCK_NOSYSLOCK | D3DLOCK_DONOTWAIT;
+}  // namespace
+
+HRESULT BufferStore::Allocate(const BufferSetup& setup) {
+    setup_ = setup;
+    bytes_ = AllocateZeroed(setup.length);
+    return bytes_ ? D3D_OK : E_OUTOFMEMORY;
+}
+
+HRESULT BufferStore::Lock(const char* method, UINT offset, UINT size, void** data, DWORD flags) {
+    if (!data) return InvalidCall(method, "null output");
+    *data = nullptr;
+    if (flags & ~kBufferLockFlags) return InvalidCall(method, "unknown or unsupported lock flags");
+    const bool dynamic = setup_.usage & D3DUSAGE_DYNAMIC;
+    if ((flags & (D3DLOCK_DISCARD | D3DLOCK_NOOVERWRITE)) && !dynamic)
+        return InvalidCall(method, "DISCARD and NOOVERWRITE need a dynamic buffer");
+    if ((flags & D3DLOCK_READONLY) && (flags & (D3DLOCK_DISCARD | D3DLOCK_NOOVERWRITE)))
+        return InvalidCall(method, "READONLY with DISCARD or NOOVERWRITE");
+    // Size 0 locks from the offset to the end.
+    if (offset > setup_.length || (size != 0 && size > setup_.length - offset))
+        return InvalidCall(method, "range outside the buffer");
+    if (offset == setup_.length && size == 0 && offset != 0) return InvalidCall(method, "range outside the buffer");
+    ++locks_;
+    *data = bytes_.get() + offset;
+    return D3D_OK;
+}
+
+HRESULT BufferStore::Unlock(const char* method) {
+    if (locks_ == 0) return InvalidCall(method, "buffer is not locked");
+    --locks_;
+    return D3D_OK;
+}
+
+HRESULT VertexBuffer::Create(Device* device, const BufferSetup& setup, VertexBuffer** out) {
+    BufferStore store;
+    HRESULT hr = store.Allocate(setup);
+    if (FAILED(hr)) return hr;
+    VertexBuffer* vb = new (std::nothrow) VertexBuffer(device);
+    if (!vb) return E_OUTOFMEMORY;
+    vb->store_ = std::move(store);
+    *out = vb;
+    return D3D_OK;
+}
+
+HRESULT VertexBuffer::QueryInterface(REFIID riid, void** object) {
+    if (!object) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDirect3DResource9 || riid == IID_IDirect3DVertexBuffer9) {
+        AddRef();
+        *object = static_cast<IDirect3DVertexBuffer9*>(this);
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+DWORD VertexBuffer::SetPriority(DWORD priority) {
+    if (store_.Setup().pool != D3DPOOL_MANAGED) return 0;
+    const DWORD previous = managed_.priority;
+    managed_.priority = priority;
+    return previous;
+}
+
+HRESULT VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* desc) {
+    if (!desc) return InvalidCall("IDirect3DVertexBuffer9::GetDesc", "null output");
+    const BufferSetup& s = store_.Setup();
+    desc->Format = D3DFMT_VERTEXDATA;
+    desc->Type = D3DRTYPE_VERTEXBUFFER;
+    desc->Usage = s.usage;
+    desc->Pool = s.pool;
+    desc->Size = s.length;
+    desc->FVF = s.fvf;
+    return D3D_OK;
+}
+
+HRESULT IndexBuffer::Create(Device* device, const BufferSetup& setup, IndexBuffer** out) {
+    BufferStore store;
+    HRESULT hr = store.Allocate(setup);
+    if (FAILED(hr)) return hr;
+    IndexBuffer* ib = new (std::nothrow) IndexBuffer(device);
+    if (!ib) return E_OUTOFMEMORY;
+    ib->store_ = std::move(store);
+    *out = ib;
+    return D3D_OK;
+}
+
+HRESULT IndexBuffer::QueryInterface(REFIID riid, void** object) {
+    if (!object) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDirect3DResource9 || riid == IID_IDirect3DIndexBuffer9) {
+        AddRef();
+        *object = static_cast<IDirect3DIndexBuffer9*>(this);
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+DWORD IndexBuffer::SetPriority(DWORD priority) {
+    if (store_.Setup().pool != D3DPOOL_MANAGED) return 0;
+    const DWORD previous = managed_.priority;
+    managed_.priority = priority;
+    return previous;
+}
+
+HRESULT IndexBuffer::GetDesc(D3DINDEXBUFFER_DESC* desc) {
+    if (!desc) return InvalidCall("IDirect3DIndexBuffer9::GetDesc", "null output");
+    const BufferSetup& s = store_.Setup();
+    desc->Format = s.format;
+    desc->Type = D3DRTYPE_INDEXBUFFER;
+    desc->Usage = s.usage;
+    desc->Pool = s.pool;
+    desc->Size = s.length;
+    return D3D_OK;
+}

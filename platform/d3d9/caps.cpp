@@ -1,0 +1,219 @@
+#include "platform/d3d9/caps.h"
+
+#include <cstring>
+
+#include "platform/d3d9/format_layout.h"
+
+namespace {
+
+bool IsTextureFormat(D3DFORMAT format) {
+    switch (format) {
+        case D3DFMT_A8R8G8B8:
+        case D3DFMT_X8R8G8B8:
+        case D3DFMT_R5G6B5:
+        case D3DFMT_X1R5G5B5:
+        case D3DFMT_A1R5G5B5:
+        case D3DFMT_A4R4G4B4:
+        case D3DFMT_X4R4G4B4:
+        case D3DFMT_A8:
+        case D3DFMT_L8:
+        case D3DFMT_A8L8:
+        case D3DFMT_A4L4:
+        case D3DFMT_L16:
+        case D3DFMT_G16R16:
+        case D3DFMT_A2R10G10B10:
+        case D3DFMT_A16B16G16R16:
+        case D3DFMT_V8U8:
+        case D3DFMT_Q8W8V8U8:
+        case D3DFMT_V16U16:
+        case D3DFMT_R16F:
+        case D3DFMT_G16R16F:
+        case D3DFMT_A16B16G16R16F:
+        case D3DFMT_R32F:
+        case D3DFMT_G32R32F:
+        case D3DFMT_A32B32G32R32F:
+        case D3DFMT_DXT1:
+        case D3DFMT_DXT2:
+        case D3DFMT_DXT3:
+        case D3DFMT_DXT4:
+        case D3DFMT_DXT5:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool IsRenderTargetFormat(D3DFORMAT format) {
+    switch (format) {
+        case D3DFMT_A8R8G8B8:
+        case D3DFMT_X8R8G8B8:
+        case D3DFMT_R5G6B5:
+        case D3DFMT_X1R5G5B5:
+        case D3DFMT_A1R5G5B5:
+        case D3DFMT_A4R4G4B4:
+        case D3DFMT_A2R10G10B10:
+        case D3DFMT_G16R16:
+        case D3DFMT_A16B16G16R16:
+        case D3DFMT_R16F:
+        case D3DFMT_G16R16F:
+        case D3DFMT_A16B16G16R16F:
+        case D3DFMT_R32F:
+        case D3DFMT_G32R32F:
+        case D3DFMT_A32B32G32R32F:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool IsFloat32Format(D3DFORMAT format) {
+    return format == D3DFMT_R32F || format == D3DFMT_G32R32F || format == D3DFMT_A32B32G32R32F;
+}
+
+// The questions a usage asks besides "can it be created".
+HRESULT AnswerQueries(DWORD usage, D3DRESOURCETYPE type, D3DFORMAT format) {
+    constexpr HRESULT no = D3DERR_NOTAVAILABLE;
+    if ((usage & D3DUSAGE_QUERY_VERTEXTEXTURE) || (usage & D3DUSAGE_QUERY_SRGBWRITE) || (usage & D3DUSAGE_DMAP))
+        return no;
+    if ((usage & D3DUSAGE_QUERY_FILTER) && IsFloat32Format(format)) return no;
+    if (usage & D3DUSAGE_QUERY_LEGACYBUMPMAP) {
+        const bool bump = format == D3DFMT_V8U8 || format == D3DFMT_Q8W8V8U8 || format == D3DFMT_V16U16;
+        if (!bump || type == D3DRTYPE_SURFACE) return no;
+    }
+    if (usage & D3DUSAGE_QUERY_SRGBREAD) {
+        const bool srgb = format == D3DFMT_A8R8G8B8 || format == D3DFMT_X8R8G8B8 || IsCompressedFormat(format);
+        if (!srgb) return no;
+    }
+    if (usage & D3DUSAGE_QUERY_POSTPIXELSHADER_BLENDING) {
+        switch (format) {
+            case D3DFMT_A8R8G8B8:
+            case D3DFMT_X8R8G8B8:
+            case D3DFMT_R5G6B5:
+            case D3DFMT_X1R5G5B5:
+            case D3DFMT_A1R5G5B5:
+            case D3DFMT_A4R4G4B4:
+                break;
+            default:
+                return no;
+        }
+    }
+    return D3D_OK;
+}
+
+}  // namespace
+
+bool IsDisplayFormat(D3DFORMAT format) {
+    return format == D3DFMT_X8R8G8B8 || format == D3DFMT_R5G6B5 || format == D3DFMT_X1R5G5B5;
+}
+
+bool IsBackBufferFormat(D3DFORMAT format) { return format == D3DFMT_R5G6B5 || format == D3DFMT_X8R8G8B8; }
+
+bool IsScratchFormat(D3DFORMAT format) { return GetFormatLayout(format, nullptr); }
+
+HRESULT CheckResourceFormat(D3DFORMAT adapterFormat, DWORD usage, D3DRESOURCETYPE type, D3DFORMAT format) {
+    constexpr HRESULT no = D3DERR_NOTAVAILABLE;
+    if (!IsDisplayFormat(adapterFormat)) return no;
+    const bool renderTarget = usage & D3DUSAGE_RENDERTARGET;
+    const bool depthStencil = usage & D3DUSAGE_DEPTHSTENCIL;
+    if (renderTarget && depthStencil) return no;
+    switch (type) {
+        case D3DRTYPE_VERTEXBUFFER:
+            return format == D3DFMT_VERTEXDATA && !renderTarget && !depthStencil ? D3D_OK : no;
+        case D3DRTYPE_INDEXBUFFER:
+            return (format == D3DFMT_INDEX16 || format == D3DFMT_INDEX32) && !renderTarget && !depthStencil ? D3D_OK
+                                                                                                            : no;
+        case D3DRTYPE_SURFACE:
+            if (depthStencil) return format == D3DFMT_D16 || format == D3DFMT_D16_LOCKABLE ? D3D_OK : no;
+            if (renderTarget ? !IsRenderTargetFormat(format) : !IsTextureFormat(format)) return no;
+            if (usage & D3DUSAGE_AUTOGENMIPMAP) return no;
+            return AnswerQueries(usage, type, format);
+        case D3DRTYPE_TEXTURE:
+        case D3DRTYPE_CUBETEXTURE:
+        case D3DRTYPE_VOLUMETEXTURE: {
+            if (depthStencil) return no;
+            if (renderTarget && (type == D3DRTYPE_VOLUMETEXTURE || !IsRenderTargetFormat(format))) return no;
+            if (!IsTextureFormat(format)) return no;
+            HRESULT hr = AnswerQueries(usage, type, format);
+            if (FAILED(hr)) return hr;
+            // Mip levels are not generated by the device.
+            return (usage & D3DUSAGE_AUTOGENMIPMAP) ? D3DOK_NOAUTOGEN : D3D_OK;
+        }
+        default:
+            return D3DERR_INVALIDCALL;
+    }
+}
+
+void FillDeviceCaps(D3DCAPS9* caps) {
+    std::memset(caps, 0, sizeof *caps);
+    caps->DeviceType = D3DDEVTYPE_HAL;
+    caps->AdapterOrdinal = 0;
+    caps->Caps2 = D3DCAPS2_DYNAMICTEXTURES;
+    caps->PresentationIntervals = D3DPRESENT_INTERVAL_ONE | D3DPRESENT_INTERVAL_IMMEDIATE;
+    caps->DevCaps = D3DDEVCAPS_EXECUTESYSTEMMEMORY | D3DDEVCAPS_TLVERTEXSYSTEMMEMORY | D3DDEVCAPS_DRAWPRIMTLVERTEX |
+                    D3DDEVCAPS_CANRENDERAFTERFLIP | D3DDEVCAPS_HWTRANSFORMANDLIGHT;
+    caps->PrimitiveMiscCaps = D3DPMISCCAPS_MASKZ | D3DPMISCCAPS_CULLNONE | D3DPMISCCAPS_CULLCW |
+                              D3DPMISCCAPS_CULLCCW | D3DPMISCCAPS_COLORWRITEENABLE | D3DPMISCCAPS_BLENDOP;
+    caps->RasterCaps = D3DPRASTERCAPS_DITHER | D3DPRASTERCAPS_ZTEST | D3DPRASTERCAPS_FOGVERTEX |
+                       D3DPRASTERCAPS_FOGTABLE | D3DPRASTERCAPS_MIPMAPLODBIAS | D3DPRASTERCAPS_ZFOG |
+                       D3DPRASTERCAPS_WFOG | D3DPRASTERCAPS_FOGRANGE;
+    const DWORD allCompares = D3DPCMPCAPS_NEVER | D3DPCMPCAPS_LESS | D3DPCMPCAPS_EQUAL | D3DPCMPCAPS_LESSEQUAL |
+                              D3DPCMPCAPS_GREATER | D3DPCMPCAPS_NOTEQUAL | D3DPCMPCAPS_GREATEREQUAL |
+                              D3DPCMPCAPS_ALWAYS;
+    caps->ZCmpCaps = allCompares;
+    caps->AlphaCmpCaps = allCompares;
+    const DWORD blends = D3DPBLENDCAPS_ZERO | D3DPBLENDCAPS_ONE | D3DPBLENDCAPS_SRCCOLOR |
+                         D3DPBLENDCAPS_INVSRCCOLOR | D3DPBLENDCAPS_SRCALPHA | D3DPBLENDCAPS_INVSRCALPHA |
+                         D3DPBLENDCAPS_DESTALPHA | D3DPBLENDCAPS_INVDESTALPHA | D3DPBLENDCAPS_DESTCOLOR |
+                         D3DPBLENDCAPS_INVDESTCOLOR;
+    caps->SrcBlendCaps = blends;
+    caps->DestBlendCaps = blends;
+    caps->ShadeCaps = D3DPSHADECAPS_COLORGOURAUDRGB | D3DPSHADECAPS_ALPHAGOURAUDBLEND | D3DPSHADECAPS_FOGGOURAUD;
+    // Power-of-two sizes, with the conditional exemption for single-level
+    // 2D textures; cube and volume textures of any size.
+    caps->TextureCaps = D3DPTEXTURECAPS_PERSPECTIVE | D3DPTEXTURECAPS_ALPHA | D3DPTEXTURECAPS_POW2 |
+                        D3DPTEXTURECAPS_NONPOW2CONDITIONAL | D3DPTEXTURECAPS_CUBEMAP |
+                        D3DPTEXTURECAPS_VOLUMEMAP | D3DPTEXTURECAPS_MIPMAP | D3DPTEXTURECAPS_MIPVOLUMEMAP |
+                        D3DPTEXTURECAPS_MIPCUBEMAP;
+    const DWORD filters = D3DPTFILTERCAPS_MINFPOINT | D3DPTFILTERCAPS_MINFLINEAR | D3DPTFILTERCAPS_MIPFPOINT |
+                          D3DPTFILTERCAPS_MIPFLINEAR | D3DPTFILTERCAPS_MAGFPOINT | D3DPTFILTERCAPS_MAGFLINEAR;
+    caps->TextureFilterCaps = filters;
+    caps->CubeTextureFilterCaps = filters;
+    caps->VolumeTextureFilterCaps = filters;
+    const DWORD addressing = D3DPTADDRESSCAPS_WRAP | D3DPTADDRESSCAPS_MIRROR | D3DPTADDRESSCAPS_CLAMP |
+                             D3DPTADDRESSCAPS_BORDER | D3DPTADDRESSCAPS_INDEPENDENTUV |
+                             D3DPTADDRESSCAPS_MIRRORONCE;
+    caps->TextureAddressCaps = addressing;
+    caps->VolumeTextureAddressCaps = addressing;
+    caps->MaxTextureWidth = kMaxTextureSize;
+    caps->MaxTextureHeight = kMaxTextureSize;
+    caps->MaxVolumeExtent = kMaxVolumeExtent;
+    caps->MaxTextureRepeat = 8192;
+    caps->MaxTextureAspectRatio = 0;  // no limit
+    caps->MaxAnisotropy = 1;
+    caps->MaxVertexW = 1.0e10f;
+    caps->GuardBandLeft = -16384.0f;
+    caps->GuardBandTop = -16384.0f;
+    caps->GuardBandRight = 16384.0f;
+    caps->GuardBandBottom = 16384.0f;
+    caps->FVFCaps = 8 | D3DFVFCAPS_DONOTSTRIPELEMENTS;  // eight texture-coordinate sets
+    caps->TextureOpCaps = D3DTEXOPCAPS_DISABLE | D3DTEXOPCAPS_SELECTARG1 | D3DTEXOPCAPS_SELECTARG2 |
+                          D3DTEXOPCAPS_MODULATE | D3DTEXOPCAPS_MODULATE2X | D3DTEXOPCAPS_MODULATE4X |
+                          D3DTEXOPCAPS_ADD;
+    caps->MaxTextureBlendStages = kStageCount;
+    caps->MaxSimultaneousTextures = kStageCount;
+    caps->VertexProcessingCaps = D3DVTXPCAPS_TEXGEN | D3DVTXPCAPS_MATERIALSOURCE7 |
+                                 D3DVTXPCAPS_DIRECTIONALLIGHTS | D3DVTXPCAPS_POSITIONALLIGHTS |
+                                 D3DVTXPCAPS_LOCALVIEWER;
+    caps->MaxActiveLights = kMaxLightsEnabled;
+    caps->MaxPointSize = 1.0f;
+    caps->MaxPrimitiveCount = kMaxPrimitiveCount;
+    caps->MaxVertexIndex = kMaxVertexIndex;
+    caps->MaxStreams = kMaxStreams;
+    caps->MaxStreamStride = kMaxStreamStride;
+    caps->DevCaps2 = D3DDEVCAPS2_STREAMOFFSET;
+    caps->MasterAdapterOrdinal = 0;
+    caps->AdapterOrdinalInGroup = 0;
+    caps->NumberOfAdaptersInGroup = 1;
+    caps->NumSimultaneousRTs = 1;
+    caps->StretchRectFilterCaps = D3DPTFILTERCAPS_STRETCHRECT;
+}

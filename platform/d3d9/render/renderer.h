@@ -1,0 +1,36 @@
+// The software device's back end: clears and draws into the surfaces a
+// DrawState names, following the fixed-function semantics of Direct3D 9.
+// The device validates every call before it gets here; the renderer still
+// never reads a vertex or an index outside the views it is given.
+#pragma once
+
+#include <memory>
+
+#include "platform/d3d9/render/draw_state.h"
+
+class Renderer {
+public:
+    Renderer();
+    ~Renderer();
+    Renderer(const Renderer&) = delete;
+    Renderer& operator=(const Renderer&) = delete;
+
+    // Fills the rectangles (all of the viewport when count is 0) of the
+    // target and/or the depth buffer.
+    void Clear(const DrawState& state, DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z,
+               DWORD stencil);
+    // Primitives from consecutive vertices of stream 0, from startVertex on.
+    void DrawPrimitive(const DrawState& state, D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount);
+    // Primitives from the indices, from startIndex on; each index is offset
+    // by baseVertexIndex.
+    void DrawIndexedPrimitive(const DrawState& state, D3DPRIMITIVETYPE type, INT baseVertexIndex,
+                              UINT minVertexIndex, UINT numVertices, UINT startIndex, UINT primitiveCount);
+
+    // Pixels covered by the triangles drawn so far (whether or not they
+    // passed the depth test), for measurements.
+    uint64_t CoveredPixels() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};

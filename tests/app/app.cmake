@@ -1,0 +1,33 @@
+# The program's shell and resources, on the headless window system with a
+# recording device.
+if(TARGET vintrel_app AND EXISTS "${PROJECT_SOURCE_DIR}/app/CMakeLists.txt")
+    vintrel_test(app
+        SOURCES ${VINTREL_TEST_FOLDER}/shell_test.cpp
+                ${VINTREL_TEST_FOLDER}/frame_pacer_test.cpp
+                ${VINTREL_TEST_FOLDER}/resources_test.cpp
+                ${VINTREL_TEST_FOLDER}/fake_device.cpp
+        LIBS vintrel_app)
+endif()
+
+# The program in a real window on a virtual display (xvfb-run starts one),
+# driven with xdotool.
+find_package(X11)
+find_program(XVFB_RUN xvfb-run)
+if(TARGET vintrel AND TARGET vintrel_shell_gtk AND X11_FOUND)
+    add_executable(test-app-smoke ${VINTREL_TEST_FOLDER}/smoke_test.cpp)
+    target_link_libraries(test-app-smoke PRIVATE PkgConfig::GTK3 X11::X11 GTest::gtest GTest::gtest_main)
+    target_compile_definitions(test-app-smoke PRIVATE
+        VINTREL_BINARY_DIR="${PROJECT_BINARY_DIR}"
+        VINTREL_DATA_DIR="${VINTREL_DATA_DIR}")
+    vintrel_warnings(test-app-smoke)
+    add_dependencies(test-app-smoke vintrel)
+    if(XVFB_RUN)
+        add_test(NAME app-smoke
+            COMMAND ${XVFB_RUN} -a -s "-screen 0 1024x768x24 -nolisten tcp" $<TARGET_FILE:test-app-smoke>
+            WORKING_DIRECTORY "${PROJECT_BINARY_DIR}")
+    else()
+        # Without a virtual display the test reports itself skipped.
+        add_test(NAME app-smoke COMMAND test-app-smoke)
+    endif()
+    set_tests_properties(app-smoke PROPERTIES TIMEOUT 300 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+endif()

@@ -1,0 +1,67 @@
+// A device as the program creates it, for the device's tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/d3d9/d3d9.h"
+#include "platform/win32/debug.h"
+
+inline HWND FakeWindow() {
+    static int window;
+    return reinterpret_cast<HWND>(&window);
+}
+
+inline D3DPRESENT_PARAMETERS ProgramParameters() {
+    D3DPRESENT_PARAMETERS p{};
+    p.BackBufferWidth = 640;
+    p.BackBufferHeight = 480;
+    p.BackBufferFormat = D3DFMT_R5G6B5;
+    p.SwapEffect = D3DSWAPEFFECT_DISCARD;
+    p.Windowed = TRUE;
+    p.EnableAutoDepthStencil = TRUE;
+    p.AutoDepthStencilFormat = D3DFMT_D16;
+    return p;
+}
+
+// Collects the device's debug messages while it lives.
+class DebugCapture {
+public:
+    DebugCapture() { previous_ = SetDebugOutputHookForTesting(&DebugCapture::Hook, this); }
+    ~DebugCapture() { SetDebugOutputHookForTesting(previous_, nullptr); }
+    std::vector<std::string> messages;
+
+private:
+    static void Hook(const char* text, void* self) { static_cast<DebugCapture*>(self)->messages.push_back(text); }
+    DebugOutputHook previous_;
+};
+
+class DeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override { CreateWith(ProgramParameters()); }
+    void CreateWith(D3DPRESENT_PARAMETERS p) {
+        TearDown();
+        d3d = Direct3DCreate9(D3D_SDK_VERSION);
+        ASSERT_NE(d3d, nullptr);
+        params = p;
+        ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, FakeWindow(),
+                                    D3DCREATE_SOFTWARE_VERTEXPROCESSING, &params, &device),
+                  D3D_OK);
+    }
+    void TearDown() override {
+        if (device) {
+            EXPECT_EQ(device->Release(), 0u) << "device still referenced at the end of the test";
+        }
+        if (d3d) {
+            EXPECT_EQ(d3d->Release(), 0u);
+        }
+        device = nullptr;
+        d3d = nullptr;
+    }
+
+    IDirect3D9* d3d = nullptr;
+    IDirect3DDevice9* device = nullptr;
+    D3DPRESENT_PARAMETERS params{};
+};

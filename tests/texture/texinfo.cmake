@@ -1,0 +1,19 @@
+# The texinfo tool's fixed lines, on a seed of the image fuzzer.
+if(TARGET vintrel-texinfo)
+    set(texinfo_seeds "${PROJECT_SOURCE_DIR}/fuzz/image/seeds")
+    add_test(NAME texinfo-describes-a-dds-file
+             COMMAND vintrel-texinfo "${texinfo_seeds}/argb_4x4_mips3.dds" --mips
+                     --out "${PROJECT_BINARY_DIR}/texinfo-test.png")
+    set_tests_properties(texinfo-describes-a-dds-file PROPERTIES PASS_REGULAR_EXPRESSION
+        "^width=4 height=4 depth=1 mips=3 format=D3DFMT_A8R8G8B8 resource=texture filetype=dds\ntexture width=4 height=4 levels=3 format=D3DFMT_A8R8G8B8\n$")
+    add_test(NAME texinfo-cube-in-another-format
+             COMMAND vintrel-texinfo "${texinfo_seeds}/cube_4x4.dds" --format D3DFMT_R5G6B5)
+    set_tests_properties(texinfo-cube-in-another-format PROPERTIES PASS_REGULAR_EXPRESSION
+        "resource=cube filetype=dds\ntexture width=4 height=4 levels=1 format=D3DFMT_R5G6B5\n")
+    add_test(NAME texinfo-refuses-a-missing-file COMMAND vintrel-texinfo "${PROJECT_BINARY_DIR}/no-such-file.dds")
+    set_tests_properties(texinfo-refuses-a-missing-file PROPERTIES WILL_FAIL TRUE)
+    add_test(NAME texinfo-reports-a-missing-file COMMAND vintrel-texinfo "${PROJECT_BINARY_DIR}/no-such-file.dds")
+    set_tests_properties(texinfo-reports-a-missing-file PROPERTIES PASS_REGULAR_EXPRESSION "^error=0x88760B59 ")
+    add_test(NAME texinfo-help COMMAND vintrel-texinfo --help)
+    set_tests_properties(texinfo-help PROPERTIES PASS_REGULAR_EXPRESSION "--mipfilter")
+endif()

@@ -1,0 +1,39 @@
+// The copy engine behind every surface load: converts the pixels of one
+// block into another through the two formats' codecs, resampling with the
+// filter word. Internal to the texture library.
+#pragma once
+
+#include <utility>
+#include <vector>
+
+#include "texture/pixel_codec.h"
+
+// Validity of a filter word: filter 1-5, no bit of FILTER_INVALID_BITS.
+bool IsValidFilter(DWORD filter);
+
+// Copies `source` into `dest`. The gamma and dither fields of both
+// descriptions are set here from `filter`. S_OK; D3DERR_INVALIDCALL for an
+// invalid filter; E_FAIL when a format has no codec or the filter cannot do
+// the resampling; E_OUTOFMEMORY.
+HRESULT CopyPixels(const PixelSurface& dest, const PixelSurface& source, DWORD filter);
+
+// Integer 2x2 box reduction on stored bits for the formats that have one:
+// each channel becomes (sum of four samples + 2) >> 2. `dest` holds
+// destWidth x destHeight pixels; `source` at least twice that. False when
+// the format has no integer routine.
+bool BoxFilterInteger(D3DFORMAT format, BYTE* dest, UINT destPitch, const BYTE* source, UINT sourcePitch,
+                      UINT destWidth, UINT destHeight);
+// The four-byte formats without the vector routine, for comparison;
+// `setBits` are ORed into every result (the X byte).
+void BoxFilterA8R8G8B8Scalar(BYTE* dest, UINT destPitch, const BYTE* source, UINT sourcePitch, UINT destWidth,
+                             UINT destHeight, DWORD setBits = 0);
+
+// One axis of the triangle filter: for every source pixel, the destination
+// pixels it feeds and with what weight. `mirror` clips the tents at the
+// edges instead of wrapping them around.
+using TriangleTaps = std::vector<std::vector<std::pair<UINT, float>>>;
+TriangleTaps BuildTriangleTaps(UINT sourceSize, UINT destSize, bool mirror);
+
+// The triangle path, for any depth: reads every source row once and writes
+// destination rows in increasing order. Clamps to the source's range.
+HRESULT TriangleFilter(PixelCodec& source, PixelCodec& dest, DWORD filter);
