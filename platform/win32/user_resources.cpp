@@ -40,8 +40,10 @@ IconObject stockIcon;
 IconObject stockCursor;
 
 std::string NameKey(LPCSTR name) {
-    if (IS_INTRESOURCE(name)) return "#" + std::to_string(LOWORD(reinterpret_cast<ULONG_PTR>(name)));
-    return name;
+    if (!IS_INTRESOURCE(name)) return name;
+    std::string key = "#";
+    key += std::to_string(LOWORD(reinterpret_cast<ULONG_PTR>(name)));
+    return key;
 }
 
 // One icon image: a DIB whose height counts the colour rows and the mask

@@ -130,6 +130,28 @@ TEST_F(Shell, CreatesWindowAndDeviceThenDrawsFramesInOrderUntilFileExit) {
     EXPECT_FALSE(IsWindow(log.focusWindow));
 }
 
+TEST_F(Shell, SoftwareDeviceFramesReachTheWindowSystem) {
+    SetDirect3DCreateForTesting(nullptr);  // the real device
+    int exitCode = Run([this](std::uint64_t n) {
+        if (n == 3) headless.ChooseMenuItem(GetMainWindow(), IDM_EXIT);
+    });
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(headless.FrameCount(), 3u);
+    const CapturedFrame& frame = headless.LastFrame();
+    ASSERT_EQ(frame.width, 640u);
+    ASSERT_EQ(frame.height, 480u);
+    // Cleared to 0xA0A0F0, stored as R5G6B5 (within one step of 5 or 6
+    // bits), every pixel alike.
+    std::uint32_t first = frame.xrgb.front();
+    for (int shift : {0, 8, 16}) {
+        int got = int((first >> shift) & 0xFF), want = int((0xA0A0F0u >> shift) & 0xFF);
+        EXPECT_NEAR(got, want, 8) << std::hex << first;
+    }
+    EXPECT_TRUE(std::all_of(frame.xrgb.begin(), frame.xrgb.end(),
+                            [first](std::uint32_t p) { return p == first; }));
+    EXPECT_EQ(GetDevice(), nullptr);  // given back at the end
+}
+
 TEST_F(Shell, WindowHasTitleClassMenuAndOuterSize) {
     const HeadlessWindowSystem::Window* seen = nullptr;
     NativeWindowDescription description;
