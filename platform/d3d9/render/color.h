@@ -15,12 +15,12 @@ inline Color ColorFromArgb(uint32_t argb) {
             float(argb >> 24) * k};
 }
 
-inline float Saturate(float v) { return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v); }
-
-// NaN becomes 0, so no later conversion to an integer sees it.
+// Written so that compilers emit max and min without branches; NaN
+// becomes 0, so no later conversion to an integer sees it.
 inline float SaturateSafe(float v) {
-    if (!(v > 0.0f)) return 0.0f;
-    return v > 1.0f ? 1.0f : v;
+    v = v > 0.0f ? v : 0.0f;
+    return v < 1.0f ? v : 1.0f;
 }
+inline float Saturate(float v) { return SaturateSafe(v); }
 
 }  // namespace render

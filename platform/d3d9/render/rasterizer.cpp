@@ -82,7 +82,7 @@ void ShadeSpan(const PixelState& ps, const Setup& s, int y, int xl, int xr) {
             if (s.diffuseConstant & 8) diffuse.a = s.diffuse[3];
         }
         Color c;
-        auto sample = [&](const StageSetup& st) {
+        auto sample = [&](const StageSetup& st) __attribute__((always_inline)) {
             const float u = v[st.uvAt] * iw, vv = v[st.uvAt + 1] * iw;
             float rho2 = 0;
             if (st.sampler.needsLod) {

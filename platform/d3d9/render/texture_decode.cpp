@@ -36,6 +36,9 @@ float HalfToFloat(uint16_t h) {
     return sign ? -value : value;
 }
 
+uint32_t Signed8(BYTE v) { return FromUnit(float(int8_t(v)) / 127.0f); }
+uint32_t Signed16(uint16_t v) { return FromUnit(float(int16_t(v)) / 32767.0f); }
+
 uint16_t Read16(const BYTE* p) { return uint16_t(p[0] | (p[1] << 8)); }
 uint32_t Read32(const BYTE* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
 float ReadFloat(const BYTE* p) {
@@ -61,6 +64,7 @@ UINT TexelBytes(D3DFORMAT format) {
             return 3;
         case D3DFMT_R5G6B5: case D3DFMT_X1R5G5B5: case D3DFMT_A1R5G5B5: case D3DFMT_A4R4G4B4:
         case D3DFMT_X4R4G4B4: case D3DFMT_A8R3G3B2: case D3DFMT_A8L8: case D3DFMT_L16: case D3DFMT_R16F:
+        case D3DFMT_V8U8:
             return 2;
         case D3DFMT_R3G3B2: case D3DFMT_A8: case D3DFMT_L8: case D3DFMT_A4L4:
             return 1;
@@ -106,6 +110,11 @@ uint32_t DecodeTexel(D3DFORMAT format, const BYTE* p) {
         case D3DFMT_G32R32F: return Pack(255, FromUnit(ReadFloat(p)), FromUnit(ReadFloat(p + 4)), 255);
         case D3DFMT_A32B32G32R32F:
             return Pack(FromUnit(ReadFloat(p + 12)), FromUnit(ReadFloat(p)), FromUnit(ReadFloat(p + 4)), FromUnit(ReadFloat(p + 8)));
+        // Signed formats read as colours: negative values clamp to 0,
+        // missing channels read 1.
+        case D3DFMT_V8U8: return Pack(255, Signed8(p[0]), Signed8(p[1]), 255);
+        case D3DFMT_Q8W8V8U8: return Pack(Signed8(p[3]), Signed8(p[0]), Signed8(p[1]), Signed8(p[2]));
+        case D3DFMT_V16U16: return Pack(255, Signed16(Read16(p)), Signed16(Read16(p + 2)), 255);
         default: return 0xFFFFFFFFu;
     }
 }

@@ -150,6 +150,49 @@ bool VertexProcessor::ReadElement(const BYTE* p, const Element& e, float out[4])
     return true;
 }
 
+void VertexProcessor::PrepareTransforms(const DrawState& st) {
+    float world[4][4], view[4][4], projection[4][4];
+    std::memcpy(world, st.world.m, sizeof world);
+    std::memcpy(view, st.view.m, sizeof view);
+    std::memcpy(projection, st.projection.m, sizeof projection);
+    Multiply(world, view, wv_);
+    Multiply(wv_, projection, wvp_);
+    double inverse[4][4];
+    if (Invert(wv_, inverse)) {
+        // Row-vector normals: N = n * (WV^-1)^T, i.e. N_j = sum_i n_i inv[j][i].
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) normal3_[i][j] = float(inverse[j][i]);
+    } else {
+        std::memset(normal3_, 0, sizeof normal3_);
+    }
+
+    for (UINT i = 0; i < st.lightCount && i < kMaxActiveLights; ++i) {
+        const D3DLIGHT9& in = st.lights[i];
+        Light& l = lights_[lightCount_];
+        l.type = in.Type;
+        l.diffuse = ToColor(in.Diffuse);
+        l.specular = ToColor(in.Specular);
+        l.ambient = ToColor(in.Ambient);
+        const float d[3] = {in.Direction.x, in.Direction.y, in.Direction.z};
+        for (int j = 0; j < 3; ++j) {
+            l.direction[j] = d[0] * view[0][j] + d[1] * view[1][j] + d[2] * view[2][j];
+            l.position[j] = in.Position.x * view[0][j] + in.Position.y * view[1][j] + in.Position.z * view[2][j] + view[3][j];
+        }
+        Normalize3(l.direction);
+        if (l.type == D3DLIGHT_DIRECTIONAL)
+            for (float& c : l.direction) c = -c;
+        l.range = in.Range;
+        l.falloff = in.Falloff;
+        l.att0 = in.Attenuation0;
+        l.att1 = in.Attenuation1;
+        l.att2 = in.Attenuation2;
+        l.cosHalfTheta = std::cos(in.Theta * 0.5f);
+        l.cosHalfPhi = std::cos(in.Phi * 0.5f);
+        if (l.type == D3DLIGHT_DIRECTIONAL || l.type == D3DLIGHT_POINT || l.type == D3DLIGHT_SPOT) ++lightCount_;
+    }
+
+}
+
 bool VertexProcessor::Prepare(const DrawState& st, const PixelState& ps) {
     state_ = &st;
     ps_ = &ps;
@@ -201,46 +244,9 @@ bool VertexProcessor::Prepare(const DrawState& st, const PixelState& ps) {
     power_ = st.material.Power;
     flat_ = rs[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
 
-    float world[4][4], view[4][4], projection[4][4];
-    std::memcpy(world, st.world.m, sizeof world);
-    std::memcpy(view, st.view.m, sizeof view);
-    std::memcpy(projection, st.projection.m, sizeof projection);
-    Multiply(world, view, wv_);
-    Multiply(wv_, projection, wvp_);
-    double inverse[4][4];
-    if (Invert(wv_, inverse)) {
-        // Row-vector normals: N = n * (WV^-1)^T, i.e. N_j = sum_i n_i inv[j][i].
-        for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 3; ++j) normal3_[i][j] = float(inverse[j][i]);
-    } else {
-        std::memset(normal3_, 0, sizeof normal3_);
-    }
-
     lightCount_ = 0;
-    for (UINT i = 0; i < st.lightCount && i < kMaxActiveLights; ++i) {
-        const D3DLIGHT9& in = st.lights[i];
-        Light& l = lights_[lightCount_];
-        l.type = in.Type;
-        l.diffuse = ToColor(in.Diffuse);
-        l.specular = ToColor(in.Specular);
-        l.ambient = ToColor(in.Ambient);
-        const float d[3] = {in.Direction.x, in.Direction.y, in.Direction.z};
-        for (int j = 0; j < 3; ++j) {
-            l.direction[j] = d[0] * view[0][j] + d[1] * view[1][j] + d[2] * view[2][j];
-            l.position[j] = in.Position.x * view[0][j] + in.Position.y * view[1][j] + in.Position.z * view[2][j] + view[3][j];
-        }
-        Normalize3(l.direction);
-        if (l.type == D3DLIGHT_DIRECTIONAL)
-            for (float& c : l.direction) c = -c;
-        l.range = in.Range;
-        l.falloff = in.Falloff;
-        l.att0 = in.Attenuation0;
-        l.att1 = in.Attenuation1;
-        l.att2 = in.Attenuation2;
-        l.cosHalfTheta = std::cos(in.Theta * 0.5f);
-        l.cosHalfPhi = std::cos(in.Phi * 0.5f);
-        if (l.type == D3DLIGHT_DIRECTIONAL || l.type == D3DLIGHT_POINT || l.type == D3DLIGHT_SPOT) ++lightCount_;
-    }
+    // Pre-transformed vertices need neither the transforms nor the lights.
+    if (!transformed_) PrepareTransforms(st);
 
     texCount_ = 0;
     for (int s = 0; s < ps.stageCount; ++s) {

@@ -79,6 +79,7 @@ private:
         DWORD generate = 0;
     };
 
+    void PrepareTransforms(const DrawState& state);
     bool ReadElement(const BYTE* vertex, const Element& e, float out[4]) const;
     void ProcessOne(uint32_t number, VertexPos& pos, float* varyings) const;
 
