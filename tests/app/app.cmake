@@ -29,5 +29,6 @@ if(TARGET vintrel AND TARGET vintrel_shell_gtk AND X11_FOUND)
         # Without a virtual display the test reports itself skipped.
         add_test(NAME app-smoke COMMAND test-app-smoke)
     endif()
-    set_tests_properties(app-smoke PROPERTIES TIMEOUT 300 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+    set_tests_properties(app-smoke PROPERTIES TIMEOUT 300 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]"
+        ENVIRONMENT "LSAN_OPTIONS=suppressions=${VINTREL_TEST_FOLDER}/smoke_leaks.supp:print_suppressions=0")
 endif()
