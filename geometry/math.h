@@ -127,9 +127,8 @@ Matrix* BuildTransformationMatrix2D(Matrix* out, const Vector2* scalingCenter,
                                     float scalingRotation, const Vector2* scaling,
                                     const Vector2* rotationCenter, float rotation,
                                     const Vector2* translation);
-Matrix* BuildAffineTransformationMatrix2D(Matrix* out, float scaling,
-                                          const Vector2* rotationCenter, float rotation,
-                                          const Vector2* translation);
+Matrix* BuildAffineTransformationMatrix2D(Matrix* out, float scaling, const Vector2* rotationCenter,
+                                          float rotation, const Vector2* translation);
 
 // The view matrix of a camera at `eye` looking at `at`. Not normalised
 // again: y = z x x. With `at` equal to `eye`, or `up` along the view, the
@@ -242,10 +241,9 @@ Vector4* TransformVector4Array(Vector4* out, UINT outStride, const Vector4* in, 
 Vector3* ProjectToViewportArray(Vector3* out, UINT outStride, const Vector3* in, UINT inStride,
                                 const Viewport* viewport, const Matrix* projection,
                                 const Matrix* view, const Matrix* world, UINT count);
-Vector3* UnprojectFromViewportArray(Vector3* out, UINT outStride, const Vector3* in,
-                                    UINT inStride, const Viewport* viewport,
-                                    const Matrix* projection, const Matrix* view,
-                                    const Matrix* world, UINT count);
+Vector3* UnprojectFromViewportArray(Vector3* out, UINT outStride, const Vector3* in, UINT inStride,
+                                    const Viewport* viewport, const Matrix* projection,
+                                    const Matrix* view, const Matrix* world, UINT count);
 Plane* TransformPlaneArray(Plane* out, UINT outStride, const Plane* in, UINT inStride,
                            const Matrix* m, UINT count);
 
@@ -260,11 +258,11 @@ Vector3* BlendSkinnedVertices(Vector3* out, UINT outStride, const Vector3* in, U
 // Evaluates the curved point-normal triangle through three corners with
 // their normals at `segments` steps per edge. Writes
 // (segments + 1) (segments + 2) / 2 positions (just the first corner for
-// 0 segments), row by row from the first corner: row i (0 ... segments) holds i + 1 points, from the edge towards
-// corner 2 to the edge towards corner 3. `outNormals` (may be null)
-// receives the interpolated, normalised normals in the same order.
-Vector3* TessellateNPatches(Vector3* outPositions, Vector3* outNormals,
-                           const Vector3* corners, const Vector3* normals, UINT segments);
+// 0 segments), row by row from the first corner: row i (0 ... segments) holds i + 1 points, from
+// the edge towards corner 2 to the edge towards corner 3. `outNormals` (may be null) receives the
+// interpolated, normalised normals in the same order.
+Vector3* TessellateNPatches(Vector3* outPositions, Vector3* outNormals, const Vector3* corners,
+                            const Vector3* normals, UINT segments);
 
 // ---------------------------------------------------------------------------
 // Processor support for the image library's integer paths.

@@ -11,9 +11,9 @@ namespace {
 // on to the chosen one with the caller's arguments.
 namespace trampoline {
 #define VINTREL_MATH_TRAMPOLINE(index, name, result, params, args) \
-    result name params {                                            \
-        SelectMathVariants();                                       \
-        return mathDispatchTable.name args;                         \
+    result name params {                                           \
+        SelectMathVariants();                                      \
+        return mathDispatchTable.name args;                        \
     }
 VINTREL_MATH_ENTRIES(VINTREL_MATH_TRAMPOLINE)
 #undef VINTREL_MATH_TRAMPOLINE
@@ -41,8 +41,12 @@ VINTREL_MATH_ENTRIES(VINTREL_MATH_CHECK_ORDER)
 DWORD mathState = MATH_STATE_UNINITIALISED;
 bool allocatorChecked = false;
 
-void* AllocateZeroBytes() { return ::operator new[](0, std::nothrow); }
-void ReleaseBlock(void* block) { ::operator delete[](block); }
+void* AllocateZeroBytes() {
+    return ::operator new[](0, std::nothrow);
+}
+void ReleaseBlock(void* block) {
+    ::operator delete[](block);
+}
 ZeroByteAllocator zeroByteAllocate = &AllocateZeroBytes;
 ZeroByteDeallocator zeroByteRelease = &ReleaseBlock;
 
@@ -59,21 +63,26 @@ MathDispatchTable mathDispatchTable = trampolineTable;
 
 // The public operations: one jump through their entry each.
 #define VINTREL_MATH_FORWARDER(index, name, result, params, args) \
-    result name params { return mathDispatchTable.name args; }
+    result name params {                                          \
+        return mathDispatchTable.name args;                       \
+    }
 VINTREL_MATH_ENTRIES(VINTREL_MATH_FORWARDER)
 #undef VINTREL_MATH_FORWARDER
 
-const MathDispatchTable& PortableMathVariants() { return portableTable; }
+const MathDispatchTable& PortableMathVariants() {
+    return portableTable;
+}
 
 const void* MathEntryAddress(const MathDispatchTable& table, int index) {
     if (index < 0 || index >= MATH_ENTRY_COUNT) return nullptr;
     void (*entry)();
-    std::memcpy(&entry, reinterpret_cast<const char*>(&table) + index * sizeof entry,
-                sizeof entry);
+    std::memcpy(&entry, reinterpret_cast<const char*>(&table) + index * sizeof entry, sizeof entry);
     return reinterpret_cast<const void*>(entry);
 }
 
-DWORD GetMathVariantState() { return mathState; }
+DWORD GetMathVariantState() {
+    return mathState;
+}
 
 void CheckAllocatorConformance() {
     if (allocatorChecked) return;
@@ -105,8 +114,8 @@ bool ReadDirect3DRegistryDword(const char* name, DWORD* out) {
     DWORD type = REG_NONE;
     DWORD value = 0;
     DWORD size = sizeof value;
-    LONG status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(&value),
-                                   &size);
+    LONG status =
+        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(&value), &size);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS || type != REG_DWORD) return false;
     *out = value;
@@ -229,4 +238,6 @@ int IsMmxAvailable() {
     return mmxAvailable;
 }
 
-void ResetMmxAvailabilityForTesting() { mmxAvailable = -1; }
+void ResetMmxAvailabilityForTesting() {
+    mmxAvailable = -1;
+}

@@ -14,6 +14,7 @@
 
 // X(entry number, operation, result type, (parameters), (arguments)), in
 // table order.
+// clang-format off
 #define VINTREL_MATH_ENTRIES(X)                                                                   \
     X(0, TransformVector2, Vector4*, (Vector4* out, const Vector2* v, const Matrix* m),           \
       (out, v, m))                                                                                 \
@@ -200,6 +201,8 @@
       (Matrix* out, float scaling, const Vector2* rotationCenter, float rotation,                 \
        const Vector2* translation),                                                                \
       (out, scaling, rotationCenter, rotation, translation))
+
+// clang-format on
 
 constexpr int MATH_ENTRY_COUNT = 73;
 

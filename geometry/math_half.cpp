@@ -1,8 +1,9 @@
 // Conversions between 32-bit and 16-bit floating point (portable forms).
+#include "geometry/math_half.h"
+
 #include <cstring>
 
 #include "geometry/math_dispatch.h"
-#include "geometry/math_half.h"
 
 Float16 FloatToHalf(float value) {
     std::uint32_t f;

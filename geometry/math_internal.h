@@ -31,7 +31,9 @@ inline T* Advance(T* p, UINT stride) {
     return reinterpret_cast<T*>(reinterpret_cast<Byte*>(p) + stride);
 }
 
-inline bool IsUnit(float value) { return std::fabs(value - 1.0f) <= kUnitTolerance; }
+inline bool IsUnit(float value) {
+    return std::fabs(value - 1.0f) <= kUnitTolerance;
+}
 
 inline void SetIdentity(Matrix* out) {
     std::memset(out, 0, sizeof *out);

@@ -56,11 +56,15 @@ inline Matrix Product(const Matrix& a, const Matrix& b) {
     return t;
 }
 
-inline Vector3 Sub(const Vector3& a, const Vector3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+inline Vector3 Sub(const Vector3& a, const Vector3& b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
 inline Vector3 Cross(const Vector3& a, const Vector3& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
-inline float Dot(const Vector3& a, const Vector3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline float Dot(const Vector3& a, const Vector3& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 
 // The reciprocal length to scale by, 0 for (almost) zero vectors, or 1 when
 // the vector is of unit length already.
@@ -91,11 +95,11 @@ Vector3 ToViewport(const Vector3& p, const Viewport* viewport) {
 
 Vector3 FromViewport(const Vector3& v, const Viewport* viewport) {
     if (!viewport) return v;
-    return {(v.x - static_cast<float>(viewport->x)) * 2.0f / static_cast<float>(viewport->width) -
-                1.0f,
-            1.0f -
-                (v.y - static_cast<float>(viewport->y)) * 2.0f / static_cast<float>(viewport->height),
-            (v.z - viewport->minZ) / (viewport->maxZ - viewport->minZ)};
+    return {
+        (v.x - static_cast<float>(viewport->x)) * 2.0f / static_cast<float>(viewport->width) - 1.0f,
+        1.0f -
+            (v.y - static_cast<float>(viewport->y)) * 2.0f / static_cast<float>(viewport->height),
+        (v.z - viewport->minZ) / (viewport->maxZ - viewport->minZ)};
 }
 
 // The four-by-four determinant from the six 2x2 minors of the lower rows.
@@ -196,7 +200,9 @@ Vector3* TransformPoint3(Vector3* out, const Vector3* v, const Matrix* m) {
     return out;
 }
 
-float ComputeDeterminant(const Matrix* m) { return Determinant(*m); }
+float ComputeDeterminant(const Matrix* m) {
+    return Determinant(*m);
+}
 
 Matrix* InvertMatrix(Matrix* out, float* determinant, const Matrix* a) {
     const float(*m)[4] = a->m;
@@ -308,8 +314,7 @@ Vector3* ProjectToViewport(Vector3* out, const Vector3* v, const Viewport* viewp
 }
 
 Vector3* UnprojectFromViewport(Vector3* out, const Vector3* v, const Viewport* viewport,
-                               const Matrix* projection, const Matrix* view,
-                               const Matrix* world) {
+                               const Matrix* projection, const Matrix* view, const Matrix* world) {
     Matrix m = Combined(projection, view, world);
     if (!math_portable::InvertMatrix(&m, nullptr, &m)) return nullptr;
     *out = Point3(FromViewport(*v, viewport), m);
@@ -554,10 +559,9 @@ Vector3* ProjectToViewportArray(Vector3* out, UINT outStride, const Vector3* in,
     return out;
 }
 
-Vector3* UnprojectFromViewportArray(Vector3* out, UINT outStride, const Vector3* in,
-                                    UINT inStride, const Viewport* viewport,
-                                    const Matrix* projection, const Matrix* view,
-                                    const Matrix* world, UINT count) {
+Vector3* UnprojectFromViewportArray(Vector3* out, UINT outStride, const Vector3* in, UINT inStride,
+                                    const Viewport* viewport, const Matrix* projection,
+                                    const Matrix* view, const Matrix* world, UINT count) {
     Matrix m = Combined(projection, view, world);
     if (!math_portable::InvertMatrix(&m, nullptr, &m)) return nullptr;
     Vector3* o = out;
@@ -603,7 +607,7 @@ Vector3* BlendSkinnedVertices(Vector3* out, UINT outStride, const Vector3* in, U
 }
 
 Vector3* TessellateNPatches(Vector3* outPositions, Vector3* outNormals, const Vector3* corners,
-                           const Vector3* normals, UINT segments) {
+                            const Vector3* normals, UINT segments) {
     const Vector3 p1 = corners[0], p2 = corners[1], p3 = corners[2];
     const Vector3 n1 = normals[0], n2 = normals[1], n3 = normals[2];
     // Cubic Bezier control points: each edge third is pulled back into the
@@ -636,8 +640,8 @@ Vector3* TessellateNPatches(Vector3* outPositions, Vector3* outNormals, const Ve
             float c111 = 6 * u * t * w;
             auto mix = [&](float Vector3::*f) {
                 return c300 * (p1.*f) + c030 * (p2.*f) + c003 * (p3.*f) + c210 * (b210.*f) +
-                       c120 * (b120.*f) + c201 * (b201.*f) + c021 * (b021.*f) +
-                       c102 * (b102.*f) + c012 * (b012.*f) + c111 * (b111.*f);
+                       c120 * (b120.*f) + c201 * (b201.*f) + c021 * (b021.*f) + c102 * (b102.*f) +
+                       c012 * (b012.*f) + c111 * (b111.*f);
             };
             outPositions[k] = {mix(&Vector3::x), mix(&Vector3::y), mix(&Vector3::z)};
             if (outNormals) {

@@ -27,13 +27,17 @@ inline float Dot(const Quaternion& a, const Quaternion& b) {
     return a.x * b.x + a.y * b.y + a.z * b.z + a.w * b.w;
 }
 
-inline Quaternion Negated(const Quaternion& q) { return {-q.x, -q.y, -q.z, -q.w}; }
+inline Quaternion Negated(const Quaternion& q) {
+    return {-q.x, -q.y, -q.z, -q.w};
+}
 
 inline Quaternion Sum(const Quaternion& a, const Quaternion& b) {
     return {a.x + b.x, a.y + b.y, a.z + b.z, a.w + b.w};
 }
 
-inline Quaternion Scaled(const Quaternion& q, float s) { return {q.x * s, q.y * s, q.z * s, q.w * s}; }
+inline Quaternion Scaled(const Quaternion& q, float s) {
+    return {q.x * s, q.y * s, q.z * s, q.w * s};
+}
 
 Quaternion Slerp(const Quaternion& a, const Quaternion& b, float t) {
     float cosine = Dot(a, b);
@@ -72,7 +76,9 @@ Quaternion Exponential(const Quaternion& q) {
     return {q.x * k, q.y * k, q.z * k, c};
 }
 
-Quaternion Conjugate(const Quaternion& q) { return {-q.x, -q.y, -q.z, q.w}; }
+Quaternion Conjugate(const Quaternion& q) {
+    return {-q.x, -q.y, -q.z, q.w};
+}
 
 Quaternion Inverse(const Quaternion& q) {
     float n = Dot(q, q);
@@ -173,8 +179,7 @@ Quaternion* QuaternionFromAxisAndAngle(Quaternion* out, const Vector3* axis, flo
     return out;
 }
 
-Quaternion* SlerpQuaternions(Quaternion* out, const Quaternion* q1, const Quaternion* q2,
-                             float t) {
+Quaternion* SlerpQuaternions(Quaternion* out, const Quaternion* q1, const Quaternion* q2, float t) {
     *out = Slerp(*q1, *q2, t);
     return out;
 }
@@ -298,9 +303,8 @@ Matrix* BuildTransformationMatrix2D(Matrix* out, const Vector2* scalingCenter,
     return math_portable::BuildTransformationMatrix(out, &sc, &sr, &s, &rc, &r, &t);
 }
 
-Matrix* BuildAffineTransformationMatrix2D(Matrix* out, float scaling,
-                                          const Vector2* rotationCenter, float rotation,
-                                          const Vector2* translation) {
+Matrix* BuildAffineTransformationMatrix2D(Matrix* out, float scaling, const Vector2* rotationCenter,
+                                          float rotation, const Vector2* translation) {
     Vector3 rc{0, 0, 0}, t{0, 0, 0};
     if (rotationCenter) rc = {rotationCenter->x, rotationCenter->y, 0.0f};
     if (translation) t = {translation->x, translation->y, 0.0f};

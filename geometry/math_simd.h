@@ -8,10 +8,10 @@
 // fused multiply-add they give the same bits as the portable forms.
 #pragma once
 
+#include <xmmintrin.h>
+
 #include <cstdint>
 #include <cstring>
-
-#include <xmmintrin.h>
 #if defined(VINTREL_MATH_SSE2_FORMS)
 #include <emmintrin.h>
 #endif
@@ -25,7 +25,8 @@ namespace {
 template <int lane>
 inline __m128 Broadcast(__m128 v) {
 #if defined(VINTREL_MATH_SSE2_FORMS)
-    return _mm_castsi128_ps(_mm_shuffle_epi32(_mm_castps_si128(v), _MM_SHUFFLE(lane, lane, lane, lane)));
+    return _mm_castsi128_ps(
+        _mm_shuffle_epi32(_mm_castps_si128(v), _MM_SHUFFLE(lane, lane, lane, lane)));
 #else
     return _mm_shuffle_ps(v, v, _MM_SHUFFLE(lane, lane, lane, lane));
 #endif
@@ -57,7 +58,9 @@ inline __m128 Load3(const void* p) {
     return _mm_movelh_ps(Load2(f), _mm_load_ss(f + 2));
 }
 
-inline void Store2(void* p, __m128 v) { _mm_storel_pi(static_cast<__m64*>(p), v); }
+inline void Store2(void* p, __m128 v) {
+    _mm_storel_pi(static_cast<__m64*>(p), v);
+}
 
 inline void Store3(void* p, __m128 v) {
     float* f = static_cast<float*>(p);
@@ -141,12 +144,12 @@ inline void Deinterleave3(__m128 a, __m128 b, __m128 c, __m128* x, __m128* y, __
 }
 
 inline void Interleave3(__m128 x, __m128 y, __m128 z, __m128* a, __m128* b, __m128* c) {
-    *a = _mm_shuffle_ps(_mm_shuffle_ps(x, y, _MM_SHUFFLE(0, 0, 0, 0)),
-                        _mm_shuffle_ps(z, x, _MM_SHUFFLE(1, 1, 0, 0)), _MM_SHUFFLE(2, 0, 2, 0));
-    *b = _mm_shuffle_ps(_mm_shuffle_ps(y, z, _MM_SHUFFLE(1, 1, 1, 1)),
-                        _mm_shuffle_ps(x, y, _MM_SHUFFLE(2, 2, 2, 2)), _MM_SHUFFLE(2, 0, 2, 0));
-    *c = _mm_shuffle_ps(_mm_shuffle_ps(z, x, _MM_SHUFFLE(3, 3, 2, 2)),
-                        _mm_shuffle_ps(y, z, _MM_SHUFFLE(3, 3, 3, 3)), _MM_SHUFFLE(2, 0, 2, 0));
+    __m128 t0 = _mm_shuffle_ps(x, y, _MM_SHUFFLE(2, 0, 2, 0));  // x0 x2 y0 y2
+    __m128 t1 = _mm_shuffle_ps(z, x, _MM_SHUFFLE(3, 1, 2, 0));  // z0 z2 x1 x3
+    __m128 t2 = _mm_shuffle_ps(y, z, _MM_SHUFFLE(3, 1, 3, 1));  // y1 y3 z1 z3
+    *a = _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(2, 0, 2, 0));
+    *b = _mm_shuffle_ps(t2, t0, _MM_SHUFFLE(3, 1, 2, 0));
+    *c = _mm_shuffle_ps(t1, t2, _MM_SHUFFLE(3, 1, 3, 1));
 }
 
 // The matrix with every element in all four lanes, for work on four
@@ -169,23 +172,17 @@ inline __m128 Column3Plus(const Splat& s, int j, __m128 x, __m128 y, __m128 z) {
     return _mm_add_ps(t, s.e[3][j]);
 }
 
-// Four packed points through m with the division by w, in place in a, b, c.
+// Four packed points through m, divided by w, in place in a, b, c. Unlike
+// the single-point form this always divides: a w within 2^-23 of 1 changes
+// the result by at most one unit in the last place.
 inline void Points3x4(const Splat& s, __m128* a, __m128* b, __m128* c) {
     __m128 x, y, z;
     Deinterleave3(*a, *b, *c, &x, &y, &z);
-    __m128 px = Column3Plus(s, 0, x, y, z);
-    __m128 py = Column3Plus(s, 1, x, y, z);
-    __m128 pz = Column3Plus(s, 2, x, y, z);
-    __m128 w = Column3Plus(s, 3, x, y, z);
-    const __m128 absMask = AbsMask();
-    __m128 distance = _mm_and_ps(_mm_sub_ps(w, _mm_set1_ps(1.0f)), absMask);
-    __m128 unit = _mm_cmple_ps(distance, _mm_set1_ps(math_detail::kUnitTolerance));
-    // Lanes with w = 1 keep a factor of exactly 1, so x * 1 = x.
-    __m128 r = _mm_or_ps(_mm_and_ps(unit, _mm_set1_ps(1.0f)),
-                         _mm_andnot_ps(unit, _mm_div_ps(_mm_set1_ps(1.0f), w)));
-    Interleave3(_mm_mul_ps(px, r), _mm_mul_ps(py, r), _mm_mul_ps(pz, r), a, b, c);
+    __m128 r = _mm_div_ps(_mm_set1_ps(1.0f), Column3Plus(s, 3, x, y, z));
+    Interleave3(_mm_mul_ps(Column3Plus(s, 0, x, y, z), r),
+                _mm_mul_ps(Column3Plus(s, 1, x, y, z), r),
+                _mm_mul_ps(Column3Plus(s, 2, x, y, z), r), a, b, c);
 }
-
 
 // ---------------------------------------------------------------------------
 // The entry points the sets install.
@@ -255,8 +252,8 @@ Vector4* SimdTransformVector2Array(Vector4* out, UINT outStride, const Vector2* 
                                    const Matrix* m, UINT count) {
     const Rows rows = LoadRows(m);
     Vector4* o = out;
-    for (UINT i = 0; i < count; ++i, o = math_detail::Advance(o, outStride),
-              in = math_detail::Advance(in, inStride))
+    for (UINT i = 0; i < count;
+         ++i, o = math_detail::Advance(o, outStride), in = math_detail::Advance(in, inStride))
         _mm_storeu_ps(&o->x, Row2Plus(Load2(in), rows));
     return out;
 }
@@ -265,8 +262,8 @@ Vector2* SimdTransformPoint2Array(Vector2* out, UINT outStride, const Vector2* i
                                   const Matrix* m, UINT count) {
     const Rows rows = LoadRows(m);
     Vector2* o = out;
-    for (UINT i = 0; i < count; ++i, o = math_detail::Advance(o, outStride),
-              in = math_detail::Advance(in, inStride))
+    for (UINT i = 0; i < count;
+         ++i, o = math_detail::Advance(o, outStride), in = math_detail::Advance(in, inStride))
         Store2(o, DivideByW(Row2Plus(Load2(in), rows)));
     return out;
 }
@@ -275,8 +272,8 @@ Vector2* SimdTransformNormal2Array(Vector2* out, UINT outStride, const Vector2* 
                                    const Matrix* m, UINT count) {
     const Rows rows = LoadRows(m);
     Vector2* o = out;
-    for (UINT i = 0; i < count; ++i, o = math_detail::Advance(o, outStride),
-              in = math_detail::Advance(in, inStride))
+    for (UINT i = 0; i < count;
+         ++i, o = math_detail::Advance(o, outStride), in = math_detail::Advance(in, inStride))
         Store2(o, Normal2(Load2(in), rows));
     return out;
 }
@@ -285,8 +282,8 @@ Vector4* SimdTransformVector3Array(Vector4* out, UINT outStride, const Vector3* 
                                    const Matrix* m, UINT count) {
     const Rows rows = LoadRows(m);
     Vector4* o = out;
-    for (UINT i = 0; i < count; ++i, o = math_detail::Advance(o, outStride),
-              in = math_detail::Advance(in, inStride))
+    for (UINT i = 0; i < count;
+         ++i, o = math_detail::Advance(o, outStride), in = math_detail::Advance(in, inStride))
         _mm_storeu_ps(&o->x, Row3Plus(Load3(in), rows));
     return out;
 }
@@ -300,6 +297,21 @@ Vector3* SimdTransformPoint3Array(Vector3* out, UINT outStride, const Vector3* i
         const Splat s = SplatMatrix(m);
         const float* src = &in->x;
         float* dst = &o->x;
+        for (; i + 8 <= count; i += 8, src += 24, dst += 24) {
+            // Two groups of four per step, all loads before the stores, so
+            // `out` may be `in`.
+            __m128 a0 = _mm_loadu_ps(src), b0 = _mm_loadu_ps(src + 4), c0 = _mm_loadu_ps(src + 8);
+            __m128 a1 = _mm_loadu_ps(src + 12), b1 = _mm_loadu_ps(src + 16),
+                   c1 = _mm_loadu_ps(src + 20);
+            Points3x4(s, &a0, &b0, &c0);
+            Points3x4(s, &a1, &b1, &c1);
+            _mm_storeu_ps(dst, a0);
+            _mm_storeu_ps(dst + 4, b0);
+            _mm_storeu_ps(dst + 8, c0);
+            _mm_storeu_ps(dst + 12, a1);
+            _mm_storeu_ps(dst + 16, b1);
+            _mm_storeu_ps(dst + 20, c1);
+        }
         for (; i + 4 <= count; i += 4, src += 12, dst += 12) {
             __m128 a = _mm_loadu_ps(src), b = _mm_loadu_ps(src + 4), c = _mm_loadu_ps(src + 8);
             Points3x4(s, &a, &b, &c);
@@ -311,8 +323,8 @@ Vector3* SimdTransformPoint3Array(Vector3* out, UINT outStride, const Vector3* i
         o += i;
     }
     const Rows rows = LoadRows(m);
-    for (; i < count; ++i, o = math_detail::Advance(o, outStride),
-                      in = math_detail::Advance(in, inStride))
+    for (; i < count;
+         ++i, o = math_detail::Advance(o, outStride), in = math_detail::Advance(in, inStride))
         Store3(o, DivideByW(Row3Plus(Load3(in), rows)));
     return out;
 }
@@ -321,8 +333,8 @@ Vector3* SimdTransformNormal3Array(Vector3* out, UINT outStride, const Vector3* 
                                    const Matrix* m, UINT count) {
     const Rows rows = LoadRows(m);
     Vector3* o = out;
-    for (UINT i = 0; i < count; ++i, o = math_detail::Advance(o, outStride),
-              in = math_detail::Advance(in, inStride))
+    for (UINT i = 0; i < count;
+         ++i, o = math_detail::Advance(o, outStride), in = math_detail::Advance(in, inStride))
         Store3(o, Normal3(Load3(in), rows));
     return out;
 }
@@ -331,8 +343,8 @@ Vector4* SimdTransformVector4Array(Vector4* out, UINT outStride, const Vector4* 
                                    const Matrix* m, UINT count) {
     const Rows rows = LoadRows(m);
     Vector4* o = out;
-    for (UINT i = 0; i < count; ++i, o = math_detail::Advance(o, outStride),
-              in = math_detail::Advance(in, inStride))
+    for (UINT i = 0; i < count;
+         ++i, o = math_detail::Advance(o, outStride), in = math_detail::Advance(in, inStride))
         _mm_storeu_ps(&o->x, Row4(_mm_loadu_ps(&in->x), rows));
     return out;
 }
@@ -341,8 +353,8 @@ Plane* SimdTransformPlaneArray(Plane* out, UINT outStride, const Plane* in, UINT
                                const Matrix* m, UINT count) {
     const Rows rows = LoadRows(m);
     Plane* o = out;
-    for (UINT i = 0; i < count; ++i, o = math_detail::Advance(o, outStride),
-              in = math_detail::Advance(in, inStride))
+    for (UINT i = 0; i < count;
+         ++i, o = math_detail::Advance(o, outStride), in = math_detail::Advance(in, inStride))
         _mm_storeu_ps(&o->a, Row4(_mm_loadu_ps(&in->a), rows));
     return out;
 }

@@ -12,6 +12,8 @@ bool InstallSseMathVariants(MathDispatchTable* table) {
 
 #else
 
-bool InstallSseMathVariants(MathDispatchTable*) { return false; }
+bool InstallSseMathVariants(MathDispatchTable*) {
+    return false;
+}
 
 #endif

@@ -54,6 +54,8 @@ bool InstallSse2MathVariants(MathDispatchTable* table) {
 
 #else
 
-bool InstallSse2MathVariants(MathDispatchTable*) { return false; }
+bool InstallSse2MathVariants(MathDispatchTable*) {
+    return false;
+}
 
 #endif

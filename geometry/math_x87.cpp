@@ -1,12 +1,13 @@
 // The x87 set: the floating-point-unit forms of entries 0-7 and 34, with
 // products summed in pairs, and a normalisation with its own thresholds and a
 // table-driven reciprocal square root instead of a division.
+#include "geometry/math_x87.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 
 #include "geometry/math_dispatch.h"
-#include "geometry/math_x87.h"
 
 namespace {
 
@@ -70,7 +71,8 @@ float TableReciprocalSquareRoot(float value) {
     const ReciprocalSquareRootTable& table = Table();
     std::uint32_t index = (bits >> 15) & 0x1FFu;
     // The mantissa placed in [0.5, 1) or [1, 2), keeping the exponent's parity.
-    std::uint32_t mantissaBits = (bits & 0x007FFFFFu) | ((bits & 0x00800000u) ? 0x3F800000u : 0x3F000000u);
+    std::uint32_t mantissaBits =
+        (bits & 0x007FFFFFu) | ((bits & 0x00800000u) ? 0x3F800000u : 0x3F000000u);
     // The power of two that undoes it: half the exponent, negated.
     std::uint32_t scaleBits = ((0xBEFFFFFFu - bits) >> 1) & 0xFF800000u;
     float mantissa, scale;

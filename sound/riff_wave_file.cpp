@@ -117,6 +117,11 @@ HRESULT RiffWaveFile::ParseWaveHeader() {
     fmt.ckid = kFmt;
     if (mmioDescend(mmioHandle, &fmt, &riffChunk, MMIO_FINDCHUNK) != MMSYSERR_NOERROR) return fail();
     if (fmt.cksize < sizeof(PCMWAVEFORMAT)) return fail();
+    // The chunk must lie inside the file, wherever it sits.
+    LONG fileEnd = mmioSeek(mmioHandle, 0, SEEK_END);
+    if (fileEnd == -1 || (long long)fmt.dwDataOffset + fmt.cksize > (long long)fileEnd ||
+        mmioSeek(mmioHandle, LONG(fmt.dwDataOffset), SEEK_SET) == -1)
+        return fail();
 
     PCMWAVEFORMAT pcm;
     if (mmioRead(mmioHandle, reinterpret_cast<HPSTR>(&pcm), sizeof pcm) != LONG(sizeof pcm))

@@ -6,6 +6,14 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__) && !VINTREL_NO_SIMD
+#include <emmintrin.h>
+#include <xmmintrin.h>
+#define VINTREL_DXT_SSE 1
+#else
+#define VINTREL_DXT_SSE 0
+#endif
+
 namespace {
 
 // Luma weights (Rec. 709) relative to green, and their inverses.
@@ -196,23 +204,182 @@ void DecodeDxtBlock(D3DFORMAT format, const BYTE* block, Colour4 out[16]) {
     }
 }
 
-void OptimizeColourEndpoints(const float points[16][3], UINT steps, float e0[3], float e1[3]) {
+namespace {
+
+// The sixteen points of a block in the weighted colour space, one array per
+// channel.
+struct BlockPoints {
+    alignas(16) float x[16];
+    alignas(16) float y[16];
+    alignas(16) float z[16];
+};
+
+// Sums over the 16 points are kept in four lanes (lane k adds points k,
+// k + 4, k + 8, k + 12 in that order) and combined as (l0 + l1) + (l2 + l3),
+// so the plain and the SIMD kernels add in the same order and find the
+// same endpoints.
+inline float Combine(const float lanes[4]) { return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]); }
+
+struct Gradient {
+    float g0[3], g1[3];
+    float h0, h1;
+};
+
+struct FitConstants {
+    float a[3];  // first endpoint
+    float e[3];  // second minus first
+    float scale, top, stepWeight;
+};
+
+void BoundsPlain(const BlockPoints& p, float lo[3], float hi[3]) {
+    for (int i = 0; i < 16; ++i) {
+        lo[0] = std::min(lo[0], p.x[i]);
+        lo[1] = std::min(lo[1], p.y[i]);
+        lo[2] = std::min(lo[2], p.z[i]);
+        hi[0] = std::max(hi[0], p.x[i]);
+        hi[1] = std::max(hi[1], p.y[i]);
+        hi[2] = std::max(hi[2], p.z[i]);
+    }
+}
+
+void DiagonalSumsPlain(const BlockPoints& p, const float c[3], const float s[3], float sums[4]) {
+    float lanes[4][4] = {};
+    for (int j = 0; j < 4; ++j) {
+        for (int k = 0; k < 4; ++k) {
+            const int i = 4 * j + k;
+            const float x = (p.x[i] - c[0]) * s[0], y = (p.y[i] - c[1]) * s[1], z = (p.z[i] - c[2]) * s[2];
+            const float a = x + y + z, b = x + y - z, d = x - y + z, f = x - y - z;
+            lanes[0][k] += a * a;
+            lanes[1][k] += b * b;
+            lanes[2][k] += d * d;
+            lanes[3][k] += f * f;
+        }
+    }
+    for (int n = 0; n < 4; ++n) sums[n] = Combine(lanes[n]);
+}
+
+void RefinePlain(const BlockPoints& p, const FitConstants& k, Gradient& g) {
+    float lanes[8][4] = {};
+    for (int j = 0; j < 4; ++j) {
+        for (int l = 0; l < 4; ++l) {
+            const int i = 4 * j + l;
+            float t = ((p.x[i] - k.a[0]) * k.e[0] + (p.y[i] - k.a[1]) * k.e[1] + (p.z[i] - k.a[2]) * k.e[2]) * k.scale;
+            t = std::min(std::max(t, 0.0f), k.top);
+            const float w1 = static_cast<float>(static_cast<int>(t + 0.5f)) * k.stepWeight;
+            const float w0 = 1.0f - w1;
+            // Palette point of the step minus the point.
+            const float rx = k.a[0] + k.e[0] * w1 - p.x[i];
+            const float ry = k.a[1] + k.e[1] * w1 - p.y[i];
+            const float rz = k.a[2] + k.e[2] * w1 - p.z[i];
+            lanes[0][l] += rx * w0;
+            lanes[1][l] += ry * w0;
+            lanes[2][l] += rz * w0;
+            lanes[3][l] += rx * w1;
+            lanes[4][l] += ry * w1;
+            lanes[5][l] += rz * w1;
+            lanes[6][l] += w0 * w0;
+            lanes[7][l] += w1 * w1;
+        }
+    }
+    for (int c = 0; c < 3; ++c) {
+        g.g0[c] = Combine(lanes[c]);
+        g.g1[c] = Combine(lanes[3 + c]);
+    }
+    g.h0 = Combine(lanes[6]);
+    g.h1 = Combine(lanes[7]);
+}
+
+#if VINTREL_DXT_SSE
+inline float CombineVector(__m128 v) {
+    alignas(16) float lanes[4];
+    _mm_store_ps(lanes, v);
+    return Combine(lanes);
+}
+
+void BoundsSse(const BlockPoints& p, float lo[3], float hi[3]) {
+    __m128 minX = _mm_set1_ps(lo[0]), minY = _mm_set1_ps(lo[1]), minZ = _mm_set1_ps(lo[2]);
+    __m128 maxX = _mm_set1_ps(hi[0]), maxY = _mm_set1_ps(hi[1]), maxZ = _mm_set1_ps(hi[2]);
+    for (int j = 0; j < 16; j += 4) {
+        const __m128 x = _mm_load_ps(p.x + j), y = _mm_load_ps(p.y + j), z = _mm_load_ps(p.z + j);
+        minX = _mm_min_ps(minX, x), minY = _mm_min_ps(minY, y), minZ = _mm_min_ps(minZ, z);
+        maxX = _mm_max_ps(maxX, x), maxY = _mm_max_ps(maxY, y), maxZ = _mm_max_ps(maxZ, z);
+    }
+    alignas(16) float v[6][4];
+    _mm_store_ps(v[0], minX), _mm_store_ps(v[1], minY), _mm_store_ps(v[2], minZ);
+    _mm_store_ps(v[3], maxX), _mm_store_ps(v[4], maxY), _mm_store_ps(v[5], maxZ);
+    for (int c = 0; c < 3; ++c) {
+        lo[c] = std::min(std::min(v[c][0], v[c][1]), std::min(v[c][2], v[c][3]));
+        hi[c] = std::max(std::max(v[3 + c][0], v[3 + c][1]), std::max(v[3 + c][2], v[3 + c][3]));
+    }
+}
+
+void DiagonalSumsSse(const BlockPoints& p, const float c[3], const float s[3], float sums[4]) {
+    const __m128 cx = _mm_set1_ps(c[0]), cy = _mm_set1_ps(c[1]), cz = _mm_set1_ps(c[2]);
+    const __m128 sx = _mm_set1_ps(s[0]), sy = _mm_set1_ps(s[1]), sz = _mm_set1_ps(s[2]);
+    __m128 acc[4] = {_mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps()};
+    for (int j = 0; j < 16; j += 4) {
+        const __m128 x = _mm_mul_ps(_mm_sub_ps(_mm_load_ps(p.x + j), cx), sx);
+        const __m128 y = _mm_mul_ps(_mm_sub_ps(_mm_load_ps(p.y + j), cy), sy);
+        const __m128 z = _mm_mul_ps(_mm_sub_ps(_mm_load_ps(p.z + j), cz), sz);
+        const __m128 xpy = _mm_add_ps(x, y), xmy = _mm_sub_ps(x, y);
+        const __m128 a = _mm_add_ps(xpy, z), b = _mm_sub_ps(xpy, z);
+        const __m128 d = _mm_add_ps(xmy, z), f = _mm_sub_ps(xmy, z);
+        acc[0] = _mm_add_ps(acc[0], _mm_mul_ps(a, a));
+        acc[1] = _mm_add_ps(acc[1], _mm_mul_ps(b, b));
+        acc[2] = _mm_add_ps(acc[2], _mm_mul_ps(d, d));
+        acc[3] = _mm_add_ps(acc[3], _mm_mul_ps(f, f));
+    }
+    for (int n = 0; n < 4; ++n) sums[n] = CombineVector(acc[n]);
+}
+
+void RefineSse(const BlockPoints& p, const FitConstants& k, Gradient& g) {
+    const __m128 ax = _mm_set1_ps(k.a[0]), ay = _mm_set1_ps(k.a[1]), az = _mm_set1_ps(k.a[2]);
+    const __m128 ex = _mm_set1_ps(k.e[0]), ey = _mm_set1_ps(k.e[1]), ez = _mm_set1_ps(k.e[2]);
+    const __m128 scale = _mm_set1_ps(k.scale), top = _mm_set1_ps(k.top), stepWeight = _mm_set1_ps(k.stepWeight);
+    const __m128 zero = _mm_setzero_ps(), half = _mm_set1_ps(0.5f), one = _mm_set1_ps(1.0f);
+    __m128 acc[8];
+    for (__m128& a : acc) a = zero;
+    for (int j = 0; j < 16; j += 4) {
+        const __m128 x = _mm_load_ps(p.x + j), y = _mm_load_ps(p.y + j), z = _mm_load_ps(p.z + j);
+        __m128 t = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(x, ax), ex), _mm_mul_ps(_mm_sub_ps(y, ay), ey)),
+                              _mm_mul_ps(_mm_sub_ps(z, az), ez));
+        t = _mm_min_ps(_mm_max_ps(_mm_mul_ps(t, scale), zero), top);
+        const __m128 w1 = _mm_mul_ps(_mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_add_ps(t, half))), stepWeight);
+        const __m128 w0 = _mm_sub_ps(one, w1);
+        const __m128 rx = _mm_sub_ps(_mm_add_ps(ax, _mm_mul_ps(ex, w1)), x);
+        const __m128 ry = _mm_sub_ps(_mm_add_ps(ay, _mm_mul_ps(ey, w1)), y);
+        const __m128 rz = _mm_sub_ps(_mm_add_ps(az, _mm_mul_ps(ez, w1)), z);
+        acc[0] = _mm_add_ps(acc[0], _mm_mul_ps(rx, w0));
+        acc[1] = _mm_add_ps(acc[1], _mm_mul_ps(ry, w0));
+        acc[2] = _mm_add_ps(acc[2], _mm_mul_ps(rz, w0));
+        acc[3] = _mm_add_ps(acc[3], _mm_mul_ps(rx, w1));
+        acc[4] = _mm_add_ps(acc[4], _mm_mul_ps(ry, w1));
+        acc[5] = _mm_add_ps(acc[5], _mm_mul_ps(rz, w1));
+        acc[6] = _mm_add_ps(acc[6], _mm_mul_ps(w0, w0));
+        acc[7] = _mm_add_ps(acc[7], _mm_mul_ps(w1, w1));
+    }
+    for (int c = 0; c < 3; ++c) {
+        g.g0[c] = CombineVector(acc[c]);
+        g.g1[c] = CombineVector(acc[3 + c]);
+    }
+    g.h0 = CombineVector(acc[6]);
+    g.h1 = CombineVector(acc[7]);
+}
+#endif
+
+template <bool kSimd>
+void FitColourEndpoints(const BlockPoints& p, UINT steps, float e0[3], float e1[3]) {
     float lo[3] = {kWeightR, kWeightG, kWeightB};
     float hi[3] = {0, 0, 0};
-    float px[16], py[16], pz[16];
-    for (int i = 0; i < 16; ++i) {
-        px[i] = points[i][0];
-        py[i] = points[i][1];
-        pz[i] = points[i][2];
+#if VINTREL_DXT_SSE
+    if (kSimd) {
+        BoundsSse(p, lo, hi);
+    } else {
+        BoundsPlain(p, lo, hi);
     }
-    for (int i = 0; i < 16; ++i) {
-        lo[0] = std::min(lo[0], px[i]);
-        lo[1] = std::min(lo[1], py[i]);
-        lo[2] = std::min(lo[2], pz[i]);
-        hi[0] = std::max(hi[0], px[i]);
-        hi[1] = std::max(hi[1], py[i]);
-        hi[2] = std::max(hi[2], pz[i]);
-    }
+#else
+    BoundsPlain(p, lo, hi);
+#endif
     const float dx = hi[0] - lo[0], dy = hi[1] - lo[1], dz = hi[2] - lo[2];
     const float length2 = dx * dx + dy * dy + dz * dz;
     if (length2 < 1.1754944e-38f) {
@@ -222,17 +389,18 @@ void OptimizeColourEndpoints(const float points[16][3], UINT steps, float e0[3],
     }
 
     // Which of the four box diagonals the points follow.
-    const float cx = (lo[0] + hi[0]) * 0.5f, cy = (lo[1] + hi[1]) * 0.5f, cz = (lo[2] + hi[2]) * 0.5f;
-    const float sx = dx / length2, sy = dy / length2, sz = dz / length2;
-    float sums[4] = {0, 0, 0, 0};
-    for (int i = 0; i < 16; ++i) {
-        const float x = (px[i] - cx) * sx, y = (py[i] - cy) * sy, z = (pz[i] - cz) * sz;
-        const float a = x + y + z, b = x + y - z, c = x - y + z, d = x - y - z;
-        sums[0] += a * a;
-        sums[1] += b * b;
-        sums[2] += c * c;
-        sums[3] += d * d;
+    const float centre[3] = {(lo[0] + hi[0]) * 0.5f, (lo[1] + hi[1]) * 0.5f, (lo[2] + hi[2]) * 0.5f};
+    const float spread[3] = {dx / length2, dy / length2, dz / length2};
+    float sums[4];
+#if VINTREL_DXT_SSE
+    if (kSimd) {
+        DiagonalSumsSse(p, centre, spread, sums);
+    } else {
+        DiagonalSumsPlain(p, centre, spread, sums);
     }
+#else
+    DiagonalSumsPlain(p, centre, spread, sums);
+#endif
     int diagonal = 0;
     for (int k = 1; k < 4; ++k) {
         if (sums[k] > sums[diagonal]) diagonal = k;
@@ -247,51 +415,64 @@ void OptimizeColourEndpoints(const float points[16][3], UINT steps, float e0[3],
         return;
     }
 
-    const float top = static_cast<float>(steps - 1);
-    const float stepWeight = 1.0f / top;
+    FitConstants k;
+    k.top = static_cast<float>(steps - 1);
+    k.stepWeight = 1.0f / k.top;
     for (int round = 0; round < 8; ++round) {
-        const float ex = b[0] - a[0], ey = b[1] - a[1], ez = b[2] - a[2];
-        const float span2 = ex * ex + ey * ey + ez * ez;
+        k.e[0] = b[0] - a[0], k.e[1] = b[1] - a[1], k.e[2] = b[2] - a[2];
+        const float span2 = k.e[0] * k.e[0] + k.e[1] * k.e[1] + k.e[2] * k.e[2];
         if (span2 < kMinSpan) break;
-        const float scale = top / span2;
-        float g0x = 0, g0y = 0, g0z = 0, g1x = 0, g1y = 0, g1z = 0, h0 = 0, h1 = 0;
-        for (int i = 0; i < 16; ++i) {
-            float t = ((px[i] - a[0]) * ex + (py[i] - a[1]) * ey + (pz[i] - a[2]) * ez) * scale;
-            t = std::min(std::max(t, 0.0f), top);
-            const float w1 = static_cast<float>(static_cast<int>(t + 0.5f)) * stepWeight;
-            const float w0 = 1.0f - w1;
-            // Palette point of the step minus the point.
-            const float rx = a[0] + ex * w1 - px[i], ry = a[1] + ey * w1 - py[i], rz = a[2] + ez * w1 - pz[i];
-            g0x += rx * w0;
-            g0y += ry * w0;
-            g0z += rz * w0;
-            g1x += rx * w1;
-            g1y += ry * w1;
-            g1z += rz * w1;
-            h0 += w0 * w0;
-            h1 += w1 * w1;
+        std::copy_n(a, 3, k.a);
+        k.scale = k.top / span2;
+        Gradient g;
+#if VINTREL_DXT_SSE
+        if (kSimd) {
+            RefineSse(p, k, g);
+        } else {
+            RefinePlain(p, k, g);
         }
-        constexpr float k = 1.0f / 8;
-        g0x *= k, g0y *= k, g0z *= k, g1x *= k, g1y *= k, g1z *= k, h0 *= k, h1 *= k;
-        if (h0 > 0) {
-            a[0] -= g0x / h0;
-            a[1] -= g0y / h0;
-            a[2] -= g0z / h0;
+#else
+        RefinePlain(p, k, g);
+#endif
+        constexpr float kEighth = 1.0f / 8;
+        bool settled = true;
+        const float h0 = g.h0 * kEighth, h1 = g.h1 * kEighth;
+        for (int c = 0; c < 3; ++c) {
+            const float g0 = g.g0[c] * kEighth, g1 = g.g1[c] * kEighth;
+            if (h0 > 0) a[c] -= g0 / h0;
+            if (h1 > 0) b[c] -= g1 / h1;
+            constexpr float kDone = 1.0f / 65536;
+            settled = settled && g0 * g0 < kDone && g1 * g1 < kDone;
         }
-        if (h1 > 0) {
-            b[0] -= g1x / h1;
-            b[1] -= g1y / h1;
-            b[2] -= g1z / h1;
-        }
-        constexpr float kDone = 1.0f / 65536;
-        if (g0x * g0x < kDone && g0y * g0y < kDone && g0z * g0z < kDone && g1x * g1x < kDone &&
-            g1y * g1y < kDone && g1z * g1z < kDone) {
-            break;
-        }
+        if (settled) break;
     }
     std::copy_n(a, 3, e0);
     std::copy_n(b, 3, e1);
 }
+
+void ToBlockPoints(const float points[16][3], BlockPoints& p) {
+    for (int i = 0; i < 16; ++i) {
+        p.x[i] = points[i][0];
+        p.y[i] = points[i][1];
+        p.z[i] = points[i][2];
+    }
+}
+
+}  // namespace
+
+void OptimizeColourEndpoints(const float points[16][3], UINT steps, float e0[3], float e1[3]) {
+    BlockPoints p;
+    ToBlockPoints(points, p);
+    FitColourEndpoints<true>(p, steps, e0, e1);
+}
+
+void OptimizeColourEndpointsPlain(const float points[16][3], UINT steps, float e0[3], float e1[3]) {
+    BlockPoints p;
+    ToBlockPoints(points, p);
+    FitColourEndpoints<false>(p, steps, e0, e1);
+}
+
+bool HasSimdColourFit() { return VINTREL_DXT_SSE != 0; }
 
 void OptimizeAlphaEndpoints(const float alphas[16], UINT steps, float* low, float* high) {
     const bool six = steps == 6;
@@ -309,16 +490,42 @@ void OptimizeAlphaEndpoints(const float alphas[16], UINT steps, float* low, floa
     }
     const int top = six ? 5 : 7;
     const float stepWeight = 1.0f / static_cast<float>(top);
+#if VINTREL_DXT_SSE
+    __m128 values[4];
+    for (int j = 0; j < 4; ++j) values[j] = _mm_loadu_ps(alphas + 4 * j);
+#endif
     for (int round = 0; round < 8 && b - a >= 1.0f / 256; ++round) {
         const float span = b - a;
         const float scale = static_cast<float>(top) / span;
-        float g0 = 0, g1 = 0, h0 = 0, h1 = 0;
+        // Values the explicit 0 and 1 serve best stay out of the fit.
+        const float lowest = six ? a / 2 : -1.0f, highest = six ? (b + 1) / 2 : 2.0f;
+        float g0, g1, h0, h1;
+#if VINTREL_DXT_SSE
+        {
+            const __m128 va = _mm_set1_ps(a), vspan = _mm_set1_ps(span), vscale = _mm_set1_ps(scale);
+            const __m128 vtop = _mm_set1_ps(static_cast<float>(top)), vstep = _mm_set1_ps(stepWeight);
+            const __m128 vlow = _mm_set1_ps(lowest), vhigh = _mm_set1_ps(highest);
+            const __m128 zero = _mm_setzero_ps(), half = _mm_set1_ps(0.5f), one = _mm_set1_ps(1.0f);
+            __m128 sg0 = zero, sg1 = zero, sh0 = zero, sh1 = zero;
+            for (const __m128 v : values) {
+                const __m128 inside = _mm_and_ps(_mm_cmpgt_ps(v, vlow), _mm_cmplt_ps(v, vhigh));
+                const __m128 t = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_sub_ps(v, va), vscale), zero), vtop);
+                const __m128 w1 = _mm_and_ps(
+                    _mm_mul_ps(_mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_add_ps(t, half))), vstep), inside);
+                const __m128 w0 = _mm_and_ps(_mm_sub_ps(one, w1), inside);
+                const __m128 r = _mm_sub_ps(v, _mm_add_ps(va, _mm_mul_ps(vspan, w1)));
+                sg0 = _mm_add_ps(sg0, _mm_mul_ps(r, w0));
+                sg1 = _mm_add_ps(sg1, _mm_mul_ps(r, w1));
+                sh0 = _mm_add_ps(sh0, _mm_mul_ps(w0, w0));
+                sh1 = _mm_add_ps(sh1, _mm_mul_ps(w1, w1));
+            }
+            g0 = CombineVector(sg0), g1 = CombineVector(sg1), h0 = CombineVector(sh0), h1 = CombineVector(sh1);
+        }
+#else
+        g0 = g1 = h0 = h1 = 0;
         for (int i = 0; i < 16; ++i) {
             const float v = alphas[i];
-            if (six) {
-                // Values the explicit 0 and 1 serve best stay out of the fit.
-                if (v <= a / 2 || v >= (b + 1) / 2) continue;
-            }
+            if (!(v > lowest && v < highest)) continue;
             float t = (v - a) * scale;
             t = std::min(std::max(t, 0.0f), static_cast<float>(top));
             const float w1 = static_cast<float>(static_cast<int>(t + 0.5f)) * stepWeight;
@@ -329,54 +536,84 @@ void OptimizeAlphaEndpoints(const float alphas[16], UINT steps, float* low, floa
             h0 += w0 * w0;
             h1 += w1 * w1;
         }
+#endif
         // Least-squares move of each endpoint toward the values it serves.
         if (h0 > 0) a += g0 / h0;
         if (h1 > 0) b += g1 / h1;
         if (a > b) std::swap(a, b);
-        if (g0 * g0 < 1.0f / 64 / 65536 && g1 * g1 < 1.0f / 64 / 65536) break;
+        constexpr float kDone = 1.0f / 65536;
+        if (g0 * g0 < kDone && g1 * g1 < kDone) break;
     }
     *low = std::clamp(a, 0.0f, 1.0f);
     *high = std::clamp(b, 0.0f, 1.0f);
 }
 
 void EncodeDxtColourBlock(const Colour4 in[16], bool threeColourAllowed, bool dither, BYTE out[8]) {
-    int transparent = 0;
+    // The block in channel arrays.
+    alignas(16) float r[16], g[16], b[16], alpha[16];
+#if VINTREL_DXT_SSE
+    for (int j = 0; j < 16; j += 4) {
+        __m128 c0 = _mm_loadu_ps(&in[j].r), c1 = _mm_loadu_ps(&in[j + 1].r);
+        __m128 c2 = _mm_loadu_ps(&in[j + 2].r), c3 = _mm_loadu_ps(&in[j + 3].r);
+        _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
+        _mm_store_ps(r + j, c0), _mm_store_ps(g + j, c1), _mm_store_ps(b + j, c2), _mm_store_ps(alpha + j, c3);
+    }
+#else
+    for (int i = 0; i < 16; ++i) r[i] = in[i].r, g[i] = in[i].g, b[i] = in[i].b, alpha[i] = in[i].a;
+#endif
+    unsigned transparent = 0;  // bit per pixel with alpha below 0.5
     if (threeColourAllowed) {
-        for (int i = 0; i < 16; ++i) transparent += in[i].a < 0.5f;
-        if (transparent == 16) {
+        for (int i = 0; i < 16; ++i) transparent |= static_cast<unsigned>(alpha[i] < 0.5f) << i;
+        if (transparent == 0xFFFF) {
             Store16(out, 0x0000);
             Store16(out + 2, 0xFFFF);
             Store32(out + 4, 0xFFFFFFFF);
             return;
         }
     }
-    const bool threeColour = transparent > 0;
+    const bool threeColour = transparent != 0;
     const int steps = threeColour ? 3 : 4;
 
     // Quantise to 5:6:5 and weight by luma.
-    float points[16][3];
+    BlockPoints points;
     if (dither) {
-        float r[16], g[16], b[16];
-        for (int i = 0; i < 16; ++i) r[i] = in[i].r, g[i] = in[i].g, b[i] = in[i].b;
+        float dr[16], dg[16], db[16];
+        std::copy_n(r, 16, dr), std::copy_n(g, 16, dg), std::copy_n(b, 16, db);
         for (int i = 0; i < 16; ++i) {
-            const float qr = static_cast<float>(Quant(r[i], 31)) * kScale5;
-            const float qg = static_cast<float>(Quant(g[i], 63)) * kScale6;
-            const float qb = static_cast<float>(Quant(b[i], 31)) * kScale5;
-            SpreadError(r, i, r[i] - qr);
-            SpreadError(g, i, g[i] - qg);
-            SpreadError(b, i, b[i] - qb);
-            points[i][0] = qr * kWeightR, points[i][1] = qg * kWeightG, points[i][2] = qb * kWeightB;
+            const float qr = static_cast<float>(Quant(dr[i], 31)) * kScale5;
+            const float qg = static_cast<float>(Quant(dg[i], 63)) * kScale6;
+            const float qb = static_cast<float>(Quant(db[i], 31)) * kScale5;
+            SpreadError(dr, i, dr[i] - qr);
+            SpreadError(dg, i, dg[i] - qg);
+            SpreadError(db, i, db[i] - qb);
+            points.x[i] = qr * kWeightR, points.y[i] = qg * kWeightG, points.z[i] = qb * kWeightB;
         }
     } else {
-        for (int i = 0; i < 16; ++i) {
-            points[i][0] = static_cast<float>(Quant(in[i].r, 31)) * (kScale5 * kWeightR);
-            points[i][1] = static_cast<float>(Quant(in[i].g, 63)) * (kScale6 * kWeightG);
-            points[i][2] = static_cast<float>(Quant(in[i].b, 31)) * (kScale5 * kWeightB);
+#if VINTREL_DXT_SSE
+        const __m128 half = _mm_set1_ps(0.5f), zero = _mm_setzero_ps();
+        const __m128 m5 = _mm_set1_ps(31.0f), m6 = _mm_set1_ps(63.0f);
+        const __m128 wr = _mm_set1_ps(kScale5 * kWeightR), wg = _mm_set1_ps(kScale6 * kWeightG);
+        const __m128 wb = _mm_set1_ps(kScale5 * kWeightB);
+        auto quant = [&](const float* v, __m128 max, __m128 weight) {
+            const __m128 q = _mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_mul_ps(_mm_load_ps(v), max), half), zero), max);
+            return _mm_mul_ps(_mm_cvtepi32_ps(_mm_cvttps_epi32(q)), weight);
+        };
+        for (int j = 0; j < 16; j += 4) {
+            _mm_store_ps(points.x + j, quant(r + j, m5, wr));
+            _mm_store_ps(points.y + j, quant(g + j, m6, wg));
+            _mm_store_ps(points.z + j, quant(b + j, m5, wb));
         }
+#else
+        for (int i = 0; i < 16; ++i) {
+            points.x[i] = static_cast<float>(Quant(r[i], 31)) * (kScale5 * kWeightR);
+            points.y[i] = static_cast<float>(Quant(g[i], 63)) * (kScale6 * kWeightG);
+            points.z[i] = static_cast<float>(Quant(b[i], 31)) * (kScale5 * kWeightB);
+        }
+#endif
     }
 
     float e0[3], e1[3];
-    OptimizeColourEndpoints(points, static_cast<UINT>(steps), e0, e1);
+    FitColourEndpoints<true>(points, static_cast<UINT>(steps), e0, e1);
     WORD c0 = Pack565(std::clamp(e0[0] * kUnweightR, 0.0f, 1.0f), std::clamp(e0[1] * kUnweightG, 0.0f, 1.0f),
                       std::clamp(e0[2] * kUnweightB, 0.0f, 1.0f));
     WORD c1 = Pack565(std::clamp(e1[0] * kUnweightR, 0.0f, 1.0f), std::clamp(e1[1] * kUnweightG, 0.0f, 1.0f),
@@ -398,40 +635,53 @@ void EncodeDxtColourBlock(const Colour4 in[16], bool threeColourAllowed, bool di
     const float scale = span2 > 0.0f ? static_cast<float>(steps - 1) / span2 : 0.0f;
     static const BYTE kMap4[4] = {0, 2, 3, 1};
     static const BYTE kMap3[3] = {0, 2, 1};
+    const BYTE* map = threeColour ? kMap3 : kMap4;
     DWORD indices = 0;
     if (dither) {
         float x[16], y[16], z[16];
-        for (int i = 0; i < 16; ++i) x[i] = points[i][0], y[i] = points[i][1], z[i] = points[i][2];
+        std::copy_n(points.x, 16, x), std::copy_n(points.y, 16, y), std::copy_n(points.z, 16, z);
         const float stepWeight = 1.0f / static_cast<float>(steps - 1);
         for (int i = 0; i < 16; ++i) {
-            DWORD index;
-            if (threeColour && in[i].a < 0.5f) {
-                index = 3;
-            } else {
+            DWORD index = 3;
+            if (!(transparent >> i & 1)) {
                 const int step = StepOf(((x[i] - ax) * ex + (y[i] - ay) * ey + (z[i] - az) * ez) * scale, steps);
                 const float w = static_cast<float>(step) * stepWeight;
                 SpreadError(x, i, x[i] - (ax + ex * w));
                 SpreadError(y, i, y[i] - (ay + ey * w));
                 SpreadError(z, i, z[i] - (az + ez * w));
-                index = threeColour ? kMap3[step] : kMap4[step];
+                index = map[step];
             }
             indices |= index << (2 * i);
         }
     } else {
+        // The pixel itself, weighted: its 5:6:5 rounding served the endpoint
+        // fit, but the palette holds colours between the 5:6:5 steps, so the
+        // index is chosen from the full value.
+        alignas(16) int step[16];
+#if VINTREL_DXT_SSE
+        const __m128 vax = _mm_set1_ps(ax), vay = _mm_set1_ps(ay), vaz = _mm_set1_ps(az);
+        const __m128 vex = _mm_set1_ps(ex), vey = _mm_set1_ps(ey), vez = _mm_set1_ps(ez);
+        const __m128 vscale = _mm_set1_ps(scale), top = _mm_set1_ps(static_cast<float>(steps - 1));
+        const __m128 wr = _mm_set1_ps(kWeightR), wb = _mm_set1_ps(kWeightB);
+        const __m128 zero = _mm_setzero_ps(), half = _mm_set1_ps(0.5f);
+        for (int j = 0; j < 16; j += 4) {
+            const __m128 x = _mm_mul_ps(_mm_load_ps(r + j), wr);
+            const __m128 y = _mm_load_ps(g + j);  // green weight 1
+            const __m128 z = _mm_mul_ps(_mm_load_ps(b + j), wb);
+            __m128 t = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(x, vax), vex), _mm_mul_ps(_mm_sub_ps(y, vay), vey)),
+                                  _mm_mul_ps(_mm_sub_ps(z, vaz), vez));
+            t = _mm_min_ps(_mm_max_ps(_mm_mul_ps(t, vscale), zero), top);
+            _mm_store_si128(reinterpret_cast<__m128i*>(step + j), _mm_cvttps_epi32(_mm_add_ps(t, half)));
+        }
+#else
         for (int i = 0; i < 16; ++i) {
-            DWORD index;
-            if (threeColour && in[i].a < 0.5f) {
-                index = 3;
-            } else {
-                // The pixel itself, weighted: its 5:6:5 rounding served the
-                // endpoint fit, but the palette holds colours between the
-                // 5:6:5 steps, so the index is chosen from the full value.
-                const float t = ((in[i].r * kWeightR - ax) * ex + (in[i].g * kWeightG - ay) * ey +
-                                 (in[i].b * kWeightB - az) * ez) *
-                                scale;
-                const int step = StepOf(t, steps);
-                index = threeColour ? kMap3[step] : kMap4[step];
-            }
+            const float t = ((r[i] * kWeightR - ax) * ex + (g[i] * kWeightG - ay) * ey + (b[i] * kWeightB - az) * ez) *
+                            scale;
+            step[i] = StepOf(t, steps);
+        }
+#endif
+        for (int i = 0; i < 16; ++i) {
+            const DWORD index = (transparent >> i & 1) ? 3 : map[step[i]];
             indices |= index << (2 * i);
         }
     }

@@ -25,6 +25,11 @@ void EncodeDxtColourBlock(const Colour4 in[16], bool threeColourAllowed, bool di
 // palette of `steps` (3 or 4) colours. Writes the two endpoints.
 void OptimizeColourEndpoints(const float points[16][3], UINT steps, float e0[3], float e1[3]);
 
+// The same fit by the plain (non-SIMD) kernels, and whether the library
+// was built with SIMD ones; both give identical endpoints.
+void OptimizeColourEndpointsPlain(const float points[16][3], UINT steps, float e0[3], float e1[3]);
+bool HasSimdColourFit();
+
 // Endpoints for 16 alphas quantised to 8 bits, for the six- or eight-value
 // mode (`steps` 6 or 8): both in [0, 1], *low not above *high.
 void OptimizeAlphaEndpoints(const float alphas[16], UINT steps, float* low, float* high);

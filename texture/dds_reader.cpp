@@ -106,6 +106,9 @@ HRESULT ReadDdsImage(ImageLevel* root, const BYTE* bytes, UINT byteCount) {
     UINT depth0 = (headerFlags & DDSD_DEPTH) ? in.U32At(24) : 1;
     if (depth0 == 0) depth0 = 1;
     const UINT levels = in.U32At(28) ? in.U32At(28) : 1;
+    // An image without pixels has levels of no bytes, and a count of them
+    // that nothing in the file bounds.
+    if (width0 == 0 || height0 == 0) return E_FAIL;
 
     const DWORD faceBits = in.U32At(112) & kCubeFaces;
     UINT faces = 1;

@@ -8,10 +8,7 @@
 #include <new>
 
 #include "texture/block_codec.h"
-#include "texture/half_float.h"
-
-using texture_detail::FloatToHalf;
-using texture_detail::HalfToFloat;
+#include "geometry/math.h"
 
 // Values (2k + 1) / 32, each four-value pattern written twice.
 const float OrderedDitherTable[4][8] = {
@@ -378,14 +375,12 @@ public:
         const BYTE* p = first_ + static_cast<size_t>(z) * slicePitch_ + static_cast<size_t>(y) * rowPitch_;
         for (UINT x = 0; x < width_; ++x, p += bytesPerPixel_) {
             float v[4] = {layout_.missing[0], layout_.missing[1], layout_.missing[2], layout_.missing[3]};
-            for (UINT c = 0; c < layout_.channels; ++c) {
-                if (layout_.half) {
-                    WORD h;
-                    std::memcpy(&h, p + 2 * c, 2);
-                    v[c] = HalfToFloat(h);
-                } else {
-                    std::memcpy(&v[c], p + 4 * c, 4);
-                }
+            if (layout_.half) {
+                Float16 h[4];
+                std::memcpy(h, p, 2 * layout_.channels);
+                ConvertFloat16ToFloat32Array(v, h, layout_.channels);
+            } else {
+                std::memcpy(v, p, 4 * layout_.channels);
             }
             out[x] = {v[0], v[1], v[2], v[3]};
         }
@@ -398,13 +393,12 @@ public:
         BYTE* p = first_ + static_cast<size_t>(z) * slicePitch_ + static_cast<size_t>(y) * rowPitch_;
         for (UINT x = 0; x < width_; ++x, p += bytesPerPixel_) {
             const float v[4] = {row[x].r, row[x].g, row[x].b, row[x].a};
-            for (UINT c = 0; c < layout_.channels; ++c) {
-                if (layout_.half) {
-                    const WORD h = FloatToHalf(v[c]);
-                    std::memcpy(p + 2 * c, &h, 2);
-                } else {
-                    std::memcpy(p + 4 * c, &v[c], 4);
-                }
+            if (layout_.half) {
+                Float16 h[4];
+                ConvertFloat32ToFloat16Array(h, v, layout_.channels);
+                std::memcpy(p, h, 2 * layout_.channels);
+            } else {
+                std::memcpy(p, v, 4 * layout_.channels);
             }
         }
     }

@@ -12,7 +12,7 @@ constexpr DWORD kBufferLockFlags =
 
 HRESULT BufferStore::Allocate(const BufferSetup& setup) {
     setup_ = setup;
-    bytes_.reset(new (std::nothrow) BYTE[setup.length]());
+    bytes_ = AllocateZeroed(setup.length);
     return bytes_ ? D3D_OK : E_OUTOFMEMORY;
 }
 

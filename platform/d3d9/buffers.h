@@ -5,6 +5,7 @@
 
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/device_child.h"
+#include "platform/d3d9/format_layout.h"
 
 struct BufferSetup {
     UINT length = 0;
@@ -27,7 +28,7 @@ public:
 
 private:
     BufferSetup setup_;
-    std::unique_ptr<BYTE[]> bytes_;
+    ZeroedBytes bytes_;
     UINT locks_ = 0;
 };
 

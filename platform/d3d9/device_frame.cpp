@@ -1,6 +1,7 @@
 // Scenes, clearing, drawing and presenting: the device checks each call,
 // gathers its state into a DrawState and hands it to the renderer.
 #include <cmath>
+#include <cstring>
 
 #include "platform/d3d9/debug_report.h"
 #include "platform/d3d9/device.h"
@@ -26,6 +27,33 @@ std::uint64_t VerticesFor(D3DPRIMITIVETYPE type, UINT count) {
         default:
             return 0;
     }
+}
+
+// True when every index of the range, offset by `base`, names one of the
+// first `vertexCount` vertices: the renderer never reads past them.
+bool IndicesWithin(const void* bytes, D3DFORMAT format, UINT start, UINT count, std::int64_t base,
+                   std::uint64_t vertexCount) {
+    const UINT size = format == D3DFMT_INDEX32 ? 4 : 2;
+    const BYTE* p = static_cast<const BYTE*>(bytes) + size_t(start) * size;
+    for (UINT i = 0; i < count; ++i, p += size) {
+        DWORD index = 0;
+        if (size == 4) {
+            std::memcpy(&index, p, 4);
+        } else {
+            WORD w;
+            std::memcpy(&w, p, 2);
+            index = w;
+        }
+        const std::int64_t v = base + index;
+        if (v < 0 || std::uint64_t(v) >= vertexCount) return false;
+    }
+    return true;
+}
+
+// Whole vertices of `extent` bytes at `stride` that fit in `size` bytes.
+std::uint64_t VerticesIn(UINT size, UINT stride, UINT extent) {
+    if (size < extent) return 0;
+    return stride == 0 ? 1 : (std::uint64_t(size) - extent) / stride + 1;
 }
 
 }  // namespace
@@ -148,6 +176,9 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIndex,
     if ((std::uint64_t(first) + numVertices - 1) * streamStride_ + extent > available)
         return InvalidCall(method, "vertex range past the end of the vertex buffer");
     if (primitiveCount == 0) return D3D_OK;
+    if (!IndicesWithin(indices_->Store().Bytes(), ib.format, startIndex, indexCount, baseVertexIndex,
+                       VerticesIn(available, streamStride_, extent)))
+        return InvalidCall(method, "an index names a vertex past the end of the vertex buffer");
     draw_.stream0 = VertexStreamView{stream_->Store().Bytes() + streamOffset_, available, streamStride_};
     draw_.indices = IndexView{indices_->Store().Bytes(), ib.length, ib.format};
     renderer_.DrawIndexedPrimitive(draw_, type, baseVertexIndex, minVertexIndex, numVertices, startIndex,
@@ -163,12 +194,12 @@ HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, cons
     UINT vertices = 0;
     HRESULT hr = PrepareDraw(method, type, primitiveCount, vertexStride, &vertices);
     if (FAILED(hr)) return hr;
+    const std::uint64_t size = std::uint64_t(vertices) * vertexStride;
+    if (size > 0xFFFFFFFFull) return InvalidCall(method, "too much vertex data");
     // The caller's vertices stand in for stream 0, which is left unset.
     Rebind<VertexBuffer>(stream_, nullptr);
     streamOffset_ = streamStride_ = 0;
     if (primitiveCount == 0) return D3D_OK;
-    const std::uint64_t size = std::uint64_t(vertices) * vertexStride;
-    if (size > 0xFFFFFFFFull) return InvalidCall(method, "too much vertex data");
     draw_.stream0 = VertexStreamView{static_cast<const BYTE*>(vertexData), UINT(size), vertexStride};
     renderer_.DrawPrimitive(draw_, type, 0, primitiveCount);
     return D3D_OK;
@@ -186,13 +217,17 @@ HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertexInde
     UINT indexCount = 0;
     HRESULT hr = PrepareDraw(method, type, primitiveCount, vertexStride, &indexCount);
     if (FAILED(hr)) return hr;
+    const std::uint64_t vertexBytes = (std::uint64_t(minVertexIndex) + numVertices) * vertexStride;
+    const std::uint64_t indexBytes = std::uint64_t(indexCount) * (indexFormat == D3DFMT_INDEX32 ? 4 : 2);
+    if (vertexBytes > 0xFFFFFFFFull || indexBytes > 0xFFFFFFFFull) return InvalidCall(method, "too much data");
+    if (!IndicesWithin(indexData, indexFormat, 0, indexCount, 0, std::uint64_t(minVertexIndex) + numVertices))
+        return InvalidCall(method, "an index outside the given vertices");
+    // The caller's vertices and indices stand in for stream 0 and the index
+    // buffer, which are left unset.
     Rebind<VertexBuffer>(stream_, nullptr);
     streamOffset_ = streamStride_ = 0;
     Rebind<IndexBuffer>(indices_, nullptr);
     if (primitiveCount == 0) return D3D_OK;
-    const std::uint64_t vertexBytes = (std::uint64_t(minVertexIndex) + numVertices) * vertexStride;
-    const std::uint64_t indexBytes = std::uint64_t(indexCount) * (indexFormat == D3DFMT_INDEX32 ? 4 : 2);
-    if (vertexBytes > 0xFFFFFFFFull || indexBytes > 0xFFFFFFFFull) return InvalidCall(method, "too much data");
     draw_.stream0 = VertexStreamView{static_cast<const BYTE*>(vertexData), UINT(vertexBytes), vertexStride};
     draw_.indices = IndexView{indexData, UINT(indexBytes), indexFormat};
     renderer_.DrawIndexedPrimitive(draw_, type, 0, minVertexIndex, numVertices, 0, primitiveCount);

@@ -4,8 +4,20 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 #include "platform/d3d9/d3d9.h"
+
+// Resource memory: zeroed blocks from calloc, so large ones take pages only
+// as they are written.
+struct FreeDeleter {
+    void operator()(BYTE* p) const { std::free(p); }
+};
+using ZeroedBytes = std::unique_ptr<BYTE[], FreeDeleter>;
+inline ZeroedBytes AllocateZeroed(size_t size) {
+    return ZeroedBytes(static_cast<BYTE*>(std::calloc(size ? size : 1, 1)));
+}
 
 struct FormatLayout {
     UINT blockBytes = 0;   // bytes of one pixel, or of one block

@@ -37,7 +37,7 @@ HRESULT PixelStore::Allocate(D3DFORMAT f, UINT w, UINT h, UINT d) {
     if (total > (std::uint64_t(1) << 34)) return E_OUTOFMEMORY;
     slicePitch = size_t(extent.slice);
     size = size_t(total);
-    bits.reset(new (std::nothrow) BYTE[size ? size : 1]());
+    bits = AllocateZeroed(size);
     return bits ? D3D_OK : E_OUTOFMEMORY;
 }
 

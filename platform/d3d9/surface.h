@@ -22,7 +22,7 @@ struct PixelStore {
     UINT rows = 0;          // rows (of blocks) per slice
     size_t slicePitch = 0;  // bytes per slice
     size_t size = 0;
-    std::unique_ptr<BYTE[]> bits;
+    ZeroedBytes bits;
 
     // E_OUTOFMEMORY when the memory cannot be had; D3DERR_INVALIDCALL for a
     // format without storage.

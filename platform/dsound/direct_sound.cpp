@@ -438,7 +438,7 @@ public:
     HRESULT Initialize(IDirectSound8*, LPCDSBUFFERDESC) override { return DSERR_ALREADYINITIALIZED; }
     // Writing the primary buffer directly is not offered.
     HRESULT Lock(DWORD, DWORD, LPVOID*, LPDWORD, LPVOID*, LPDWORD, DWORD) override {
-        return device_->level < DSSCL_WRITEPRIMARY ? DSERR_PRIOLEVELNEEDED : DSERR_UNSUPPORTED;
+        return Level() < DSSCL_WRITEPRIMARY ? DSERR_PRIOLEVELNEEDED : DSERR_UNSUPPORTED;
     }
     HRESULT Unlock(LPVOID, DWORD, LPVOID, DWORD) override { return DSERR_INVALIDCALL; }
     HRESULT Play(DWORD reserved1, DWORD priority, DWORD flags) override {
@@ -460,7 +460,7 @@ public:
                  format->nSamplesPerSec, format->nAvgBytesPerSec, format->nBlockAlign,
                  format->wBitsPerSample);
         if (!format) return DSERR_INVALIDPARAM;
-        if (device_->level < DSSCL_PRIORITY) return DSERR_PRIOLEVELNEEDED;
+        if (Level() < DSSCL_PRIORITY) return DSERR_PRIOLEVELNEEDED;
         if (!ValidPcm(format) || format->nAvgBytesPerSec != format->nSamplesPerSec * format->nBlockAlign)
             return DSERR_BADFORMAT;
         MixFormat next{format->nSamplesPerSec, format->nChannels, format->wBitsPerSample};
@@ -498,6 +498,10 @@ public:
     HRESULT Restore() override { return DS_OK; }
 
 private:
+    DWORD Level() {
+        std::lock_guard<std::mutex> lock(device_->mixer.Lock());
+        return device_->level;
+    }
     // The primary buffer's nominal size: a tenth of a second.
     DWORD SizeLocked() const {
         const MixFormat& f = device_->mixer.format;
@@ -625,6 +629,7 @@ public:
         return DS_OK;
     }
     HRESULT Compact() override {
+        std::lock_guard<std::mutex> lock(state_->mixer.Lock());
         return state_->level < DSSCL_PRIORITY ? DSERR_PRIOLEVELNEEDED : DS_OK;
     }
     HRESULT GetSpeakerConfig(LPDWORD config) override {

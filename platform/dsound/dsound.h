@@ -7,7 +7,8 @@
 // DSBFREQUENCY_MAX); volume is attenuation in hundredths of a decibel
 // (DSBVOLUME_MIN ... 0), pan likewise per side. Stop keeps the play
 // position; a buffer played without DSBPLAY_LOOPING stops at its end and
-// goes back to its start.
+// goes back to its start. Buffers play once the device has a cooperative
+// level; setting the primary format needs DSSCL_PRIORITY.
 #pragma once
 
 #include "platform/win32/mmio.h"

@@ -56,8 +56,9 @@ void MixVoice(DWORD& frame, DWORD& phase, bool& ended, const float* samples, WOR
     const DWORD stepWhole = rate / outRate, stepPart = rate % outRate;
     const double fc = step <= 1.0 ? 1.0 : kCutoff / step;
     const int halfTaps = int(std::ceil(kZeroCrossings / fc));
-    const double scale = fc * kTableResolution;
-    const double limit = double(kZeroCrossings * kTableResolution);
+    const float scale = float(fc * kTableResolution);
+    const float limit = float(kZeroCrossings * kTableResolution);
+    const float* tab = table.data();
     const long long n = frames;
 
     for (DWORD i = 0; i < outFrames; ++i) {
@@ -69,32 +70,41 @@ void MixVoice(DWORD& frame, DWORD& phase, bool& ended, const float* samples, WOR
             frame %= frames;
         }
         const long long base = frame;
-        const double frac = double(phase) / double(outRate);
+        const float frac = float(double(phase) / double(outRate));
         float left = 0, right = 0;
         const bool inside = base - halfTaps + 1 >= 0 && base + halfTaps < n;
-        for (int t = -halfTaps + 1; t <= halfTaps; ++t) {
-            double x = std::fabs(frac - t) * scale;
-            if (x >= limit) continue;
+        // The taps at and before the position (distance frac, frac + 1, ...)
+        // and after it (1 - frac, 2 - frac, ...), each side until the
+        // kernel ends.
+        auto tap = [&](long long k, float x) {
             int j = int(x);
-            float w = table[size_t(j)] + float(x - j) * (table[size_t(j) + 1] - table[size_t(j)]);
-            long long k = base + t;
+            float w = tab[j] + (x - float(j)) * (tab[j + 1] - tab[j]);
             if (!inside) {
                 if (looping) {
                     k %= n;
                     if (k < 0) k += n;
                 } else if (k < 0 || k >= n) {
-                    continue;
+                    return;
                 }
             }
             if (channels == 1) {
-                float v = samples[k];
-                left += w * v;
-                right += w * v;
+                left += w * samples[k];
             } else {
                 left += w * samples[2 * k];
                 right += w * samples[2 * k + 1];
             }
+        };
+        for (int m = 0; m < halfTaps; ++m) {
+            float x = (frac + float(m)) * scale;
+            if (x >= limit) break;
+            tap(base - m, x);
         }
+        for (int m = 1; m <= halfTaps; ++m) {
+            float x = (float(m) - frac) * scale;
+            if (x >= limit) break;
+            tap(base + m, x);
+        }
+        if (channels == 1) right = left;
         left *= float(fc) * gainLeft;
         right *= float(fc) * gainRight;
         if (outChannels == 2) {

@@ -23,6 +23,11 @@ uint64_t SaturatingAdd(uint64_t a, uint64_t b) {
 }
 
 bool IsNameToken(Tok t) { return t == Tok::Name || (IsKeyword(t) && t != Tok::Template); }
+// Where only a name can stand (an object's own name, a reference), a word
+// that looks like a number is a name too: "Frame 1 { ... }".
+bool IsNameOrNumberWord(const Token& t) {
+    return IsNameToken(t.kind) || ((t.kind == Tok::Integer || t.kind == Tok::Float) && !t.text.empty());
+}
 
 bool IsIntegerPrimitive(Primitive p) {
     return p == Primitive::Word || p == Primitive::Dword || p == Primitive::Char ||
@@ -94,7 +99,7 @@ private:
         return S_OK;
     }
 
-    // Skips separators; true when the next token is of this kind.
+    // Skips separators and peeks at what follows them.
     HRESULT PeekSkippingSeparators(const Token*& t) {
         for (;;) {
             if (HRESULT hr = lex_.Peek(t); FAILED(hr)) return hr;
@@ -118,6 +123,8 @@ private:
             Token skip;
             lex_.Next(skip);
         }
+        // Integer members by name, for the arrays they size.
+        std::unordered_map<std::string, int> countMembers;
         for (;;) {
             Token tok;
             if (HRESULT hr = lex_.Next(tok); FAILED(hr)) return hr;
@@ -152,7 +159,9 @@ private:
                 lex_.Next(skip);
             }
             if (m.isArray) {
-                if (HRESULT hr = ParseDimensions(*t, m); FAILED(hr)) return hr;
+                if (HRESULT hr = ParseDimensions(countMembers, m); FAILED(hr)) return hr;
+            } else if (IsIntegerPrimitive(m.primitive) && !m.name.empty()) {
+                countMembers[m.name] = static_cast<int>(t->members.size());
             }
             t->members.push_back(std::move(m));
         }
@@ -169,7 +178,7 @@ private:
         return S_OK;
     }
 
-    HRESULT ParseDimensions(const Template& t, Member& m) {
+    HRESULT ParseDimensions(const std::unordered_map<std::string, int>& countMembers, Member& m) {
         const Token* p;
         for (;;) {
             if (HRESULT hr = lex_.Peek(p); FAILED(hr)) return hr;
@@ -178,15 +187,19 @@ private:
             lex_.Next(skip);
             if (HRESULT hr = lex_.Next(dim); FAILED(hr)) return hr;
             Dimension d;
+            if (dim.kind == Tok::IntegerList && dim.count == 1) {
+                // Some binary writers put the size in a one-item list.
+                dim.kind = Tok::Integer;
+                dim.integer = int64_t(uint32_t(dim.list[0]) | (uint32_t(dim.list[1]) << 8) |
+                                      (uint32_t(dim.list[2]) << 16) | (uint32_t(dim.list[3]) << 24));
+            }
             if (dim.kind == Tok::Integer) {
                 if (dim.integer < 0 || dim.integer > int64_t(UINT32_MAX))
                     return lex_.Fail(DXFILEERR_BADARRAYSIZE, dim.offset, "bad array size");
                 d.constant = static_cast<uint32_t>(dim.integer);
             } else if (IsNameToken(dim.kind)) {
-                for (size_t i = 0; i < t.members.size(); ++i)
-                    if (t.members[i].name == dim.text && !t.members[i].isArray &&
-                        IsIntegerPrimitive(t.members[i].primitive))
-                        d.member = static_cast<int>(i);
+                auto it = countMembers.find(std::string(dim.text));
+                if (it != countMembers.end()) d.member = it->second;
                 if (d.member < 0)
                     return lex_.Fail(DXFILEERR_BADARRAYSIZE, dim.offset,
                                      "array sized by unknown member " + std::string(dim.text));
@@ -220,21 +233,23 @@ private:
             return Expect(Tok::CBracket, "']' after BINARY");
         }
         t.children = Template::Children::Restricted;
+        bool guidAllowed = false;  // a GUID may follow each name
         for (;;) {
             Token tok;
             if (HRESULT hr = lex_.Next(tok); FAILED(hr)) return hr;
             if (tok.kind == Tok::CBracket) break;
             if (tok.kind == Tok::Comma) continue;
-            if (tok.kind == Tok::Guid && !t.restrictions.empty() && !t.restrictions.back().hasGuid) {
-                t.restrictions.back().hasGuid = true;
-                t.restrictions.back().guid = tok.guid;
+            if (tok.kind == Tok::Guid && guidAllowed) {
+                t.allowedGuids.insert(tok.guid);
+                guidAllowed = false;
                 continue;
             }
             if (!IsNameToken(tok.kind))
                 return lex_.Fail(DXFILEERR_PARSEERROR, tok.offset, "expected a template name in the child list");
-            t.restrictions.push_back(Restriction{std::string(tok.text), false, {}});
+            t.allowedNames.emplace(tok.text);
+            guidAllowed = true;
         }
-        if (t.restrictions.empty()) t.children = Template::Children::Closed;
+        if (t.allowedNames.empty()) t.children = Template::Children::Closed;
         return S_OK;
     }
 
@@ -247,7 +262,7 @@ private:
         const Template& type = *node->type;
         const Token* p;
         if (HRESULT hr = lex_.Peek(p); FAILED(hr)) return hr;
-        if (IsNameToken(p->kind)) {
+        if (IsNameOrNumberWord(*p)) {
             node->name = std::string(p->text);
             Token skip;
             lex_.Next(skip);
@@ -314,7 +329,7 @@ private:
             if (HRESULT hr = lex_.Next(tok); FAILED(hr)) return hr;
             if (tok.kind == Tok::CBrace) break;
             if (tok.kind == Tok::Comma || tok.kind == Tok::Semicolon) continue;
-            if (IsNameToken(tok.kind) && !named && !node->hasGuid) {
+            if (IsNameOrNumberWord(tok) && !named && !node->hasGuid) {
                 node->name = std::string(tok.text);
                 named = true;
             } else if (tok.kind == Tok::Guid && !node->hasGuid) {
@@ -506,14 +521,6 @@ private:
     bool listFloat_ = false;
 };
 
-struct GuidKey {
-    size_t operator()(const GUID& g) const {
-        uint64_t a;
-        std::memcpy(&a, g.Data4, 8);
-        return std::hash<uint64_t>()(a ^ (uint64_t(g.Data1) << 32) ^ (uint64_t(g.Data2) << 16) ^ g.Data3);
-    }
-};
-
 class Linker {
 public:
     explicit Linker(Document& doc) : doc_(doc) {}
@@ -613,11 +620,17 @@ private:
 
     Document& doc_;
     std::unordered_map<std::string_view, Node*> byName_;
-    std::unordered_map<GUID, Node*, GuidKey> byGuid_;
+    std::unordered_map<GUID, Node*, GuidHash> byGuid_;
     std::unordered_map<const Node*, WalkInfo> walk_;
 };
 
 }  // namespace
+
+size_t GuidHash::operator()(const GUID& g) const {
+    uint64_t a;
+    std::memcpy(&a, g.Data4, 8);
+    return std::hash<uint64_t>()(a ^ (uint64_t(g.Data1) << 32) ^ (uint64_t(g.Data2) << 16) ^ g.Data3);
+}
 
 size_t PrimitiveSize(Primitive p) {
     switch (p) {
@@ -641,9 +654,7 @@ bool Template::Allows(const Template& child) const {
         case Children::Closed:
         case Children::Binary: return false;
         case Children::Restricted:
-            for (const Restriction& r : restrictions)
-                if (r.name == child.name || (r.hasGuid && r.guid == child.guid)) return true;
-            return false;
+            return allowedNames.count(child.name) != 0 || allowedGuids.count(child.guid) != 0;
     }
     return false;
 }
@@ -666,6 +677,8 @@ HRESULT ParseFile(const uint8_t* data, size_t size, const TemplateSet& registere
                   std::string& reason) {
     reason.clear();
     if (!data && size) return DXFILEERR_BADVALUE;
+    // Some editors put a UTF-8 byte-order mark before the header.
+    if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) data += 3, size -= 3;
     if (HRESULT hr = ReadHeader(data, size, doc.header, reason); FAILED(hr)) return hr;
     std::vector<uint8_t> unpacked;
     const uint8_t* body = data + kHeaderSize;

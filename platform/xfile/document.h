@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/win32/types.h"
@@ -34,10 +35,8 @@ struct Member {
     std::vector<Dimension> dimensions;
 };
 
-struct Restriction {
-    std::string name;
-    bool hasGuid = false;
-    GUID guid{};
+struct GuidHash {
+    size_t operator()(const GUID& g) const;
 };
 
 struct Template {
@@ -46,7 +45,9 @@ struct Template {
     GUID guid{};
     std::vector<Member> members;
     Children children = Children::Closed;
-    std::vector<Restriction> restrictions;
+    // Restricted children: templates named here, or with these identifiers.
+    std::unordered_set<std::string> allowedNames;
+    std::unordered_set<GUID, GuidHash> allowedGuids;
     // Fewest primitive values one instance holds (saturating); 0 means the
     // type packs to nothing and reads nothing.
     uint64_t minValues = 0;

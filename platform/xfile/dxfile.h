@@ -95,7 +95,8 @@ using LPDIRECTXFILEBINARY = IDirectXFileBinary*;
 struct IDirectXFile : IUnknown {
     // pvSource: the file name (DXFILELOAD_FROMFILE) or a DXFILELOADMEMORY*
     // (DXFILELOAD_FROMMEMORY). The whole file is read and checked here; a
-    // bad file fails with its DXFILEERR_* code and no enumerator.
+    // bad file fails with its DXFILEERR_* code and no enumerator. Templates
+    // the file defines serve that file only.
     virtual HRESULT CreateEnumObject(LPVOID pvSource, DXFILELOADOPTIONS dwLoadOptions,
                                      LPDIRECTXFILEENUMOBJECT* ppEnumObj) = 0;
     // pvData: a whole ".x" file of cbSize bytes holding template

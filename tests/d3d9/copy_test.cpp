@@ -258,4 +258,92 @@ TEST_F(CopyTest, StretchRectBetweenRenderTargets) {
     back->Release();
 }
 
+TEST_F(CopyTest, LinearStretchBlendsFloatChannels) {
+    // 2 x 2 half floats (0, 1, 0.5, 0.25) -> 1 x 1 render target -> plain
+    // surface to read back: the mean 0.4375 is exact in half precision.
+    IDirect3DSurface9* source = nullptr;
+    IDirect3DSurface9* readBack = nullptr;
+    IDirect3DTexture9* target = nullptr;
+    ASSERT_EQ(device->CreateOffscreenPlainSurface(2, 2, D3DFMT_R16F, D3DPOOL_DEFAULT, &source, nullptr), D3D_OK);
+    ASSERT_EQ(device->CreateOffscreenPlainSurface(1, 1, D3DFMT_R16F, D3DPOOL_DEFAULT, &readBack, nullptr), D3D_OK);
+    ASSERT_EQ(device->CreateTexture(1, 1, 1, D3DUSAGE_RENDERTARGET, D3DFMT_R16F, D3DPOOL_DEFAULT, &target, nullptr),
+              D3D_OK);
+    D3DLOCKED_RECT lr{};
+    ASSERT_EQ(source->LockRect(&lr, nullptr, 0), D3D_OK);
+    WORD* row0 = static_cast<WORD*>(lr.pBits);
+    WORD* row1 = reinterpret_cast<WORD*>(static_cast<BYTE*>(lr.pBits) + lr.Pitch);
+    row0[0] = 0x0000;  // 0
+    row0[1] = 0x3C00;  // 1
+    row1[0] = 0x3800;  // 0.5
+    row1[1] = 0x3400;  // 0.25
+    source->UnlockRect();
+    IDirect3DSurface9* level = nullptr;
+    ASSERT_EQ(target->GetSurfaceLevel(0, &level), D3D_OK);
+    ASSERT_EQ(device->StretchRect(source, nullptr, level, nullptr, D3DTEXF_LINEAR), D3D_OK);
+    ASSERT_EQ(device->StretchRect(level, nullptr, readBack, nullptr, D3DTEXF_NONE), D3D_OK);
+    ASSERT_EQ(readBack->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
+    EXPECT_EQ(*static_cast<WORD*>(lr.pBits), 0x3700);  // 0.4375
+    readBack->UnlockRect();
+    level->Release();
+    target->Release();
+    source->Release();
+    readBack->Release();
+}
+
+TEST_F(CopyTest, UpdateSurfaceMovesWholeCompressedBlocks) {
+    IDirect3DTexture9* from = nullptr;
+    IDirect3DTexture9* to = nullptr;
+    ASSERT_EQ(device->CreateTexture(8, 8, 0, 0, D3DFMT_DXT1, D3DPOOL_SYSTEMMEM, &from, nullptr), D3D_OK);
+    ASSERT_EQ(device->CreateTexture(8, 8, 0, D3DUSAGE_DYNAMIC, D3DFMT_DXT1, D3DPOOL_DEFAULT, &to, nullptr), D3D_OK);
+    D3DLOCKED_RECT lr{};
+    ASSERT_EQ(from->LockRect(0, &lr, nullptr, 0), D3D_OK);
+    for (int i = 0; i < 2 * lr.Pitch; ++i) static_cast<BYTE*>(lr.pBits)[i] = BYTE(i + 1);
+    from->UnlockRect(0);
+    IDirect3DSurface9* src = nullptr;
+    IDirect3DSurface9* dst = nullptr;
+    from->GetSurfaceLevel(0, &src);
+    to->GetSurfaceLevel(0, &dst);
+    const RECT rightBlock{4, 0, 8, 4};
+    const POINT lowerLeft{0, 4};
+    ASSERT_EQ(device->UpdateSurface(src, &rightBlock, dst, &lowerLeft), D3D_OK);
+    ASSERT_EQ(dst->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
+    EXPECT_EQ(static_cast<BYTE*>(lr.pBits)[lr.Pitch], 9);  // second block of row 0 -> first block of row 1
+    EXPECT_EQ(static_cast<BYTE*>(lr.pBits)[lr.Pitch + 7], 16);
+    dst->UnlockRect();
+    const RECT halfBlock{2, 0, 6, 4};
+    EXPECT_EQ(device->UpdateSurface(src, &halfBlock, dst, nullptr), D3DERR_INVALIDCALL);
+    const POINT offGrid{2, 0};
+    EXPECT_EQ(device->UpdateSurface(src, &rightBlock, dst, &offGrid), D3DERR_INVALIDCALL);
+    src->Release();
+    dst->Release();
+    // The 2 x 2 levels are one partial block each and copy whole.
+    from->GetSurfaceLevel(2, &src);
+    to->GetSurfaceLevel(2, &dst);
+    EXPECT_EQ(device->UpdateSurface(src, nullptr, dst, nullptr), D3D_OK);
+    src->Release();
+    dst->Release();
+    from->Release();
+    to->Release();
+}
+
+TEST_F(CopyTest, ObjectsOfAnotherDeviceAreRefused) {
+    IDirect3DDevice9* other = nullptr;
+    D3DPRESENT_PARAMETERS p = ProgramParameters();
+    ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &other),
+              D3D_OK);
+    IDirect3DTexture9* foreign = nullptr;
+    ASSERT_EQ(other->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &foreign, nullptr), D3D_OK);
+    IDirect3DVertexBuffer9* vb = nullptr;
+    ASSERT_EQ(other->CreateVertexBuffer(64, 0, 0, D3DPOOL_MANAGED, &vb, nullptr), D3D_OK);
+    EXPECT_EQ(device->SetTexture(0, foreign), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->SetStreamSource(0, vb, 0, 16), D3DERR_INVALIDCALL);
+    IDirect3DTexture9* mine = nullptr;
+    ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &mine, nullptr), D3D_OK);
+    EXPECT_EQ(device->UpdateTexture(foreign, mine), D3DERR_INVALIDCALL);
+    mine->Release();
+    vb->Release();
+    foreign->Release();
+    EXPECT_EQ(other->Release(), 0u);
+}
+
 }  // namespace

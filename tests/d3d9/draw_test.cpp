@@ -117,6 +117,12 @@ TEST_F(DrawTest, IndexedDrawsStayInsideTheirBuffers) {
     EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 1, 0, 4, 0, 2), D3DERR_INVALIDCALL);  // base
     EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, -1, 0, 4, 0, 2), D3DERR_INVALIDCALL);
     EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 0, 0), D3D_OK);  // nothing to draw
+    // An index past the vertex buffer fails the draw, whatever the range says.
+    ASSERT_EQ(ib->Lock(10, 2, &data, 0), D3D_OK);
+    *static_cast<WORD*>(data) = 4;
+    ib->Unlock();
+    EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 3, 1), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 0, 1), D3D_OK);
     ASSERT_EQ(device->SetStreamSource(0, vb, 0, 20), D3D_OK);
     EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 0, 2), D3DERR_INVALIDCALL);  // stride
     ASSERT_EQ(device->SetStreamSource(0, vb, 0, 24), D3D_OK);
@@ -126,6 +132,8 @@ TEST_F(DrawTest, IndexedDrawsStayInsideTheirBuffers) {
               D3D_OK);
     EXPECT_EQ(device->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 4, 2, indices, D3DFMT_A8, vertices, 24),
               D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 3, 2, indices, D3DFMT_INDEX16, vertices, 24),
+              D3DERR_INVALIDCALL);  // index 3 outside the three vertices given
     IDirect3DIndexBuffer9* current = ib;
     ASSERT_EQ(device->GetIndices(&current), D3D_OK);
     EXPECT_EQ(current, nullptr);

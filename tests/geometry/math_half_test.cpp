@@ -1,5 +1,7 @@
 // 16-bit floating point: every half both ways, and rounding against a
 // reference that picks the nearest half by search.
+#include "geometry/math_half.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "geometry/math.h"
-#include "geometry/math_half.h"
 #include "math_test_support.h"
 
 using namespace math_test;
@@ -49,19 +50,19 @@ TEST(Half, RoundsToNearestWithTiesToEven) {
     };
     const Case cases[] = {
         {1.0f, 0x3C00},
-        {1.0f + 0x1p-11f, 0x3C00},        // tie, down to even
-        {1.0f + 3 * 0x1p-11f, 0x3C02},    // tie, up to even
+        {1.0f + 0x1p-11f, 0x3C00},             // tie, down to even
+        {1.0f + 3 * 0x1p-11f, 0x3C02},         // tie, up to even
         {1.0f + 0x1p-11f + 0x1p-20f, 0x3C01},  // just past the tie
         {65504.0f, 0x7BFF},
         {65519.99f, 0x7BFF},
         {65520.0f, 0x7C00},  // tie between the largest half and 65536: infinity
         {1e10f, 0x7C00},
         {-1e10f, 0xFC00},
-        {0x1p-24f, 0x0001},   // smallest denormal
-        {0x1p-25f, 0x0000},   // tie with zero: even
+        {0x1p-24f, 0x0001},  // smallest denormal
+        {0x1p-25f, 0x0000},  // tie with zero: even
         {0x1p-25f + 0x1p-40f, 0x0001},
-        {3 * 0x1p-25f, 0x0002},  // tie between 1 and 2 units: even
-        {5 * 0x1p-25f, 0x0002},  // tie between 2 and 3 units: even
+        {3 * 0x1p-25f, 0x0002},         // tie between 1 and 2 units: even
+        {5 * 0x1p-25f, 0x0002},         // tie between 2 and 3 units: even
         {0x1p-14f - 0x1p-25f, 0x0400},  // tie at the top of the denormals: to the smallest normal
         {0x1p-14f, 0x0400},
         {1e-30f, 0x0000},
@@ -97,7 +98,8 @@ TEST(Half, MatchesTheNearestHalfOnRandomFloats) {
         if (std::fabs(x) >= 65520.0) {
             expected = x > 0 ? 0x7C00 : 0xFC00;
         } else {
-            auto above = std::lower_bound(values.begin(), values.end(), std::make_pair(x, Float16(0)));
+            auto above =
+                std::lower_bound(values.begin(), values.end(), std::make_pair(x, Float16(0)));
             if (above == values.begin()) {
                 expected = above->second;  // beyond -65504, short of the tie
             } else if (above == values.end()) {
@@ -105,10 +107,13 @@ TEST(Half, MatchesTheNearestHalfOnRandomFloats) {
             } else {
                 auto below = above - 1;
                 double up = above->first - x, down = x - below->first;
-                if (up < down || (up == down && !(above->second & 1))) expected = above->second;
-                else expected = below->second;
+                if (up < down || (up == down && !(above->second & 1)))
+                    expected = above->second;
+                else
+                    expected = below->second;
             }
-            if ((expected & 0x7FFF) == 0) expected = std::signbit(f) ? 0x8000 : 0x0000;  // keeps the sign
+            if ((expected & 0x7FFF) == 0)
+                expected = std::signbit(f) ? 0x8000 : 0x0000;  // keeps the sign
         }
         ASSERT_EQ(FloatToHalf(f), expected) << f << " bits " << std::hex << bits;
     }

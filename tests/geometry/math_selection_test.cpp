@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "geometry/math_dispatch.h"
-#include "platform/win32/windows.h"
 #include "math_test_support.h"
+#include "platform/win32/windows.h"
 
 namespace {
 
@@ -37,7 +37,9 @@ constexpr DWORD kMmx = 1u << 23, kSse = 1u << 25, kSse2 = 1u << 26;
 constexpr DWORD k3DNow = 1u << 31, k3DNowExtended = 1u << 30, kMmxExtended = 1u << 22;
 
 std::vector<std::string> debugLines;
-void CaptureDebug(const char* text, void*) { debugLines.emplace_back(text); }
+void CaptureDebug(const char* text, void*) {
+    debugLines.emplace_back(text);
+}
 
 class Selection : public ::testing::Test {
 protected:
@@ -189,11 +191,16 @@ TEST_F(Selection, RegistrySwitches) {
         {"1", "off", MATH_STATE_PORTABLE},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.disable ? c.disable : "-") + "/" + (c.geometry ? c.geometry : "-"));
-        if (c.disable) ::setenv("VINTREL_REG_DISABLEPSGP", c.disable, 1);
-        else ::unsetenv("VINTREL_REG_DISABLEPSGP");
-        if (c.geometry) ::setenv("VINTREL_REG_DISABLEGEOMETRYPSGP", c.geometry, 1);
-        else ::unsetenv("VINTREL_REG_DISABLEGEOMETRYPSGP");
+        SCOPED_TRACE(std::string(c.disable ? c.disable : "-") + "/" +
+                     (c.geometry ? c.geometry : "-"));
+        if (c.disable)
+            ::setenv("VINTREL_REG_DISABLEPSGP", c.disable, 1);
+        else
+            ::unsetenv("VINTREL_REG_DISABLEPSGP");
+        if (c.geometry)
+            ::setenv("VINTREL_REG_DISABLEGEOMETRYPSGP", c.geometry, 1);
+        else
+            ::unsetenv("VINTREL_REG_DISABLEGEOMETRYPSGP");
         ResetMathVariantsForTesting();
         EXPECT_EQ(Select(), c.state);
     }
@@ -202,7 +209,8 @@ TEST_F(Selection, RegistrySwitches) {
 TEST_F(Selection, ThreeDNowComesFirstUnlessSwitchedToTwo) {
     fake.leaf1Edx = kMmx | kSse | kSse2;
     fake.extended1Edx = k3DNow | k3DNowExtended | kMmxExtended;
-    EXPECT_EQ(ComputeProcessorFeatureFlags(), 0x1u | 0x2u | 0x4u | 0x20u | 0x40u | 0x80u | 0x100u | 0x200u);
+    EXPECT_EQ(ComputeProcessorFeatureFlags(),
+              0x1u | 0x2u | 0x4u | 0x20u | 0x40u | 0x80u | 0x100u | 0x200u);
     EXPECT_EQ(Select(), MATH_STATE_3DNOW);
     // The 3DNow! range runs portable code here; the array entries take the
     // SSE forms where there are any; entry 39 is left as it was.
@@ -246,9 +254,13 @@ TEST_F(Selection, ProcessorFeatureFlagsStopWhereCpuidEnds) {
     EXPECT_EQ(ComputeProcessorFeatureFlags(), 0x1u | 0x2u | 0x4u | 0x20u | 0x40u | 0x80u);
 }
 
-void* NullBlock() { return nullptr; }
+void* NullBlock() {
+    return nullptr;
+}
 char sharedBlock;
-void* SharedBlock() { return &sharedBlock; }
+void* SharedBlock() {
+    return &sharedBlock;
+}
 int releases = 0, nullReleases = 0;
 void CountRelease(void* p) {
     ++releases;
@@ -261,7 +273,8 @@ TEST_F(Selection, WarnsOnceAboutNonConformingAllocators) {
 
     const std::vector<std::string> warning = {
         "GEOM: (WARN) Overloaded ::new and ::delete operators do not conform to C++ standards:\r\n",
-        "GEOM: (WARN) An allocation of zero bytes should return a unique non-null pointer to at\r\n",
+        "GEOM: (WARN) An allocation of zero bytes should return a unique non-null pointer to "
+        "at\r\n",
         "GEOM: (WARN) least zero bytes. Deletion of a null pointer should quietly do nothing.\r\n",
         "GEOM: (WARN) The geometry library relies upon this behavior.\r\n"};
     for (auto allocate : {&NullBlock, &SharedBlock}) {

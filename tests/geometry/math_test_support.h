@@ -83,7 +83,8 @@ inline Matrix ReferenceProduct(const Matrix& a, const Matrix& b) {
 inline void ExpectMatrixNear(const Matrix& actual, const Matrix& expected, float tolerance) {
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j)
-            EXPECT_NEAR(actual.m[i][j], expected.m[i][j], tolerance) << "element m" << i + 1 << j + 1;
+            EXPECT_NEAR(actual.m[i][j], expected.m[i][j], tolerance)
+                << "element m" << i + 1 << j + 1;
 }
 
 }  // namespace math_test

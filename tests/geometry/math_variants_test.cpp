@@ -29,7 +29,9 @@ std::vector<NamedSet> VariantSets() {
     return sets;
 }
 
-const MathDispatchTable& Portable() { return PortableMathVariants(); }
+const MathDispatchTable& Portable() {
+    return PortableMathVariants();
+}
 
 // Magnitude of the terms summed for column j of (v0, v1, v2, v3) x m.
 float Terms(const float v[4], const Matrix& m, int j) {
@@ -39,7 +41,9 @@ float Terms(const float v[4], const Matrix& m, int j) {
 }
 
 #define EXPECT_CLOSE(a, b, scale) EXPECT_PRED3(Close_, a, b, scale)
-bool Close_(float a, float b, float scale) { return Close(a, b, scale); }
+bool Close_(float a, float b, float scale) {
+    return Close(a, b, scale);
+}
 
 TEST(Variants, MatrixProductsMatchThePortableSet) {
     Random random(21);
@@ -185,111 +189,69 @@ TEST(Variants, TableSquareRootFitsEverySegment) {
     EXPECT_NEAR(TableReciprocalSquareRoot(1.0f), 1.0f, 1e-6f);
 }
 
+// One array entry run on float buffers: (out, outStride, in, inStride, m,
+// count) with the element types cast away.
+using ArrayCall = void (*)(const MathDispatchTable&, float*, UINT, const float*, UINT,
+                           const Matrix*, UINT);
+template <auto Entry, typename Out, typename In>
+void CallArray(const MathDispatchTable& t, float* out, UINT outStride, const float* in,
+               UINT inStride, const Matrix* m, UINT count) {
+    (t.*Entry)(reinterpret_cast<Out*>(out), outStride, reinterpret_cast<const In*>(in), inStride, m,
+               count);
+}
+
 // The array forms against the portable ones, with packed and padded strides,
-// lengths around the four-at-a-time steps, in place, and the padding
-// between elements left alone.
+// lengths around the four- and eight-at-a-time steps, in place, and the
+// padding between elements left alone.
 TEST(Variants, ArrayTransformsMatchAndRespectStrides) {
+    struct Form {
+        const char* name;
+        ArrayCall call;
+        UINT outWidth, inWidth;  // floats per element
+    };
+    using T = MathDispatchTable;
+    const Form forms[] = {
+        {"Point3", &CallArray<&T::TransformPoint3Array, Vector3, Vector3>, 3, 3},
+        {"Normal3", &CallArray<&T::TransformNormal3Array, Vector3, Vector3>, 3, 3},
+        {"Point2", &CallArray<&T::TransformPoint2Array, Vector2, Vector2>, 2, 2},
+        {"Normal2", &CallArray<&T::TransformNormal2Array, Vector2, Vector2>, 2, 2},
+        {"Vector2", &CallArray<&T::TransformVector2Array, Vector4, Vector2>, 4, 2},
+        {"Vector3", &CallArray<&T::TransformVector3Array, Vector4, Vector3>, 4, 3},
+        {"Vector4", &CallArray<&T::TransformVector4Array, Vector4, Vector4>, 4, 4},
+        {"Plane", &CallArray<&T::TransformPlaneArray, Plane, Plane>, 4, 4},
+    };
     Random random(24);
     const float guard = -12345.0f;
+    const float scale = 120.0f;  // |v| <= 10, |m| <= 2, four terms, w >= ~1.6
     for (const NamedSet& set : VariantSets()) {
-        SCOPED_TRACE(set.name);
-        const MathDispatchTable& t = set.table;
-        for (UINT count : {0u, 1u, 3u, 4u, 5u, 8u, 33u}) {
-            for (UINT pad : {0u, 4u, 8u}) {
-                SCOPED_TRACE("count " + std::to_string(count) + " pad " + std::to_string(pad));
-                Matrix m = random.Mat();
-                const UINT floatsIn = 4 + pad / 4, n = count + 1;
-                std::vector<float> in(floatsIn * n), expected(floatsIn * n, guard),
-                    actual(floatsIn * n, guard);
-                for (float& f : in) f = random.Uniform(-10, 10);
-                // Element i starts `strideFloats` floats after element i - 1.
-                auto check = [&](int width, UINT strideFloats, float scale) {
+        for (const Form& form : forms) {
+            for (UINT count : {0u, 1u, 3u, 4u, 5u, 8u, 12u, 33u}) {
+                for (UINT pad : {0u, 4u, 8u}) {
+                    SCOPED_TRACE(set.name + " " + form.name + " count " + std::to_string(count) +
+                                 " pad " + std::to_string(pad));
+                    const Matrix m = random.Mat();
+                    const UINT outFloats = form.outWidth + pad / 4,
+                               inFloats = form.inWidth + pad / 4;
+                    std::vector<float> in(inFloats * count + 1),
+                        expected(outFloats * count + 1, guard), actual(expected);
+                    for (float& f : in) f = random.Uniform(-10, 10);
+                    form.call(Portable(), expected.data(), 4 * outFloats, in.data(), 4 * inFloats,
+                              &m, count);
+                    form.call(set.table, actual.data(), 4 * outFloats, in.data(), 4 * inFloats, &m,
+                              count);
                     for (size_t i = 0; i < actual.size(); ++i) {
-                        bool inElement = i % strideFloats < static_cast<size_t>(width) &&
-                                         i / strideFloats < count;
-                        if (!inElement) {
+                        if (i % outFloats >= form.outWidth || i / outFloats >= count)
                             ASSERT_EQ(actual[i], guard) << "wrote padding at " << i;
-                        } else {
+                        else
                             EXPECT_CLOSE(actual[i], expected[i], scale);
-                        }
                     }
-                };
-                // Stride in bytes: the element plus padding.
-                const UINT s2 = 8 + pad, s3 = 12 + pad, s4 = 16 + pad;
-                auto as = [](std::vector<float>& v, auto* type) {
-                    return reinterpret_cast<decltype(type)>(v.data());
-                };
-                auto cas = [](const std::vector<float>& v, auto* type) {
-                    return reinterpret_cast<const std::remove_pointer_t<decltype(type)>*>(v.data());
-                };
-                const float scale = 120.0f;  // |v| <= 10, |m| <= 2, four terms, w >= ~1.6
-
-                Portable().TransformPoint3Array(as(expected, (Vector3*)0), s3, cas(in, (Vector3*)0),
-                                                s3, &m, count);
-                t.TransformPoint3Array(as(actual, (Vector3*)0), s3, cas(in, (Vector3*)0), s3, &m,
-                                       count);
-                check(3, s3 / 4, scale);
-                std::fill(expected.begin(), expected.end(), guard);
-                std::fill(actual.begin(), actual.end(), guard);
-                Portable().TransformNormal3Array(as(expected, (Vector3*)0), s3,
-                                                 cas(in, (Vector3*)0), s3, &m, count);
-                t.TransformNormal3Array(as(actual, (Vector3*)0), s3, cas(in, (Vector3*)0), s3, &m,
-                                        count);
-                check(3, s3 / 4, scale);
-                std::fill(expected.begin(), expected.end(), guard);
-                std::fill(actual.begin(), actual.end(), guard);
-                Portable().TransformPoint2Array(as(expected, (Vector2*)0), s2,
-                                                cas(in, (Vector2*)0), s2, &m, count);
-                t.TransformPoint2Array(as(actual, (Vector2*)0), s2, cas(in, (Vector2*)0), s2, &m,
-                                       count);
-                check(2, s2 / 4, scale);
-                std::fill(expected.begin(), expected.end(), guard);
-                std::fill(actual.begin(), actual.end(), guard);
-                Portable().TransformNormal2Array(as(expected, (Vector2*)0), s2,
-                                                 cas(in, (Vector2*)0), s2, &m, count);
-                t.TransformNormal2Array(as(actual, (Vector2*)0), s2, cas(in, (Vector2*)0), s2, &m,
-                                        count);
-                check(2, s2 / 4, scale);
-                // The 4-wide outputs read 2-, 3- and 4-wide inputs with the same stride.
-                for (int width : {2, 3, 4}) {
-                    std::fill(expected.begin(), expected.end(), guard);
-                    std::fill(actual.begin(), actual.end(), guard);
-                    if (width == 2) {
-                        Portable().TransformVector2Array(as(expected, (Vector4*)0), s4,
-                                                          cas(in, (Vector2*)0), s4, &m, count);
-                        t.TransformVector2Array(as(actual, (Vector4*)0), s4, cas(in, (Vector2*)0),
-                                                s4, &m, count);
-                    } else if (width == 3) {
-                        Portable().TransformVector3Array(as(expected, (Vector4*)0), s4,
-                                                          cas(in, (Vector3*)0), s4, &m, count);
-                        t.TransformVector3Array(as(actual, (Vector4*)0), s4, cas(in, (Vector3*)0),
-                                                s4, &m, count);
-                    } else {
-                        Portable().TransformVector4Array(as(expected, (Vector4*)0), s4,
-                                                          cas(in, (Vector4*)0), s4, &m, count);
-                        t.TransformVector4Array(as(actual, (Vector4*)0), s4, cas(in, (Vector4*)0),
-                                                s4, &m, count);
+                    if (form.outWidth == form.inWidth && pad == 0) {  // in place
+                        form.call(set.table, in.data(), 4 * inFloats, in.data(), 4 * inFloats, &m,
+                                  count);
+                        for (size_t i = 0; i < outFloats * count; ++i)
+                            EXPECT_CLOSE(in[i], expected[i], scale);
                     }
-                    check(4, s4 / 4, scale);
                 }
-                std::fill(expected.begin(), expected.end(), guard);
-                std::fill(actual.begin(), actual.end(), guard);
-                Portable().TransformPlaneArray(as(expected, (Plane*)0), s4, cas(in, (Plane*)0), s4,
-                                               &m, count);
-                t.TransformPlaneArray(as(actual, (Plane*)0), s4, cas(in, (Plane*)0), s4, &m,
-                                      count);
-                check(4, s4 / 4, scale);
-
-                // In place, packed.
-                std::vector<float> inPlace(in.begin(), in.begin() + 3 * count);
-                std::vector<float> reference(3 * count);
-                Portable().TransformPoint3Array(reinterpret_cast<Vector3*>(reference.data()), 12,
-                                                reinterpret_cast<const Vector3*>(inPlace.data()), 12,
-                                                &m, count);
-                t.TransformPoint3Array(reinterpret_cast<Vector3*>(inPlace.data()), 12,
-                                       reinterpret_cast<const Vector3*>(inPlace.data()), 12, &m,
-                                       count);
-                for (UINT i = 0; i < 3 * count; ++i) EXPECT_CLOSE(inPlace[i], reference[i], scale);
             }
         }
     }

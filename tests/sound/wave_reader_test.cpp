@@ -199,8 +199,9 @@ TEST(WaveReader, HostileSizesFail) {
     // A data chunk larger than the file.
     EXPECT_TRUE(fails(Riff({Chunk("fmt ", fmt), Chunk("data", Ramp(8), 1000)})));
     EXPECT_TRUE(fails(Riff({Chunk("fmt ", fmt), Chunk("data", Ramp(8), 0xFFFFFFFF)})));
-    // A format chunk claiming 4 GiB.
+    // A format chunk claiming 4 GiB, or just more than the file, after the data too.
     EXPECT_TRUE(fails(Riff({Chunk("fmt ", fmt, 0xFFFFFFFF), Chunk("data", Ramp(8))})));
+    EXPECT_TRUE(fails(Riff({Chunk("data", Ramp(8)), Chunk("fmt ", fmt, 17)})));
     // A chunk before the format running past the file.
     EXPECT_TRUE(fails(Riff({Chunk("JUNK", Ramp(4), 0x7FFFFFF0), Chunk("fmt ", fmt),
                             Chunk("data", Ramp(8))})));

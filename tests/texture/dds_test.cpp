@@ -64,7 +64,7 @@ Header FourCCHeader(DWORD fourCC, DWORD width, DWORD height) {
 // see any read past the end.
 HRESULT Read(ImageLevel& root, const std::vector<BYTE>& file, std::unique_ptr<BYTE[]>& copy) {
     copy.reset(new BYTE[file.size() ? file.size() : 1]);
-    std::memcpy(copy.get(), file.data(), file.size());
+    if (!file.empty()) std::memcpy(copy.get(), file.data(), file.size());
     return ReadDdsImage(&root, copy.get(), static_cast<UINT>(file.size()));
 }
 
@@ -357,6 +357,16 @@ TEST(DdsReader, HugeSizesFailWithoutWrapping) {
     root.Release();
     EXPECT_EQ(ChainLength(&root), 1);
     EXPECT_EQ(root.nextLevel, nullptr);
+    // A level without pixels takes no bytes, so nothing would end a chain
+    // of billions of them: such images are refused.
+    Header empty = FourCCHeader(MAKEFOURCC('D', 'X', 'T', '5'), 4, 0);
+    empty.mips = 0xFFFFFFFF;
+    EXPECT_EQ(Read(root, Build(empty, 64), copy), E_FAIL);
+    EXPECT_EQ(ChainLength(&root), 1);
+    root.Release();
+    Header narrow;
+    narrow.width = 0;
+    EXPECT_EQ(Read(root, Build(narrow, 64), copy), E_FAIL);
 }
 
 TEST(DdsCorpus, DecodesMatchTheReferencePictures) {

@@ -309,6 +309,30 @@ TEST(DxtEncode, EndpointOptimisationOnALine) {
     EXPECT_LE(high, 1.0f);
 }
 
+TEST(DxtEncode, SimdAndPlainFitsAgree) {
+    if (!HasSimdColourFit()) GTEST_SKIP() << "built without SIMD";
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> unit(0, 1);
+    for (int n = 0; n < 2000; ++n) {
+        float points[16][3];
+        const float spread = n % 3 == 0 ? 0.02f : 1.0f;  // also nearly flat blocks
+        for (auto& p : points) {
+            p[0] = unit(random) * spread * 0.29703665f;
+            p[1] = unit(random) * spread;
+            p[2] = unit(random) * spread * 0.10078278f;
+        }
+        for (UINT steps : {3u, 4u}) {
+            float a0[3], a1[3], b0[3], b1[3];
+            OptimizeColourEndpoints(points, steps, a0, a1);
+            OptimizeColourEndpointsPlain(points, steps, b0, b1);
+            for (int c = 0; c < 3; ++c) {
+                ASSERT_EQ(a0[c], b0[c]) << n;
+                ASSERT_EQ(a1[c], b1[c]) << n;
+            }
+        }
+    }
+}
+
 namespace {
 PixelSurface DxtSurface(std::vector<BYTE>& bytes, D3DFORMAT format, UINT width, UINT height) {
     const UINT blocksWide = (width + 3) / 4, blocksHigh = (height + 3) / 4;

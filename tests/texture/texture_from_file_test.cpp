@@ -318,7 +318,7 @@ TEST_F(TextureFromFile, RefusedFilesAndArguments) {
     DdsSpec spec;
     spec.width = spec.height = 8;
     std::vector<BYTE> cut = MakeDds(spec, Random(8 * 8 * 4, 1));
-    cut.resize(cut.size() - 1);
+    cut.pop_back();
     EXPECT_EQ(CreateTextureFromMemory(device, cut.data(), UINT(cut.size()), USE_DEFAULT, USE_DEFAULT, USE_DEFAULT, 0,
                                       D3DFMT_UNKNOWN, D3DPOOL_MANAGED, USE_DEFAULT, USE_DEFAULT, 0, nullptr, nullptr,
                                       &texture),

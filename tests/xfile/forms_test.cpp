@@ -108,6 +108,9 @@ TEST(XFileForms, HeadersAreChecked) {
         {"xof 0302lzip0032", DXFILEERR_BADFILECOMPRESSIONTYPE},
         {"xof 0302txt 0016", DXFILEERR_BADFILEFLOATSIZE},
     };
+    xfile::Document withMark;
+    EXPECT_EQ(Parse(std::string("\xEF\xBB\xBFxof 0302txt 0032\nVector { 1; 2; 3; }"), withMark), S_OK);
+    EXPECT_EQ(withMark.objects.size(), 1u);
     for (const Case& c : cases) {
         xfile::FileHeader h;
         std::string reason;

@@ -146,6 +146,14 @@ TEST(XFileText, ObjectsHaveNamesIdsChildrenAndReferences) {
         EXPECT_EQ(ref->kind, xfile::Node::Kind::Reference);
         EXPECT_EQ(ref->target, &red);
     }
+
+    // Names that look like numbers, and names that are keywords.
+    xfile::Document numbered;
+    ASSERT_EQ(Parse("xof 0303txt 0032\nFrame 1 { } Frame array { } Frame f { {1} {array} }", numbered, &reason), S_OK)
+        << reason;
+    EXPECT_EQ(numbered.objects[0]->name, "1");
+    EXPECT_EQ(numbered.objects[2]->children[0]->target, numbered.objects[0].get());
+    EXPECT_EQ(numbered.objects[2]->children[1]->target, numbered.objects[1].get());
 }
 
 TEST(XFileText, TemplatesOfTheFileAndRestrictedChildren) {

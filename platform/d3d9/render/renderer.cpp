@@ -1,65 +1,299 @@
-// Clearing. Drawing arrives with the rasteriser; until then draws leave the
-// target as it is.
+// The renderer's draw path: per-draw state, vertex processing, primitive
+// assembly with clipping and culling, then rasterisation, each stage split
+// over the worker threads when the draw is large enough to pay for it.
 #include "platform/d3d9/render/renderer.h"
 
 #include <algorithm>
-#include <cmath>
+#include <atomic>
 #include <cstring>
+#include <vector>
 
-struct Renderer::Impl {};
+#include "platform/d3d9/render/clipper.h"
+#include "platform/d3d9/render/pixel_state.h"
+#include "platform/d3d9/render/rasterizer.h"
+#include "platform/d3d9/render/vertex_processing.h"
+#include "platform/d3d9/render/worker_pool.h"
 
-Renderer::Renderer() : impl_(std::make_unique<Impl>()) {}
-Renderer::~Renderer() = default;
+using namespace render;
 
 namespace {
 
-// A colour channel of `bits` bits from an 8-bit one, rounded to nearest.
-DWORD Narrow(DWORD value8, int bits) {
-    const DWORD top = (1u << bits) - 1;
-    return (value8 * top * 2 + 255) / (255 * 2);
-}
+// Vertex slots at or above this bit live in a chunk's store of clipped
+// vertices.
+constexpr uint32_t kClippedSlot = 0x80000000u;
 
-void FillRect(const SurfaceView& surface, LONG x1, LONG y1, LONG x2, LONG y2, const void* pixel, UINT bytes) {
-    for (LONG y = y1; y < y2; ++y) {
-        BYTE* row = surface.bits + static_cast<ptrdiff_t>(y) * surface.pitch + static_cast<ptrdiff_t>(x1) * bytes;
-        for (LONG x = x1; x < x2; ++x, row += bytes) std::memcpy(row, pixel, bytes);
+// Below these sizes a draw stays on the calling thread.
+constexpr uint32_t kParallelVertices = 1024;
+constexpr uint32_t kParallelTriangles = 512;
+constexpr int64_t kParallelPixels = 8192;
+
+struct TriangleRef {
+    uint32_t v[3];
+    uint32_t flat;  // slot whose colours a flat-shaded triangle uses
+};
+
+struct Chunk {
+    std::vector<TriangleRef> triangles;
+    std::vector<VertexPos> clippedPositions;
+    std::vector<float> clippedVaryings;
+    int64_t pixels = 0;  // sum of the triangles' bounding boxes
+};
+
+uint32_t CornerCount(D3DPRIMITIVETYPE type, uint32_t primitives) {
+    switch (type) {
+        case D3DPT_TRIANGLELIST: return primitives * 3;
+        case D3DPT_TRIANGLESTRIP: case D3DPT_TRIANGLEFAN: return primitives + 2;
+        default: return 0;
     }
 }
 
 }  // namespace
 
-void Renderer::Clear(const DrawState& state, DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color,
-                     float z, DWORD) {
-    const D3DVIEWPORT9& vp = state.viewport;
-    D3DRECT whole = {LONG(vp.X), LONG(vp.Y), LONG(vp.X + vp.Width), LONG(vp.Y + vp.Height)};
-    if (count == 0 || rects == nullptr) {
-        count = 1;
-        rects = &whole;
+struct Renderer::Impl {
+    WorkerPool pool;
+    DecodeCache cache;
+    PixelState ps;
+    VertexProcessor vertices;
+    std::vector<VertexPos> positions;
+    std::vector<float> varyings;
+    std::vector<uint32_t> numbers;  // vertex numbers to process, when not a plain range
+    std::vector<uint32_t> slots;    // the vertex slot of each corner, for indexed draws
+    std::vector<Chunk> chunks;
+
+    void Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_t primitives, bool indexed, INT baseVertex,
+              uint32_t startVertex, uint32_t startIndex);
+    void Assemble(D3DPRIMITIVETYPE type, uint32_t firstPrimitive, uint32_t endPrimitive, bool indexed, Chunk& chunk,
+                  DWORD cullMode);
+    void Emit(Chunk& chunk, uint32_t s0, uint32_t s1, uint32_t s2, uint32_t flat, DWORD cullMode);
+    void EmitClipped(Chunk& chunk, uint32_t s0, uint32_t s1, uint32_t s2, uint32_t flat, DWORD cullMode);
+    const VertexPos& Position(const Chunk& chunk, uint32_t slot) const {
+        return slot & kClippedSlot ? chunk.clippedPositions[slot & ~kClippedSlot] : positions[slot];
     }
-    const DWORD r = (color >> 16) & 0xFF, g = (color >> 8) & 0xFF, b = color & 0xFF;
-    const WORD pixel16 = WORD((Narrow(r, 5) << 11) | (Narrow(g, 6) << 5) | Narrow(b, 5));
-    const DWORD pixel32 = color | 0xFF000000u;
-    const WORD depth16 = WORD(std::lround(std::clamp(z, 0.0f, 1.0f) * 65535.0f));
-    for (DWORD i = 0; i < count; ++i) {
-        // Clipped to the viewport and to each surface.
-        LONG x1 = std::max(rects[i].x1, whole.x1), y1 = std::max(rects[i].y1, whole.y1);
-        LONG x2 = std::min(rects[i].x2, whole.x2), y2 = std::min(rects[i].y2, whole.y2);
-        if ((flags & D3DCLEAR_TARGET) && state.target.bits) {
-            LONG cx2 = std::min<LONG>(x2, state.target.width), cy2 = std::min<LONG>(y2, state.target.height);
-            if (x1 < cx2 && y1 < cy2) {
-                if (state.target.format == D3DFMT_R5G6B5)
-                    FillRect(state.target, x1, y1, cx2, cy2, &pixel16, 2);
-                else
-                    FillRect(state.target, x1, y1, cx2, cy2, &pixel32, 4);
+    const float* Varyings(const Chunk& chunk, uint32_t slot) const {
+        const size_t n = size_t(ps.varyingCount);
+        return slot & kClippedSlot ? chunk.clippedVaryings.data() + (slot & ~kClippedSlot) * n
+                                   : varyings.data() + slot * n;
+    }
+    // Pixels covered, summed over draws.
+    std::atomic<uint64_t> shaded{0};
+    void Rasterize(const RowFilter& rows);
+};
+
+Renderer::Renderer() : impl_(std::make_unique<Impl>()) {}
+Renderer::~Renderer() = default;
+
+void Renderer::DrawPrimitive(const DrawState& state, D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) {
+    impl_->Draw(state, type, primitiveCount, false, 0, startVertex, 0);
+}
+
+void Renderer::DrawIndexedPrimitive(const DrawState& state, D3DPRIMITIVETYPE type, INT baseVertexIndex, UINT,
+                                    UINT, UINT startIndex, UINT primitiveCount) {
+    impl_->Draw(state, type, primitiveCount, true, baseVertexIndex, 0, startIndex);
+}
+
+void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_t primitives, bool indexed,
+                          INT baseVertex, uint32_t startVertex, uint32_t startIndex) {
+    uint32_t corners = CornerCount(type, primitives);
+    if (corners == 0 || !state.target.bits) return;
+
+    // Indexed draws: how many corners the index view really holds.
+    const uint32_t indexSize = state.indices.format == D3DFMT_INDEX32 ? 4 : 2;
+    if (indexed) {
+        if (!state.indices.bytes) return;
+        const uint64_t available = state.indices.size / indexSize;
+        if (uint64_t(startIndex) >= available) return;
+        if (uint64_t(startIndex) + corners > available) {
+            const uint32_t have = uint32_t(available - startIndex);
+            primitives = type == D3DPT_TRIANGLELIST ? have / 3 : (have >= 3 ? have - 2 : 0);
+            corners = CornerCount(type, primitives);
+            if (corners == 0) return;
+        }
+    }
+
+    cache.BeginDraw();
+    BuildPixelState(state, cache, ps);
+    if (ps.clipX0 >= ps.clipX1 || ps.clipY0 >= ps.clipY1) return;
+    if (!vertices.Prepare(state, ps)) return;
+    const int workers = pool.Count();
+
+    // Which vertices to process, and the slot of every corner.
+    uint32_t vertexCount = 0, first = 0;
+    const uint32_t* vertexNumbers = nullptr;
+    if (!indexed) {
+        first = startVertex;
+        vertexCount = corners;
+    } else {
+        slots.resize(corners);
+        numbers.resize(corners);
+        const BYTE* bytes = static_cast<const BYTE*>(state.indices.bytes) + size_t(startIndex) * indexSize;
+        int64_t lo = INT64_MAX, hi = -1;
+        for (uint32_t k = 0; k < corners; ++k) {
+            uint32_t index;
+            if (indexSize == 2) {
+                uint16_t i16;
+                std::memcpy(&i16, bytes + size_t(k) * 2, 2);
+                index = i16;
+            } else {
+                std::memcpy(&index, bytes + size_t(k) * 4, 4);
             }
+            const int64_t number = int64_t(index) + baseVertex;
+            // Out of range numbers read as unreadable vertices.
+            numbers[k] = number < 0 || number > int64_t(UINT32_MAX) ? UINT32_MAX : uint32_t(number);
+            if (numbers[k] != UINT32_MAX) lo = std::min(lo, number), hi = std::max(hi, number);
         }
-        if ((flags & D3DCLEAR_ZBUFFER) && state.depth.bits) {
-            LONG cx2 = std::min<LONG>(x2, state.depth.width), cy2 = std::min<LONG>(y2, state.depth.height);
-            if (x1 < cx2 && y1 < cy2) FillRect(state.depth, x1, y1, cx2, cy2, &depth16, 2);
+        if (hi >= lo && uint64_t(hi - lo) < uint64_t(corners) * 2 + 64) {
+            // Dense: process the range once, shared by all corners; one slot
+            // past it holds an unreadable vertex.
+            first = uint32_t(lo);
+            vertexCount = uint32_t(hi - lo + 1);
+            for (uint32_t k = 0; k < corners; ++k)
+                slots[k] = numbers[k] == UINT32_MAX ? vertexCount : numbers[k] - first;
+            numbers.clear();
+            numbers.push_back(UINT32_MAX);
+            vertexCount += 1;
+            // The extra slot is processed separately below.
+        } else {
+            for (uint32_t k = 0; k < corners; ++k) slots[k] = k;
+            vertexNumbers = numbers.data();
+            vertexCount = corners;
         }
+    }
+
+    positions.resize(vertexCount);
+    varyings.resize(size_t(vertexCount) * ps.varyingCount);
+    const bool denseIndexed = indexed && !vertexNumbers;
+    const uint32_t regular = denseIndexed ? vertexCount - 1 : vertexCount;
+    auto process = [&](uint32_t begin, uint32_t end) {
+        vertices.Process(vertexNumbers ? vertexNumbers + begin : nullptr, first + begin, end - begin,
+                         positions.data() + begin, varyings.data() + size_t(begin) * ps.varyingCount);
+    };
+    if (workers > 1 && regular >= kParallelVertices) {
+        pool.Run([&](int w) {
+            process(uint32_t(uint64_t(regular) * w / workers), uint32_t(uint64_t(regular) * (w + 1) / workers));
+        });
+    } else {
+        process(0, regular);
+    }
+    if (denseIndexed)
+        vertices.Process(numbers.data(), 0, 1, positions.data() + regular, varyings.data() + size_t(regular) * ps.varyingCount);
+
+    // Assembly into per-chunk triangle lists, in primitive order.
+    const DWORD cull = state.renderStates[D3DRS_CULLMODE];
+    const int chunkCount = workers > 1 && primitives >= kParallelTriangles ? workers : 1;
+    if (int(chunks.size()) < chunkCount) chunks.resize(chunkCount);
+    for (int c = 0; c < int(chunks.size()); ++c) {
+        chunks[c].triangles.clear();
+        chunks[c].clippedPositions.clear();
+        chunks[c].clippedVaryings.clear();
+        chunks[c].pixels = 0;
+    }
+    auto assemble = [&](int c) {
+        Assemble(type, uint32_t(uint64_t(primitives) * c / chunkCount), uint32_t(uint64_t(primitives) * (c + 1) / chunkCount),
+                 indexed, chunks[c], cull);
+    };
+    if (chunkCount > 1)
+        pool.Run(assemble);
+    else
+        assemble(0);
+
+    int64_t pixels = 0;
+    for (const Chunk& c : chunks) pixels += c.pixels;
+    if (pixels == 0) return;
+    if (workers > 1 && pixels >= kParallelPixels)
+        pool.Run([&](int w) { Rasterize(RowFilter{w, workers}); });
+    else
+        Rasterize(RowFilter{0, 1});
+}
+
+void Renderer::Impl::Assemble(D3DPRIMITIVETYPE type, uint32_t begin, uint32_t end, bool indexed, Chunk& chunk,
+                              DWORD cull) {
+    auto slot = [&](uint32_t corner) { return indexed ? slots[corner] : corner; };
+    for (uint32_t p = begin; p < end; ++p) {
+        uint32_t c0, c1, c2;
+        switch (type) {
+            case D3DPT_TRIANGLELIST: c0 = 3 * p, c1 = 3 * p + 1, c2 = 3 * p + 2; break;
+            case D3DPT_TRIANGLESTRIP:
+                // Odd triangles of a strip run the other way round.
+                if (p & 1)
+                    c0 = p + 1, c1 = p, c2 = p + 2;
+                else
+                    c0 = p, c1 = p + 1, c2 = p + 2;
+                break;
+            default: c0 = 0, c1 = p + 1, c2 = p + 2; break;
+        }
+        const uint32_t s0 = slot(c0), s1 = slot(c1), s2 = slot(c2);
+        const uint32_t flat = type == D3DPT_TRIANGLESTRIP ? slot(p) : (type == D3DPT_TRIANGLEFAN ? slot(p + 1) : s0);
+        const uint32_t k0 = positions[s0].clip, k1 = positions[s1].clip, k2 = positions[s2].clip;
+        if ((k0 | k1 | k2) & kInvalid) continue;
+        if (k0 & k1 & k2 & kRejectMask) continue;
+        if ((k0 | k1 | k2) & kClipMask)
+            EmitClipped(chunk, s0, s1, s2, flat, cull);
+        else
+            Emit(chunk, s0, s1, s2, flat, cull);
     }
 }
 
-void Renderer::DrawPrimitive(const DrawState&, D3DPRIMITIVETYPE, UINT, UINT) {}
+void Renderer::Impl::Emit(Chunk& chunk, uint32_t s0, uint32_t s1, uint32_t s2, uint32_t flat, DWORD cull) {
+    const VertexPos& a = Position(chunk, s0);
+    const VertexPos& b = Position(chunk, s1);
+    const VertexPos& c = Position(chunk, s2);
+    const int64_t area = (int64_t(b.fx) - a.fx) * (int64_t(c.fy) - a.fy) - (int64_t(c.fx) - a.fx) * (int64_t(b.fy) - a.fy);
+    // Positive area is clockwise on screen: CCW culling drops the negative.
+    if (area == 0) return;
+    if (cull == D3DCULL_CCW && area < 0) return;
+    if (cull == D3DCULL_CW && area > 0) return;
+    const int64_t minX = std::max<int64_t>((std::min({a.fx, b.fx, c.fx}) + kSubpixelOne - 1) >> kSubpixelBits, ps.clipX0);
+    const int64_t maxX = std::min<int64_t>(std::max({a.fx, b.fx, c.fx}) >> kSubpixelBits, ps.clipX1 - 1);
+    const int64_t minY = std::max<int64_t>((std::min({a.fy, b.fy, c.fy}) + kSubpixelOne - 1) >> kSubpixelBits, ps.clipY0);
+    const int64_t maxY = std::min<int64_t>(std::max({a.fy, b.fy, c.fy}) >> kSubpixelBits, ps.clipY1 - 1);
+    if (minX > maxX || minY > maxY) return;
+    chunk.pixels += (maxX - minX + 1) * (maxY - minY + 1);
+    if (area > 0)
+        chunk.triangles.push_back({{s0, s1, s2}, flat});
+    else
+        chunk.triangles.push_back({{s0, s2, s1}, flat});
+}
 
-void Renderer::DrawIndexedPrimitive(const DrawState&, D3DPRIMITIVETYPE, INT, UINT, UINT, UINT, UINT) {}
+void Renderer::Impl::EmitClipped(Chunk& chunk, uint32_t s0, uint32_t s1, uint32_t s2, uint32_t flat, DWORD cull) {
+    const int n = ps.varyingCount;
+    ClipVertex in[3];
+    ClipVertex scratch[2 * kMaxClipVertices];
+    const uint32_t source[3] = {s0, s1, s2};
+    uint32_t planes = 0;
+    for (int i = 0; i < 3; ++i) {
+        const VertexPos& p = positions[source[i]];
+        in[i].c[0] = p.cx, in[i].c[1] = p.cy, in[i].c[2] = p.cz, in[i].c[3] = p.cw;
+        std::memcpy(in[i].v, varyings.data() + size_t(source[i]) * n, sizeof(float) * n);
+        planes |= p.clip;
+    }
+    ClipVertex* out = nullptr;
+    const int count = ClipPolygon(in, 3, planes & kClipMask, n, vertices.Viewport(), scratch, &out);
+    if (count < 3) return;
+    const uint32_t base = uint32_t(chunk.clippedPositions.size());
+    for (int i = 0; i < count; ++i) {
+        VertexPos p{};
+        p.cx = out[i].c[0], p.cy = out[i].c[1], p.cz = out[i].c[2], p.cw = out[i].c[3];
+        vertices.Viewport().Apply(p);
+        chunk.clippedPositions.push_back(p);
+        chunk.clippedVaryings.insert(chunk.clippedVaryings.end(), out[i].v, out[i].v + n);
+    }
+    for (int i = 1; i + 1 < count; ++i)
+        Emit(chunk, kClippedSlot | base, kClippedSlot | (base + i), kClippedSlot | (base + i + 1), flat, cull);
+}
+
+void Renderer::Impl::Rasterize(const RowFilter& rows) {
+    int64_t covered = 0;
+    for (const Chunk& chunk : chunks) {
+        for (const TriangleRef& t : chunk.triangles) {
+            RasterVertex v[3];
+            for (int i = 0; i < 3; ++i) {
+                const VertexPos& p = Position(chunk, t.v[i]);
+                v[i] = {p.fx, p.fy, p.sz, p.rhw, Varyings(chunk, t.v[i])};
+            }
+            covered += RasterizeTriangle(ps, v[0], v[1], v[2], rows, ps.flat ? Varyings(chunk, t.flat) : nullptr);
+        }
+    }
+    shaded.fetch_add(uint64_t(covered), std::memory_order_relaxed);
+}
+
+uint64_t Renderer::CoveredPixels() const { return impl_->shaded.load(std::memory_order_relaxed); }

@@ -26,6 +26,10 @@ public:
     void DrawIndexedPrimitive(const DrawState& state, D3DPRIMITIVETYPE type, INT baseVertexIndex,
                               UINT minVertexIndex, UINT numVertices, UINT startIndex, UINT primitiveCount);
 
+    // Pixels covered by the triangles drawn so far (whether or not they
+    // passed the depth test), for measurements.
+    uint64_t CoveredPixels() const;
+
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;

@@ -1,0 +1,282 @@
+// vintrel-bench-render: frames per second of the software renderer on a
+// fixed scene close to the demo's load, per worker-thread count, beside
+// Mesa's llvmpipe drawing the same scene with the same thread count.
+//
+// Our renderer runs in this process; each peer measurement runs in a child
+// process (llvmpipe reads LP_NUM_THREADS once, when it starts).
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/render/bench_scene.h"
+#include "bench/render/gl_peer.h"
+#include "platform/d3d9/render/renderer.h"
+
+namespace {
+
+using bench::Scene;
+
+// Our renderer with the device's default states plus the program's.
+struct Frame {
+    const Scene& scene;
+    std::vector<BYTE> target, depth;
+    DrawState state;
+    std::unique_ptr<Renderer> renderer;
+
+    explicit Frame(const Scene& s) : scene(s) {
+        target.resize(size_t(bench::kWidth) * bench::kHeight * 2);
+        depth.resize(size_t(bench::kWidth) * bench::kHeight * 2);
+        renderer = std::make_unique<Renderer>();
+        state.target = {D3DFMT_R5G6B5, UINT(bench::kWidth), UINT(bench::kHeight), bench::kWidth * 2, target.data()};
+        state.depth = {D3DFMT_D16, UINT(bench::kWidth), UINT(bench::kHeight), bench::kWidth * 2, depth.data()};
+        state.viewport = {0, 0, UINT(bench::kWidth), UINT(bench::kHeight), 0, 1};
+        DWORD* rs = state.renderStates;
+        auto f = [](float v) { DWORD d; std::memcpy(&d, &v, 4); return d; };
+        rs[D3DRS_ZENABLE] = D3DZB_TRUE;
+        rs[D3DRS_ZWRITEENABLE] = TRUE;
+        rs[D3DRS_ZFUNC] = D3DCMP_LESSEQUAL;
+        rs[D3DRS_SHADEMODE] = D3DSHADE_GOURAUD;
+        rs[D3DRS_CULLMODE] = D3DCULL_CCW;
+        rs[D3DRS_ALPHAFUNC] = D3DCMP_ALWAYS;
+        rs[D3DRS_COLORVERTEX] = TRUE;
+        rs[D3DRS_LOCALVIEWER] = TRUE;
+        rs[D3DRS_DIFFUSEMATERIALSOURCE] = D3DMCS_COLOR1;
+        rs[D3DRS_SPECULARMATERIALSOURCE] = D3DMCS_COLOR2;
+        rs[D3DRS_COLORWRITEENABLE] = 0xF;
+        rs[D3DRS_BLENDOP] = D3DBLENDOP_ADD;
+        rs[D3DRS_TEXTUREFACTOR] = 0xFFFFFFFF;
+        rs[D3DRS_ALPHABLENDENABLE] = TRUE;
+        rs[D3DRS_SRCBLEND] = D3DBLEND_SRCALPHA;
+        rs[D3DRS_DESTBLEND] = D3DBLEND_INVSRCALPHA;
+        rs[D3DRS_DITHERENABLE] = TRUE;
+        rs[D3DRS_FOGCOLOR] = s.fogColor;
+        rs[D3DRS_FOGSTART] = f(s.fogStart);
+        rs[D3DRS_FOGEND] = f(s.fogEnd);
+        rs[D3DRS_FOGDENSITY] = f(0.4f);
+        rs[D3DRS_FOGVERTEXMODE] = D3DFOG_LINEAR;
+        rs[D3DRS_FOGTABLEMODE] = D3DFOG_LINEAR;
+        for (UINT t = 0; t < kTextureStages; ++t) {
+            DWORD* ts = state.stageStates[t];
+            ts[D3DTSS_COLOROP] = ts[D3DTSS_ALPHAOP] = t == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
+            ts[D3DTSS_COLORARG1] = ts[D3DTSS_ALPHAARG1] = D3DTA_TEXTURE;
+            ts[D3DTSS_COLORARG2] = ts[D3DTSS_ALPHAARG2] = D3DTA_DIFFUSE;
+            ts[D3DTSS_TEXCOORDINDEX] = t;
+            DWORD* ss = state.samplerStates[t];
+            ss[D3DSAMP_ADDRESSU] = ss[D3DSAMP_ADDRESSV] = ss[D3DSAMP_ADDRESSW] = D3DTADDRESS_WRAP;
+            ss[D3DSAMP_MAGFILTER] = ss[D3DSAMP_MINFILTER] = ss[D3DSAMP_MIPFILTER] = D3DTEXF_LINEAR;
+        }
+        state.lights[0] = s.light;
+        state.lightCount = 1;
+        state.material = s.material;
+    }
+
+    static void Bind(TextureView& view, const bench::MipChain& chain) {
+        view.levelCount = UINT(chain.levels.size());
+        for (UINT l = 0; l < view.levelCount; ++l) {
+            const UINT w = std::max(1, chain.width >> l), h = std::max(1, chain.height >> l);
+            view.levels[l] = {D3DFMT_A8R8G8B8, w, h, INT(w * 4),
+                              reinterpret_cast<BYTE*>(const_cast<uint32_t*>(chain.levels[l].data()))};
+        }
+    }
+
+    void Draw() {
+        DWORD* rs = state.renderStates;
+        renderer->Clear(state, 0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF336699, 1.0f, 0);
+        // The height field, in the program's 3D state.
+        rs[D3DRS_LIGHTING] = TRUE;
+        rs[D3DRS_FOGENABLE] = TRUE;
+        state.samplerStates[0][D3DSAMP_MIPFILTER] = D3DTEXF_LINEAR;
+        state.world = state.projection = state.view = D3DMATRIX{};
+        state.world._11 = state.world._22 = state.world._33 = state.world._44 = 1;
+        state.view = scene.view;
+        state.projection = scene.projection;
+        auto e = [](WORD offset, BYTE type, BYTE usage) { return D3DVERTEXELEMENT9{0, offset, type, 0, usage, 0}; };
+        state.elements[0] = e(0, D3DDECLTYPE_FLOAT3, D3DDECLUSAGE_POSITION);
+        state.elements[1] = e(12, D3DDECLTYPE_FLOAT3, D3DDECLUSAGE_NORMAL);
+        state.elements[2] = e(24, D3DDECLTYPE_FLOAT2, D3DDECLUSAGE_TEXCOORD);
+        state.elements[3] = D3DVERTEXELEMENT9 D3DDECL_END();
+        state.elementCount = 3;
+        state.stream0 = {reinterpret_cast<const BYTE*>(scene.vertices.data()),
+                         UINT(scene.vertices.size() * sizeof(bench::TerrainVertex)), sizeof(bench::TerrainVertex)};
+        state.indices = {scene.indices.data(), UINT(scene.indices.size() * 2), D3DFMT_INDEX16};
+        const UINT half = UINT(scene.indices.size() / 2);
+        for (int h = 0; h < 2; ++h) {
+            Bind(state.textures[0], scene.textures[h]);
+            renderer->DrawIndexedPrimitive(state, D3DPT_TRIANGLELIST, 0, 0, UINT(scene.vertices.size()), h * half, half / 3);
+        }
+        // The overlay: pre-transformed fans, one call each.
+        rs[D3DRS_LIGHTING] = FALSE;
+        rs[D3DRS_FOGENABLE] = FALSE;
+        state.samplerStates[0][D3DSAMP_MIPFILTER] = D3DTEXF_NONE;
+        state.elements[0] = e(0, D3DDECLTYPE_FLOAT4, D3DDECLUSAGE_POSITIONT);
+        state.elements[1] = e(16, D3DDECLTYPE_D3DCOLOR, D3DDECLUSAGE_COLOR);
+        state.elements[2] = e(20, D3DDECLTYPE_FLOAT2, D3DDECLUSAGE_TEXCOORD);
+        Bind(state.textures[0], scene.font);
+        for (int q = 0; q < bench::kOverlayQuads; ++q) {
+            state.stream0 = {reinterpret_cast<const BYTE*>(scene.overlay.data() + size_t(q) * 4),
+                             UINT(4 * sizeof(bench::OverlayVertex)), sizeof(bench::OverlayVertex)};
+            renderer->DrawPrimitive(state, D3DPT_TRIANGLEFAN, 0, 2);
+        }
+    }
+};
+
+const Scene& TheScene() {
+    static const Scene scene = bench::MakeScene();
+    return scene;
+}
+
+std::map<std::string, double> medianMicros;  // benchmark name -> median real time per frame
+std::map<int, double> pixelsPerFrame;
+
+class MedianReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs)
+            if (run.aggregate_name == "median") medianMicros[run.run_name.function_name] = run.GetAdjustedRealTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+void Ours(benchmark::State& st, int threads) {
+    setenv("VINTREL_RENDER_THREADS", std::to_string(threads).c_str(), 1);
+    Frame frame(TheScene());
+    unsetenv("VINTREL_RENDER_THREADS");
+    frame.Draw();
+    const uint64_t before = frame.renderer->CoveredPixels();
+    frame.Draw();
+    pixelsPerFrame[threads] = double(frame.renderer->CoveredPixels() - before);
+    for (auto _ : st) frame.Draw();
+    st.counters["fps"] = benchmark::Counter(double(st.iterations()), benchmark::Counter::kIsRate);
+}
+
+void Peer(benchmark::State& st, bench::GlPeer* peer) {
+    for (auto _ : st) peer->DrawFrame();
+    st.counters["fps"] = benchmark::Counter(double(st.iterations()), benchmark::Counter::kIsRate);
+}
+
+// Runs the peer at `threads` in a child process; its median frame time in
+// microseconds, or 0 with `note` set.
+double RunPeerChild(const char* self, int threads, int repetitions, std::string& note) {
+    const std::string command = std::string("LP_NUM_THREADS=") + std::to_string(threads) + " '" + self +
+                                "' --peer " + std::to_string(threads) + " --benchmark_color=false --benchmark_repetitions=" +
+                                std::to_string(repetitions) + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) {
+        note = "could not start the peer";
+        return 0;
+    }
+    char line[512];
+    double micros = 0;
+    while (std::fgets(line, sizeof line, pipe)) {
+        double value;
+        char text[256];
+        const char* at = nullptr;
+        if ((at = std::strstr(line, "PEER_MEDIAN_US ")) && std::sscanf(at, "PEER_MEDIAN_US %lf", &value) == 1)
+            micros = value;
+        else if ((at = std::strstr(line, "PEER_RENDERER ")) && std::sscanf(at, "PEER_RENDERER %255[^\n]", text) == 1)
+            note = text;
+        else if ((at = std::strstr(line, "PEER_ERROR ")) && std::sscanf(at, "PEER_ERROR %255[^\n]", text) == 1)
+            note = text;
+        else
+            std::fputs(line, stdout);
+    }
+    pclose(pipe);
+    return micros;
+}
+
+int RepetitionsFrom(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "--benchmark_repetitions=", 24) == 0) return std::max(1, std::atoi(argv[i] + 24));
+    return 5;
+}
+
+void Target(const char* name, double ours, double peer, const char* op, double goal) {
+    const double ratio = peer > 0 ? ours / peer : 0;
+    const double value = peer > 0 ? ratio : ours;
+    const bool met = std::strcmp(op, ">=") == 0 ? value >= goal : value <= goal;
+    if (peer > 0)
+        std::printf("TARGET %s ours=%.1f peer=%.1f ratio=%.2f goal=%s%g %s\n", name, ours, peer, ratio, op, goal,
+                    met ? "MET" : "MISSED");
+    else
+        std::printf("TARGET %s ours=%.1f peer=- ratio=- goal=%s%g %s\n", name, ours, op, goal, met ? "MET" : "MISSED");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int repetitions = RepetitionsFrom(argc, argv);
+    // Child mode: measure the peer only.
+    if (argc >= 3 && std::strcmp(argv[1], "--peer") == 0) {
+        std::vector<char*> args{argv[0]};
+        for (int i = 3; i < argc; ++i) args.push_back(argv[i]);
+        int n = int(args.size());
+        benchmark::Initialize(&n, args.data());
+        bench::GlPeer peer;
+        std::string error;
+        if (!peer.Init(TheScene(), error)) {
+            std::printf("PEER_ERROR %s\n", error.c_str());
+            return 0;
+        }
+        std::printf("PEER_RENDERER %s\n", peer.Renderer().c_str());
+        const std::string name = std::string("llvmpipe/threads:") + argv[2];
+        benchmark::RegisterBenchmark(name.c_str(), Peer, &peer)
+            ->Unit(benchmark::kMicrosecond)->Repetitions(repetitions)->ReportAggregatesOnly(true)->MinTime(1.0);
+        MedianReporter reporter;
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+        std::fflush(stdout);
+        std::printf("PEER_MEDIAN_US %.3f\n", medianMicros.empty() ? 0.0 : medianMicros.begin()->second);
+        return 0;
+    }
+
+    benchmark::Initialize(&argc, argv);
+    const int all = int(std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<int> counts{1};
+    if (all > 1) counts.push_back(all);
+    for (int t : counts) {
+        const std::string name = "ours/threads:" + std::to_string(t);
+        benchmark::RegisterBenchmark(name.c_str(), Ours, t)
+            ->Unit(benchmark::kMicrosecond)->Repetitions(repetitions)->ReportAggregatesOnly(true)->MinTime(1.0);
+    }
+    MedianReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::fflush(stdout);
+
+    std::printf("\nFrame: %d x %d R5G6B5, %zu height-field triangles, %d overlay quads\n", bench::kWidth, bench::kHeight,
+                TheScene().indices.size() / 3, bench::kOverlayQuads);
+    std::map<int, double> oursFps, peerFps;
+    std::string peerNote;
+    for (int t : counts) {
+        const double ours = medianMicros["ours/threads:" + std::to_string(t)];
+        // VINTREL_BENCH_NO_PEER=1 measures our renderer alone.
+        const double peer = std::getenv("VINTREL_BENCH_NO_PEER") ? 0 : RunPeerChild(argv[0], t, repetitions, peerNote);
+        oursFps[t] = ours > 0 ? 1e6 / ours : 0;
+        peerFps[t] = peer > 0 ? 1e6 / peer : 0;
+        const double pixels = pixelsPerFrame[t];
+        std::printf("threads %d: ours %.1f fps (%.2f ms, %.1f ns per shaded pixel over %.0f pixels)", t, oursFps[t],
+                    ours / 1000, pixels > 0 ? ours * 1000 / pixels : 0, pixels);
+        if (peer > 0)
+            std::printf(", llvmpipe %.1f fps (%.2f ms, %.1f ns per pixel), ratio %.2f\n", peerFps[t], peer / 1000,
+                        pixels > 0 ? peer * 1000 / pixels : 0, oursFps[t] / peerFps[t]);
+        else
+            std::printf(", peer unavailable\n");
+    }
+    if (!peerNote.empty()) std::printf("peer: %s\n", peerNote.c_str());
+    std::printf("\n");
+    Target("render_fps_1_thread", oursFps[1], 0, ">=", 150);
+    Target("render_fps_all_threads", oursFps[counts.back()], 0, ">=", 250);
+    for (int t : counts) {
+        const std::string name = "render_vs_llvmpipe_" + std::to_string(t) + "_threads";
+        if (peerFps[t] > 0)
+            Target(name.c_str(), oursFps[t], peerFps[t], ">=", 1.0);
+        else
+            std::printf("TARGET %s ours=%.1f peer=- ratio=- goal=>=1 MISSED\n", name.c_str(), oursFps[t]);
+    }
+    return 0;
+}

@@ -1,0 +1,40 @@
+// Triangle setup and scan conversion. Vertex positions are fixed point with
+// 8 fractional bits; edge functions are exact 64-bit integers with the
+// top-left rule; pixel centres sit at integer coordinates. Depth is linear
+// in screen space, every other quantity perspective-correct.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/d3d9/render/pixel_state.h"
+
+namespace render {
+
+constexpr int kSubpixelBits = 8;
+constexpr int kSubpixelOne = 1 << kSubpixelBits;
+
+struct RasterVertex {
+    int32_t fx, fy;  // position in 1/256 pixel
+    float z;         // zs
+    float rhw;
+    const float* varyings;
+};
+
+// Which rows a call draws: bands of kBandRows rows dealt round-robin to the
+// workers, so each pixel always belongs to the same worker and is drawn in
+// draw order whatever the number of workers.
+constexpr int kBandRowsShift = 4;
+struct RowFilter {
+    int worker = 0;
+    int workers = 1;
+    bool Owns(int y) const { return workers == 1 || ((y >> kBandRowsShift) % workers) == worker; }
+};
+
+// Draws one triangle whose vertices are clockwise on screen (positive
+// doubled area as 64-bit integers). Coordinates must lie within +-2^22
+// pixels. With `flatColors`, the diffuse (and specular) varyings take those
+// values over the whole triangle. Returns the number of pixels covered.
+int64_t RasterizeTriangle(const PixelState& ps, const RasterVertex& v0, const RasterVertex& v1, const RasterVertex& v2,
+                       const RowFilter& rows, const float* flatColors = nullptr);
+
+}  // namespace render

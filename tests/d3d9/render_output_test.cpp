@@ -1,0 +1,169 @@
+// Clear, dithering, blending, depth and the 32-bit target.
+#include <gtest/gtest.h>
+
+#include "tests/d3d9/render_scene.h"
+
+using namespace render_test;
+
+namespace {
+
+const int kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+
+int Dithered(double v, int bits, int x, int y) {
+    const int top = (1 << bits) - 1;
+    return std::min(top, int(std::floor(v * top + (kBayer[y & 3][x & 3] + 0.5) / 16.0)));
+}
+
+TEST(RenderOutput, ClearRoundsTheColourAndIgnoresDither) {
+    for (DWORD dither : {FALSE, TRUE}) {
+        Scene scene(640, 480);
+        scene.state.renderStates[D3DRS_DITHERENABLE] = dither;
+        scene.Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFA0A0F0, 0.5f);
+        // R 160 -> 19, G 160 -> 40, B 240 -> 29.
+        for (int y = 0; y < 480; ++y)
+            for (int x = 0; x < 640; ++x) ASSERT_EQ(scene.Pixel16(x, y), 0x9D1D) << x << "," << y;
+        EXPECT_EQ(scene.Depth(17, 300), 32768);  // round(0.5 * 65535)
+    }
+}
+
+TEST(RenderOutput, ClearRectanglesStayInsideTheViewport) {
+    Scene scene(16, 16);
+    scene.Clear(D3DCLEAR_TARGET, 0xFF000000);
+    scene.state.viewport = {4, 4, 8, 8, 0, 1};
+    const D3DRECT rects[2] = {{0, 0, 6, 6}, {10, 10, 40, 40}};
+    scene.renderer.Clear(scene.state, 2, rects, D3DCLEAR_TARGET, 0xFFFFFFFF, 1, 0);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            const bool inFirst = x >= 4 && x < 6 && y >= 4 && y < 6;
+            const bool inSecond = x >= 10 && x < 12 && y >= 10 && y < 12;
+            EXPECT_EQ(scene.Pixel16(x, y), inFirst || inSecond ? 0xFFFF : 0) << x << "," << y;
+        }
+}
+
+TEST(RenderOutput, FlatColourWithAndWithoutDither) {
+    // The colour of the clear test drawn as a quad: rounded without
+    // dither, thresholded by the 4x4 pattern with it.
+    for (DWORD dither : {FALSE, TRUE}) {
+        Scene scene(64, 32);
+        scene.SetLayout(Layout::ScreenColorTex);
+        scene.state.renderStates[D3DRS_LIGHTING] = FALSE;
+        scene.state.renderStates[D3DRS_DITHERENABLE] = dither;
+        scene.Draw(D3DPT_TRIANGLELIST, Quad(-0.5f, -0.5f, 63.5f, 31.5f, 0xFFA0A0F0), 2);
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 64; ++x) {
+                WORD expected = 0x9D1D;
+                if (dither)
+                    expected = WORD((Dithered(160 / 255.0, 5, x, y) << 11) | (Dithered(160 / 255.0, 6, x, y) << 5) |
+                                    Dithered(240 / 255.0, 5, x, y));
+                ASSERT_EQ(scene.Pixel16(x, y), expected) << x << "," << y << " dither " << dither;
+            }
+    }
+    // The pattern really varies: red 19.45 steps up where B >= 9.
+    EXPECT_EQ(Dithered(160 / 255.0, 5, 0, 0), 19);
+    EXPECT_EQ(Dithered(160 / 255.0, 5, 2, 2), 19);
+    EXPECT_EQ(Dithered(160 / 255.0, 5, 0, 1), 20);
+}
+
+TEST(RenderOutput, SourceAlphaBlendReadsTheTargetBack) {
+    Scene scene(8, 8);
+    scene.SetLayout(Layout::ScreenColorTex);
+    scene.state.renderStates[D3DRS_LIGHTING] = FALSE;
+    scene.ModulateStage0();
+    scene.Clear(D3DCLEAR_TARGET, 0xFF0000FF);  // blue: 0x001F
+    scene.state.renderStates[D3DRS_ALPHABLENDENABLE] = TRUE;
+    scene.state.renderStates[D3DRS_SRCBLEND] = D3DBLEND_SRCALPHA;
+    scene.state.renderStates[D3DRS_DESTBLEND] = D3DBLEND_INVSRCALPHA;
+    // Half-transparent red over the left half, opaque green over the right.
+    scene.Draw(D3DPT_TRIANGLELIST, Quad(-0.5f, -0.5f, 3.5f, 7.5f, 0x80FF0000), 2);
+    scene.Draw(D3DPT_TRIANGLELIST, Quad(3.5f, -0.5f, 7.5f, 7.5f, 0xFF00FF00), 2);
+    const double a = 128 / 255.0;
+    EXPECT_EQ(scene.Pixel16(1, 1), Rgb565(a, 0, 1 - a));
+    EXPECT_EQ(scene.Pixel16(5, 5), 0x07E0);
+    // Over the blended red, a second pass with DESTCOLOR x ZERO squares it.
+    scene.state.renderStates[D3DRS_SRCBLEND] = D3DBLEND_DESTCOLOR;
+    scene.state.renderStates[D3DRS_DESTBLEND] = D3DBLEND_ZERO;
+    scene.Draw(D3DPT_TRIANGLELIST, Quad(-0.5f, -0.5f, 3.5f, 7.5f, 0xFFFFFFFF), 2);
+    const WORD before = Rgb565(a, 0, 1 - a);
+    const double r = (before >> 11) / 31.0, b = (before & 31) / 31.0;
+    EXPECT_EQ(scene.Pixel16(2, 2), Rgb565(r, 0, b));
+    // ONE x ONE adds and saturates; SRCCOLOR x INVSRCCOLOR mixes per channel.
+    scene.Clear(D3DCLEAR_TARGET, 0xFF808080);
+    scene.state.renderStates[D3DRS_SRCBLEND] = D3DBLEND_ONE;
+    scene.state.renderStates[D3DRS_DESTBLEND] = D3DBLEND_ONE;
+    scene.Draw(D3DPT_TRIANGLELIST, Quad(-0.5f, -0.5f, 7.5f, 7.5f, 0xFFC00000), 2);
+    const double grey = Round(128 / 255.0, 5) / 31.0, greyG = Round(128 / 255.0, 6) / 63.0;
+    EXPECT_EQ(scene.Pixel16(4, 4), Rgb565(1.0, greyG, grey));
+    scene.Clear(D3DCLEAR_TARGET, 0xFF808080);
+    scene.state.renderStates[D3DRS_SRCBLEND] = D3DBLEND_SRCCOLOR;
+    scene.state.renderStates[D3DRS_DESTBLEND] = D3DBLEND_INVSRCCOLOR;
+    scene.Draw(D3DPT_TRIANGLELIST, Quad(-0.5f, -0.5f, 7.5f, 7.5f, 0xFF40C000), 2);
+    const double s = 64 / 255.0, t = 192 / 255.0;
+    EXPECT_EQ(scene.Pixel16(4, 4), Rgb565(s * s + grey * (1 - s), t * t + greyG * (1 - t), grey));
+}
+
+TEST(RenderOutput, DepthOrderAndDepthWrites) {
+    Scene scene(8, 8);
+    scene.SetLayout(Layout::ScreenColorTex);
+    scene.state.renderStates[D3DRS_LIGHTING] = FALSE;
+    scene.Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f);
+    // Near red first, then far green: green only shows where red is not.
+    scene.Draw(D3DPT_TRIANGLELIST, Quad(-0.5f, -0.5f, 3.5f, 7.5f, 0xFFFF0000, 0.25f), 2);
+    scene.Draw(D3DPT_TRIANGLELIST, Quad(-0.5f, -0.5f, 7.5f, 7.5f, 0xFF00FF00, 0.75f), 2);
+    EXPECT_EQ(scene.Pixel16(1, 1), 0xF800);
+    EXPECT_EQ(scene.Pixel16(6, 1), 0x07E0);
+    EXPECT_EQ(scene.Depth(1, 1), 16384);  // round(0.25 * 65535)
+    EXPECT_EQ(scene.Depth(6, 1), 49151);  // round(0.75 * 65535)
+    // The same geometry again passes LESSEQUAL.
+    scene.Draw(D3DPT_TRIANGLELIST, Quad(-0.5f, -0.5f, 3.5f, 7.5f, 0xFF0000FF, 0.25f), 2);
+    EXPECT_EQ(scene.Pixel16(1, 1), 0x001F);
+    // Without depth writes a nearer quad draws but leaves depth alone.
+    scene.state.renderStates[D3DRS_ZWRITEENABLE] = FALSE;
+    scene.Draw(D3DPT_TRIANGLELIST, Quad(-0.5f, -0.5f, 7.5f, 7.5f, 0xFFFFFFFF, 0.1f), 2);
+    EXPECT_EQ(scene.Pixel16(6, 6), 0xFFFF);
+    EXPECT_EQ(scene.Depth(6, 6), 49151);
+    // LESS rejects equal depth; a failing pixel writes nothing.
+    scene.state.renderStates[D3DRS_ZWRITEENABLE] = TRUE;
+    scene.state.renderStates[D3DRS_ZFUNC] = D3DCMP_LESS;
+    scene.Draw(D3DPT_TRIANGLELIST, Quad(-0.5f, -0.5f, 7.5f, 7.5f, 0xFF000000, 0.75f), 2);
+    EXPECT_EQ(scene.Pixel16(6, 6), 0xFFFF);
+    // Alpha-0 pixels are still written, depth included, with the alpha test off.
+    scene.ModulateStage0();
+    scene.state.renderStates[D3DRS_ZFUNC] = D3DCMP_LESSEQUAL;
+    scene.state.renderStates[D3DRS_ALPHABLENDENABLE] = TRUE;
+    scene.state.renderStates[D3DRS_SRCBLEND] = D3DBLEND_SRCALPHA;
+    scene.state.renderStates[D3DRS_DESTBLEND] = D3DBLEND_INVSRCALPHA;
+    scene.Draw(D3DPT_TRIANGLELIST, Quad(-0.5f, -0.5f, 7.5f, 7.5f, 0x00FF0000, 0.0f), 2);
+    EXPECT_EQ(scene.Pixel16(6, 6), 0xFFFF);
+    EXPECT_EQ(scene.Depth(6, 6), 0);
+    // With the alpha test on, they are dropped before the depth test.
+    scene.Clear(D3DCLEAR_ZBUFFER, 0, 1.0f);
+    scene.state.renderStates[D3DRS_ALPHATESTENABLE] = TRUE;
+    scene.state.renderStates[D3DRS_ALPHAFUNC] = D3DCMP_GREATER;
+    scene.Draw(D3DPT_TRIANGLELIST, Quad(-0.5f, -0.5f, 7.5f, 7.5f, 0x00FF0000, 0.0f), 2);
+    EXPECT_EQ(scene.Depth(6, 6), 0xFFFF);
+}
+
+TEST(RenderOutput, PreTransformedDepthOutsideTheRangeDrawsNothing) {
+    Scene scene(8, 8);
+    scene.SetLayout(Layout::ScreenColorTex);
+    scene.state.renderStates[D3DRS_ZENABLE] = FALSE;
+    scene.Clear(D3DCLEAR_TARGET, 0xFF000000);
+    scene.Draw(D3DPT_TRIANGLELIST, Quad(-0.5f, -0.5f, 7.5f, 7.5f, 0xFFFFFFFF, 1.5f), 2);
+    scene.Draw(D3DPT_TRIANGLELIST, Quad(-0.5f, -0.5f, 7.5f, 7.5f, 0xFFFFFFFF, -0.25f), 2);
+    EXPECT_EQ(scene.Pixel16(3, 3), 0);
+}
+
+TEST(RenderOutput, X8R8G8B8TargetAndColourWriteMask) {
+    Scene scene(8, 8, D3DFMT_X8R8G8B8);
+    scene.SetLayout(Layout::ScreenColorTex);
+    scene.Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0x00123456);
+    EXPECT_EQ(scene.Pixel32(0, 0), 0xFF123456u);
+    scene.state.renderStates[D3DRS_DITHERENABLE] = TRUE;  // no dither on 8-bit channels
+    scene.Draw(D3DPT_TRIANGLELIST, Quad(-0.5f, -0.5f, 7.5f, 7.5f, 0xFFA0A0F0), 2);
+    EXPECT_EQ(scene.Pixel32(3, 3), 0xFFA0A0F0u);
+    scene.state.renderStates[D3DRS_COLORWRITEENABLE] = D3DCOLORWRITEENABLE_GREEN;
+    scene.Draw(D3DPT_TRIANGLELIST, Quad(-0.5f, -0.5f, 7.5f, 7.5f, 0xFF112233), 2);
+    EXPECT_EQ(scene.Pixel32(3, 3), 0xFFA022F0u);
+}
+
+}  // namespace
