@@ -235,7 +235,10 @@ void HeadlessWindowSystem::ChooseMenuItem(HWND window, WORD commandId) {
 
 void HeadlessWindowSystem::ExposeWindow(HWND window) { InvalidateRect(window, nullptr, FALSE); }
 
-void HeadlessWindowSystem::LoseFocus(HWND window) { PostMessageA(window, WM_KILLFOCUS, 0, 0); }
+void HeadlessWindowSystem::LoseFocus(HWND window) {
+    keysDown_.clear();
+    PostFocusLost(window);
+}
 
 const HeadlessWindowSystem::Window* HeadlessWindowSystem::FindWindow(HWND window) const {
     auto it = windows_.find(window);

@@ -47,3 +47,8 @@ void PostKeyEvent(HWND window, int virtualKey, bool down, bool altHeld) {
     UINT message = down ? (system ? WM_SYSKEYDOWN : WM_KEYDOWN) : (system ? WM_SYSKEYUP : WM_KEYUP);
     PostMessageA(window, message, static_cast<WPARAM>(virtualKey), lParam);
 }
+
+void PostFocusLost(HWND window) {
+    postedDown.reset();
+    PostMessageA(window, WM_KILLFOCUS, 0, 0);
+}

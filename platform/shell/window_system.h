@@ -64,3 +64,7 @@ WindowSystem* GetWindowSystem();
 // flags Windows puts in lParam (bit 29 Alt, bit 30 previously down, bit 31
 // going up), as WM_SYSKEY* while Alt is held. A down while down is a repeat.
 void PostKeyEvent(HWND window, int virtualKey, bool down, bool altHeld);
+// Posts WM_KILLFOCUS: the window lost the keyboard, so every key counts as
+// up again, for the program (when it takes the message) and for the flags
+// of the next key messages.
+void PostFocusLost(HWND window);

@@ -29,5 +29,23 @@ if(TARGET vintrel AND TARGET vintrel_shell_gtk AND X11_FOUND)
         # Without a virtual display the test reports itself skipped.
         add_test(NAME app-smoke COMMAND test-app-smoke)
     endif()
-    set_tests_properties(app-smoke PROPERTIES TIMEOUT 300 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+    set_tests_properties(app-smoke PROPERTIES TIMEOUT 300 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]"
+        ENVIRONMENT "LSAN_OPTIONS=suppressions=${VINTREL_TEST_FOLDER}/smoke_leaks.supp:print_suppressions=0")
+endif()
+
+# The executable itself: --help, a headless run that ends by itself, and a
+# clear error with status 1 when there is no display.
+if(TARGET vintrel)
+    add_test(NAME app-help COMMAND vintrel --help)
+    set_tests_properties(app-help PROPERTIES PASS_REGULAR_EXPRESSION "usage: vintrel")
+    add_test(NAME app-headless-run
+        COMMAND ${CMAKE_COMMAND} -E env VINTREL_HEADLESS=1 VINTREL_HEADLESS_FRAMES=5
+                "VINTREL_HEADLESS_PNG=${PROJECT_BINARY_DIR}/headless-run.png" $<TARGET_FILE:vintrel>
+        WORKING_DIRECTORY "${PROJECT_BINARY_DIR}")
+    add_test(NAME app-no-display
+        COMMAND sh -c "\"$0\" 2>&1; echo \"status $?\"" $<TARGET_FILE:vintrel>)
+    set_tests_properties(app-no-display PROPERTIES
+        ENVIRONMENT "DISPLAY=;WAYLAND_DISPLAY=;VINTREL_HEADLESS=;LSAN_OPTIONS=suppressions=${VINTREL_TEST_FOLDER}/smoke_leaks.supp:print_suppressions=0"
+        PASS_REGULAR_EXPRESSION "^vintrel: cannot open a display[^\n]*\nstatus 1\n$")
+    set_tests_properties(app-headless-run app-no-display PROPERTIES TIMEOUT 120)
 endif()

@@ -190,6 +190,11 @@ TEST_F(Windows, KeyStateFollowsTakenMessages) {
     }
     EXPECT_EQ(GetKeyState('G'), 0);
     EXPECT_EQ(GetKeyState(VK_LEFT), 1);
+    // The next press is a fresh press, not a repeat.
+    PostKeyEvent(w, VK_LEFT, true, false);
+    ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(m.lParam & (1 << 30), 0);
+    EXPECT_EQ(static_cast<WORD>(GetKeyState(VK_LEFT)), 0x8000);
 
     EXPECT_EQ(GetKeyState(-1), 0);
     EXPECT_EQ(GetKeyState(256), 0);

@@ -471,7 +471,7 @@ private:
 
     static gboolean OnFocusOut(GtkWidget*, GdkEvent*, gpointer data) {
         auto* w = static_cast<NativeWindow*>(data);
-        PostMessageA(w->handle, WM_KILLFOCUS, 0, 0);
+        PostFocusLost(w->handle);
         return FALSE;
     }
 
