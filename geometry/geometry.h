@@ -2,3 +2,4 @@
 #pragma once
 
 #include "geometry/math.h"
+#include "geometry/mesh.h"
