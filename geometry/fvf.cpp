@@ -48,7 +48,7 @@ HRESULT FvfToDeclaration(DWORD fvf, D3DVERTEXELEMENT9* elements) {
         }
         // XYZB1 … XYZB5 carry one to five betas.
         int betas = 0;
-        if (position >= D3DFVF_XYZB1 && position <= D3DFVF_XYZB5) betas = static_cast<int>((position - D3DFVF_XYZ) / 2);
+        if (position >= D3DFVF_XYZB1 && position <= D3DFVF_XYZB5) betas = static_cast<int>((position - D3DFVF_XYZRHW) / 2);
         if (betas > 0) {
             const bool ubyte4 = (fvf & D3DFVF_LASTBETA_UBYTE4) != 0;
             const bool color = (fvf & D3DFVF_LASTBETA_D3DCOLOR) != 0;
@@ -140,7 +140,7 @@ DWORD FvfFromDeclaration(const D3DVERTEXELEMENT9* elements) {
             ++i;
         }
         if (betas > 5) return 0;
-        fvf |= D3DFVF_XYZ + 2 * betas;
+        fvf |= betas ? D3DFVF_XYZRHW + 2 * betas : D3DFVF_XYZ;
     } else {
         return 0;
     }

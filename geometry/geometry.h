@@ -3,3 +3,4 @@
 
 #include "geometry/math.h"
 #include "geometry/mesh.h"
+#include "geometry/intersect.h"

@@ -1,0 +1,4 @@
+vintrel_test(geometry-mesh
+    SOURCES ${VINTREL_TEST_FOLDER}/mesh_test.cpp
+            ${VINTREL_TEST_FOLDER}/intersect_test.cpp
+    LIBS vintrel_geometry)
