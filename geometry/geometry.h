@@ -4,3 +4,4 @@
 #include "geometry/math.h"
 #include "geometry/mesh.h"
 #include "geometry/intersect.h"
+#include "geometry/mesh_build.h"

@@ -343,24 +343,32 @@ HRESULT MeshCore::BuildAdjacency(float epsilon, DWORD* adjacency) {
     for (DWORD v = 0; v < vertexCount_; ++v) {
         std::memcpy(&xyz[size_t{v} * 3], &vertices[size_t{v} * stride_ + position->Offset], 12);
     }
-    // Sweep along x: vertices within epsilon on every axis share the
-    // smallest representative among them.
+    // Sweep along x: each vertex joins the nearest earlier one (in x order)
+    // within epsilon on every axis; a set's representative is its smallest
+    // vertex index. Stopping at the first match keeps clusters of equal
+    // points linear.
     std::vector<DWORD> byX(vertexCount_);
     std::iota(byX.begin(), byX.end(), 0u);
-    std::sort(byX.begin(), byX.end(), [&](DWORD a, DWORD b) { return xyz[size_t{a} * 3] < xyz[size_t{b} * 3]; });
+    std::stable_sort(byX.begin(), byX.end(), [&](DWORD a, DWORD b) { return xyz[size_t{a} * 3] < xyz[size_t{b} * 3]; });
     std::vector<DWORD> reps(vertexCount_);
     std::iota(reps.begin(), reps.end(), 0u);
+    auto find = [&](DWORD v) {
+        while (reps[v] != v) v = reps[v] = reps[reps[v]];
+        return v;
+    };
     for (size_t i = 0; i < byX.size(); ++i) {
         const float* p = &xyz[size_t{byX[i]} * 3];
         for (size_t j = i; j-- > 0;) {
             const float* q = &xyz[size_t{byX[j]} * 3];
             if (p[0] - q[0] > epsilon) break;
             if (std::fabs(p[1] - q[1]) <= epsilon && std::fabs(p[2] - q[2]) <= epsilon) {
-                reps[byX[i]] = std::min(reps[byX[i]], reps[byX[j]]);
+                const DWORD a = find(byX[i]), b = find(byX[j]);
+                if (a < b) reps[b] = a;
+                else reps[a] = b;
+                break;
             }
         }
     }
-    // Representatives point at a vertex that is its own representative.
-    for (DWORD v = 0; v < vertexCount_; ++v) reps[v] = reps[reps[v]];
+    for (DWORD v = 0; v < vertexCount_; ++v) reps[v] = find(v);
     return AdjacencyFromPointReps(reps.data(), adjacency);
 }
