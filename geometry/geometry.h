@@ -5,3 +5,4 @@
 #include "geometry/mesh.h"
 #include "geometry/intersect.h"
 #include "geometry/mesh_build.h"
+#include "geometry/xfile_loader.h"
