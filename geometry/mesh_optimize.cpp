@@ -356,6 +356,25 @@ HRESULT MeshCore::BuildAdjacency(float epsilon, DWORD* adjacency) {
         while (reps[v] != v) v = reps[v] = reps[reps[v]];
         return v;
     };
+    if (epsilon <= 0.0f) {
+        // Exact matching: equal points are neighbours in lexicographic order.
+        auto less = [&](DWORD a, DWORD b) {
+            const float* p = &xyz[size_t{a} * 3];
+            const float* q = &xyz[size_t{b} * 3];
+            if (p[0] != q[0]) return p[0] < q[0];
+            if (p[1] != q[1]) return p[1] < q[1];
+            return p[2] < q[2];
+        };
+        std::stable_sort(byX.begin(), byX.end(), less);
+        for (size_t i = 1; i < byX.size(); ++i) {
+            if (!less(byX[i - 1], byX[i]) && !less(byX[i], byX[i - 1])) {
+                const DWORD a = find(byX[i]), b = find(byX[i - 1]);
+                if (a < b) reps[b] = a;
+                else reps[a] = b;
+            }
+        }
+        byX.clear();
+    }
     for (size_t i = 0; i < byX.size(); ++i) {
         const float* p = &xyz[size_t{byX[i]} * 3];
         for (size_t j = i; j-- > 0;) {
