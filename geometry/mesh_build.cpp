@@ -1,0 +1,385 @@
+#include "geometry/mesh_build.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "geometry/mesh_core.h"
+
+HRESULT CreateMaterialBuffer(const MaterialEntry* entries, DWORD count, DataBuffer** out) {
+    if (!out) return D3DERR_INVALIDCALL;
+    *out = nullptr;
+    if (count == 0) return S_OK;
+    size_t bytes = size_t{count} * sizeof(MaterialEntry);
+    for (DWORD i = 0; i < count; ++i) {
+        if (entries[i].textureFilename) bytes += std::strlen(entries[i].textureFilename) + 1;
+    }
+    if (bytes > 0xFFFFFFFFu) return E_OUTOFMEMORY;
+    HRESULT hr = CreateDataBuffer(static_cast<DWORD>(bytes), out);
+    if (FAILED(hr)) return hr;
+    BYTE* base = static_cast<BYTE*>((*out)->GetDataPointer());
+    MaterialEntry* to = reinterpret_cast<MaterialEntry*>(base);
+    char* strings = reinterpret_cast<char*>(base + size_t{count} * sizeof(MaterialEntry));
+    for (DWORD i = 0; i < count; ++i) {
+        to[i].material = entries[i].material;
+        to[i].textureFilename = nullptr;
+        if (entries[i].textureFilename) {
+            const size_t n = std::strlen(entries[i].textureFilename) + 1;
+            std::memcpy(strings, entries[i].textureFilename, n);
+            to[i].textureFilename = strings;
+            strings += n;
+        }
+    }
+    return S_OK;
+}
+
+DWORD ColorToArgb(const float rgba[4]) {
+    auto byte = [](float x) -> DWORD {
+        if (x < 0) return 0;
+        if (x > 1) return 255;
+        return static_cast<DWORD>(x * 255.0f + 0.5f);
+    };
+    return (byte(rgba[3]) << 24) | (byte(rgba[0]) << 16) | (byte(rgba[1]) << 8) | byte(rgba[2]);
+}
+
+namespace {
+
+void Normalize(float v[3]) {
+    const float length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    if (length > 0) {
+        v[0] /= length;
+        v[1] /= length;
+        v[2] /= length;
+    }
+}
+
+bool SameNormal(const float a[3], const float b[3]) { return a[0] == b[0] && a[1] == b[1] && a[2] == b[2]; }
+
+void GenerateNormals(XMeshData& data) {
+    std::vector<LoaderVertex>& v = data.vertices;
+    for (const LoaderTriangle& t : data.triangles) {
+        if (!(t.flags & TRIANGLE_NEEDS_NORMAL) || t.index[0] == DROPPED_VERTEX) continue;
+        const float* p0 = v[t.index[0]].position;
+        const float* p1 = v[t.index[1]].position;
+        const float* p2 = v[t.index[2]].position;
+        const float a[3] = {p0[0] - p1[0], p0[1] - p1[1], p0[2] - p1[2]};
+        const float b[3] = {p0[0] - p2[0], p0[1] - p2[1], p0[2] - p2[2]};
+        float n[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+        Normalize(n);
+        for (DWORD corner : t.index) {
+            LoaderVertex& lv = v[corner];
+            if (lv.useCount == 0) {
+                std::memcpy(lv.normal, n, sizeof(n));
+                lv.useCount = 1;
+            } else {
+                for (int k = 0; k < 3; ++k) lv.normal[k] += n[k];
+                ++lv.useCount;
+            }
+        }
+    }
+    for (LoaderVertex& lv : v) {
+        if (lv.useCount > 1) Normalize(lv.normal);
+    }
+}
+
+void ApplyNormalReferences(XMeshData& data) {
+    for (const NormalReference& ref : data.normalReferences) {
+        if (ref.triangle >= data.triangles.size()) continue;
+        LoaderTriangle& t = data.triangles[ref.triangle];
+        if (!(t.flags & TRIANGLE_HAS_NORMAL_REFS)) continue;
+        for (DWORD& corner : t.index) {
+            if (corner != ref.vertex) continue;
+            LoaderVertex& lv = data.vertices[corner];
+            if (lv.useCount == 0) {
+                std::memcpy(lv.normal, ref.normal, sizeof(ref.normal));
+                lv.useCount = 1;
+                break;
+            }
+            if (SameNormal(lv.normal, ref.normal)) break;
+            // Look for a copy with this normal, else make one.
+            DWORD found = DROPPED_VERTEX;
+            for (DWORD u = lv.nextDuplicate; u != corner; u = data.vertices[u].nextDuplicate) {
+                if (SameNormal(data.vertices[u].normal, ref.normal)) {
+                    found = u;
+                    break;
+                }
+            }
+            if (found == DROPPED_VERTEX) {
+                LoaderVertex copy = data.vertices[corner];
+                std::memcpy(copy.normal, ref.normal, sizeof(ref.normal));
+                found = static_cast<DWORD>(data.vertices.size());
+                copy.nextDuplicate = data.vertices[corner].nextDuplicate;
+                data.vertices.push_back(copy);
+                data.vertices[corner].nextDuplicate = found;
+            }
+            corner = found;
+            break;
+        }
+    }
+}
+
+}  // namespace
+
+HRESULT BuildMeshFromXData(XMeshData& data, DWORD options, const D3DVERTEXELEMENT9* elements,
+                           IDirect3DDevice9* device, DataBuffer** adjacency, Mesh** out) {
+    if (adjacency) *adjacency = nullptr;
+    if (!out) return D3DERR_INVALIDCALL;
+    *out = nullptr;
+    const D3DVERTEXELEMENT9* positionElement = FindElement(elements, D3DDECLUSAGE_POSITION, 0);
+    const D3DVERTEXELEMENT9* normalElement = FindElement(elements, D3DDECLUSAGE_NORMAL, 0);
+    const D3DVERTEXELEMENT9* colorElement = FindElement(elements, D3DDECLUSAGE_COLOR, 0);
+    const D3DVERTEXELEMENT9* uvElement = FindElement(elements, D3DDECLUSAGE_TEXCOORD, 0);
+
+    for (size_t i = 0; i < data.vertices.size(); ++i) {
+        if (data.vertices[i].nextDuplicate >= data.vertices.size()) data.vertices[i].nextDuplicate = static_cast<DWORD>(i);
+    }
+    if (normalElement) GenerateNormals(data);
+    ApplyNormalReferences(data);
+
+    if (data.triangles.size() > 0xFFFE || data.vertices.size() > 0xFFFE) options |= OPT_32BIT_INDICES;
+    if (data.vertices.size() > 0xFFFFFFFEu || data.triangles.size() > 0x15555554u) return E_OUTOFMEMORY;
+
+    DWORD kept = 0;
+    for (LoaderTriangle& t : data.triangles) {
+        if (t.index[0] == DROPPED_VERTEX) continue;
+        if (t.index[0] == t.index[1] || t.index[1] == t.index[2] || t.index[0] == t.index[2]) {
+            t.index[0] = t.index[1] = t.index[2] = DROPPED_VERTEX;
+            continue;
+        }
+        ++kept;
+    }
+    const DWORD vertexCount = static_cast<DWORD>(data.vertices.size());
+    if (kept == 0 || vertexCount == 0) return ERR_MESH_HAS_NO_DATA;
+
+    Mesh* mesh = nullptr;
+    HRESULT hr = CreateMesh(kept, vertexCount, options, elements, device, &mesh);
+    if (FAILED(hr)) return hr;
+    MeshCore* core = mesh->Core();
+    const DWORD stride = core->GetVertexStride();
+
+    std::vector<BYTE> vertices(size_t{vertexCount} * stride, 0);
+    for (DWORD i = 0; i < vertexCount; ++i) {
+        BYTE* to = &vertices[size_t{i} * stride];
+        const LoaderVertex& lv = data.vertices[i];
+        if (positionElement && positionElement->Type == D3DDECLTYPE_FLOAT3) {
+            std::memcpy(to + positionElement->Offset, lv.position, 12);
+        }
+        if (normalElement && normalElement->Type == D3DDECLTYPE_FLOAT3) std::memcpy(to + normalElement->Offset, lv.normal, 12);
+        if (colorElement && colorElement->Type == D3DDECLTYPE_D3DCOLOR) {
+            const DWORD argb = ColorToArgb(lv.color);
+            std::memcpy(to + colorElement->Offset, &argb, 4);
+        }
+        if (uvElement && uvElement->Type == D3DDECLTYPE_FLOAT2) std::memcpy(to + uvElement->Offset, lv.uv, 8);
+        if (data.extraPerVertex && lv.dataSource < vertexCount && data.extraOffset < stride) {
+            const size_t from = size_t{lv.dataSource} * data.extraPerVertex;
+            const size_t n = std::min<size_t>(data.extraPerVertex, stride - data.extraOffset);
+            if (from + n <= data.extra.size()) std::memcpy(to + data.extraOffset, &data.extra[from], n);
+        }
+    }
+    std::vector<DWORD> indices;
+    indices.reserve(size_t{kept} * 3);
+    std::vector<DWORD>& attributes = core->Attributes();
+    DWORD face = 0;
+    for (const LoaderTriangle& t : data.triangles) {
+        if (t.index[0] == DROPPED_VERTEX) continue;
+        indices.insert(indices.end(), t.index, t.index + 3);
+        attributes[face++] = (t.flags & TRIANGLE_HAS_MATERIAL) ? t.material : 0;
+    }
+    hr = core->WriteVertices(vertices);
+    if (SUCCEEDED(hr)) hr = core->WriteIndices(indices);
+
+    std::vector<DWORD> adjacencyArray(size_t{kept} * 3, NO_ADJACENT_FACE);
+    if (SUCCEEDED(hr)) {
+        if (data.hasFaceAdjacency && data.faceAdjacency.size() == data.triangles.size() * 3) {
+            std::vector<DWORD> renumber(data.triangles.size(), NO_ADJACENT_FACE);
+            DWORD n = 0;
+            for (size_t i = 0; i < data.triangles.size(); ++i) {
+                if (data.triangles[i].index[0] != DROPPED_VERTEX) renumber[i] = n++;
+            }
+            for (size_t i = 0; i < data.triangles.size(); ++i) {
+                if (renumber[i] == NO_ADJACENT_FACE) continue;
+                for (int k = 0; k < 3; ++k) {
+                    const DWORD g = data.faceAdjacency[i * 3 + k];
+                    adjacencyArray[size_t{renumber[i]} * 3 + k] = g < renumber.size() ? renumber[g] : NO_ADJACENT_FACE;
+                }
+            }
+        } else if (data.hasDuplicationIndices) {
+            std::vector<DWORD> reps(vertexCount);
+            for (DWORD i = 0; i < vertexCount; ++i) {
+                reps[i] = data.vertices[i].representative < vertexCount ? data.vertices[i].representative : i;
+            }
+            hr = mesh->AdjacencyFromPointReps(reps.data(), adjacencyArray.data());
+        } else {
+            hr = mesh->BuildAdjacency(0.0f, adjacencyArray.data());
+        }
+    }
+    if (SUCCEEDED(hr)) {
+        hr = mesh->OptimizeMeshInPlace(OPTIMIZE_ATTRIBUTE_SORT | OPTIMIZE_IGNORE_VERTICES | OPTIMIZE_DO_NOT_SPLIT,
+                                       adjacencyArray.data(), adjacencyArray.data(), nullptr, nullptr);
+    }
+    if (SUCCEEDED(hr) && adjacency) {
+        hr = CreateDataBuffer(kept * 12, adjacency);
+        if (SUCCEEDED(hr)) std::memcpy((*adjacency)->GetDataPointer(), adjacencyArray.data(), size_t{kept} * 12);
+    }
+    if (FAILED(hr)) {
+        mesh->Release();
+        return hr;
+    }
+    *out = mesh;
+    return S_OK;
+}
+
+DWORD UnionFvf(DWORD a, DWORD b) {
+    auto weights = [](DWORD fvf) -> DWORD {
+        const DWORD p = fvf & D3DFVF_POSITION_MASK;
+        return p >= D3DFVF_XYZB1 && p <= D3DFVF_XYZB5 ? (p - 4) / 2 : 0;
+    };
+    const DWORD w = std::max(weights(a), weights(b));
+    DWORD fvf = w ? 2 * w + 4 : D3DFVF_XYZ;
+    fvf |= (a | b) & (D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_SPECULAR);
+    const DWORD sets = std::max((a & D3DFVF_TEXCOUNT_MASK) >> 8, (b & D3DFVF_TEXCOUNT_MASK) >> 8);
+    return fvf | (sets << 8);
+}
+
+namespace {
+
+HRESULT MergedDeclaration(MeshCore* a, MeshCore* b, D3DVERTEXELEMENT9* out) {
+    if (a->GetVertexFormat() && b->GetVertexFormat()) {
+        return FvfToDeclaration(UnionFvf(a->GetVertexFormat(), b->GetVertexFormat()), out);
+    }
+    const int la = DeclarationLength(a->Elements());
+    const int lb = DeclarationLength(b->Elements());
+    std::memcpy(out, a->Elements(), sizeof(D3DVERTEXELEMENT9) * static_cast<size_t>(la + 1));
+    if (la == lb && std::memcmp(a->Elements(), b->Elements(), sizeof(D3DVERTEXELEMENT9) * static_cast<size_t>(la)) == 0) {
+        return S_OK;
+    }
+    int n = la;
+    WORD offset = static_cast<WORD>(DeclarationStride(out));
+    for (int i = 0; i < lb; ++i) {
+        const D3DVERTEXELEMENT9& e = b->Elements()[i];
+        if (FindElement(out, e.Usage, e.UsageIndex)) continue;
+        if (n >= static_cast<int>(MAXD3DDECLLENGTH)) return D3DERR_INVALIDCALL;
+        out[n] = e;
+        out[n].Offset = offset;
+        offset = static_cast<WORD>(offset + DeclarationTypeSize(e.Type));
+        out[++n] = D3DDECL_END();
+    }
+    return S_OK;
+}
+
+// The mesh itself (with a reference) when it matches, else a clone.
+HRESULT Matching(MeshCore* mesh, DWORD options, const D3DVERTEXELEMENT9* elements, IDirect3DDevice9* device,
+                 Mesh** out) {
+    const int l = DeclarationLength(elements);
+    if (mesh->GetCreationOptions() == options && DeclarationLength(mesh->Elements()) == l &&
+        std::memcmp(mesh->Elements(), elements, sizeof(D3DVERTEXELEMENT9) * static_cast<size_t>(l)) == 0) {
+        mesh->AddRef();
+        *out = mesh;
+        return S_OK;
+    }
+    return mesh->CloneWithDeclaration(options, elements, device, out);
+}
+
+HRESULT MergeMaterials(DataBuffer* a, DWORD countA, DataBuffer* b, DWORD countB, DataBuffer** out) {
+    std::vector<MaterialEntry> entries;
+    auto take = [&](DataBuffer* buffer, DWORD count) {
+        if (!buffer) {
+            entries.resize(entries.size() + count, MaterialEntry{});
+            return;
+        }
+        const DWORD fits = std::min<DWORD>(count, buffer->GetDataSize() / sizeof(MaterialEntry));
+        const MaterialEntry* e = static_cast<const MaterialEntry*>(buffer->GetDataPointer());
+        entries.insert(entries.end(), e, e + fits);
+        entries.resize(entries.size() + (count - fits), MaterialEntry{});
+    };
+    take(a, countA);
+    take(b, countB);
+    return CreateMaterialBuffer(entries.data(), static_cast<DWORD>(entries.size()), out);
+}
+
+}  // namespace
+
+HRESULT MergeMeshes(Mesh* first, const DWORD* firstAdjacency, DataBuffer* firstMaterials, DWORD firstCount,
+                    Mesh* second, const DWORD* secondAdjacency, DataBuffer* secondMaterials, DWORD secondCount,
+                    IDirect3DDevice9* device, DataBuffer** adjacency, DataBuffer** materials, DWORD* count,
+                    Mesh** out) {
+    if (adjacency) *adjacency = nullptr;
+    if (materials) *materials = nullptr;
+    if (out) *out = nullptr;
+    if (!first || !second || !out || !device) return ERR_INVALID_DATA;
+    MeshCore* a = first->Core();
+    MeshCore* b = second->Core();
+    const uint64_t faces = uint64_t{a->GetFaceCount()} + b->GetFaceCount();
+    const uint64_t vertices = uint64_t{a->GetVertexCount()} + b->GetVertexCount();
+    if (faces > 0x15555554u || vertices > 0xFFFFFFFEu) return E_OUTOFMEMORY;
+    DWORD options = a->GetCreationOptions();
+    if (faces > 0xFFFE || vertices > 0xFFFE || b->Wide()) options |= OPT_32BIT_INDICES;
+    D3DVERTEXELEMENT9 elements[MAX_DECLARATION_ELEMENTS];
+    HRESULT hr = MergedDeclaration(a, b, elements);
+    if (FAILED(hr)) return hr;
+
+    Mesh* ca = nullptr;
+    Mesh* cb = nullptr;
+    Mesh* merged = nullptr;
+    DataBuffer* mergedMaterials = nullptr;
+    DataBuffer* mergedAdjacency = nullptr;
+    hr = Matching(a, options, elements, device, &ca);
+    if (SUCCEEDED(hr)) hr = Matching(b, options, elements, device, &cb);
+    if (SUCCEEDED(hr)) {
+        hr = CreateMesh(static_cast<DWORD>(faces), static_cast<DWORD>(vertices), options, elements, device, &merged);
+    }
+    if (SUCCEEDED(hr)) {
+        MeshCore* m = merged->Core();
+        MeshCore* pa = ca->Core();
+        MeshCore* pb = cb->Core();
+        std::vector<DWORD> ia, ib;
+        std::vector<BYTE> va, vb;
+        hr = pa->ReadIndices(ia);
+        if (SUCCEEDED(hr)) hr = pb->ReadIndices(ib);
+        if (SUCCEEDED(hr)) hr = pa->ReadVertices(va);
+        if (SUCCEEDED(hr)) hr = pb->ReadVertices(vb);
+        if (SUCCEEDED(hr)) {
+            const DWORD v1 = pa->GetVertexCount();
+            for (DWORD& i : ib) {
+                if (i != UNUSED_INDEX32) i += v1;
+            }
+            ia.insert(ia.end(), ib.begin(), ib.end());
+            va.insert(va.end(), vb.begin(), vb.end());
+            hr = m->WriteIndices(ia);
+            if (SUCCEEDED(hr)) hr = m->WriteVertices(va);
+        }
+        if (SUCCEEDED(hr)) {
+            std::vector<DWORD>& attributes = m->Attributes();
+            const DWORD f1 = pa->GetFaceCount();
+            for (DWORD f = 0; f < f1; ++f) attributes[f] = pa->Attributes()[f];
+            for (DWORD f = 0; f < pb->GetFaceCount(); ++f) attributes[f1 + f] = pb->Attributes()[f] + firstCount;
+            if (adjacency) {
+                hr = CreateDataBuffer(static_cast<DWORD>(faces * 12), &mergedAdjacency);
+                if (SUCCEEDED(hr)) {
+                    DWORD* adj = static_cast<DWORD*>(mergedAdjacency->GetDataPointer());
+                    for (DWORD i = 0; i < f1 * 3; ++i) adj[i] = firstAdjacency ? firstAdjacency[i] : NO_ADJACENT_FACE;
+                    for (DWORD i = 0; i < pb->GetFaceCount() * 3; ++i) {
+                        const DWORD g = secondAdjacency ? secondAdjacency[i] : NO_ADJACENT_FACE;
+                        adj[f1 * 3 + i] = g == NO_ADJACENT_FACE ? g : g + f1;
+                    }
+                }
+            }
+        }
+    }
+    if (SUCCEEDED(hr) && materials) hr = MergeMaterials(firstMaterials, firstCount, secondMaterials, secondCount, &mergedMaterials);
+    SafeRelease(ca);
+    SafeRelease(cb);
+    if (FAILED(hr)) {
+        SafeRelease(merged);
+        SafeRelease(mergedAdjacency);
+        SafeRelease(mergedMaterials);
+        return hr;
+    }
+    *out = merged;
+    if (adjacency) *adjacency = mergedAdjacency;
+    if (materials) *materials = mergedMaterials;
+    if (count) *count = firstCount + secondCount;
+    return S_OK;
+}

@@ -1,0 +1,393 @@
+// The mesh optimiser (compaction, vertex splitting, attribute sort, the
+// attribute table) and adjacency.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <numeric>
+#include <utility>
+
+#include "geometry/mesh_core.h"
+
+namespace {
+
+constexpr DWORD kOptimizeBits = 0xFF000000;
+constexpr DWORD kSortFlags = OPTIMIZE_ATTRIBUTE_SORT | OPTIMIZE_VERTEX_CACHE | OPTIMIZE_STRIP_REORDER;
+
+}  // namespace
+
+HRESULT MeshCore::Optimize(DWORD flags, const DWORD* adjacencyIn, DWORD* adjacencyOut, DWORD* faceRemap,
+                           DataBuffer** vertexRemap) {
+    if (vertexRemap) *vertexRemap = nullptr;
+    if (flags == 0 || (adjacencyOut && !adjacencyIn)) return D3DERR_INVALIDCALL;
+    const bool ignoreVertices = (flags & OPTIMIZE_IGNORE_VERTICES) != 0;
+    const bool sort = (flags & kSortFlags) != 0;
+
+    std::vector<DWORD> indices;
+    HRESULT hr = ReadIndices(indices);
+    if (FAILED(hr)) return hr;
+
+    // Compact: drop marked faces; every kept index must name a vertex.
+    std::vector<DWORD> faces;  // kept old face numbers, in order
+    faces.reserve(faceCount_);
+    for (DWORD f = 0; f < faceCount_; ++f) {
+        if (indices[size_t{f} * 3] == UNUSED_INDEX32) continue;
+        for (int k = 0; k < 3; ++k) {
+            if (indices[size_t{f} * 3 + k] >= vertexCount_) return D3DERR_INVALIDCALL;
+        }
+        faces.push_back(f);
+    }
+    if (faces.empty()) return ERR_MESH_HAS_NO_DATA;
+
+    // Vertex numbering after compaction: source vertex of each new vertex.
+    std::vector<DWORD> source;
+    std::vector<DWORD> compactOf(vertexCount_, UNUSED_INDEX32);
+    if (ignoreVertices) {
+        source.resize(vertexCount_);
+        std::iota(source.begin(), source.end(), 0u);
+        std::iota(compactOf.begin(), compactOf.end(), 0u);
+    } else {
+        std::vector<bool> used(vertexCount_, false);
+        for (DWORD f : faces) {
+            for (int k = 0; k < 3; ++k) used[indices[size_t{f} * 3 + k]] = true;
+        }
+        for (DWORD v = 0; v < vertexCount_; ++v) {
+            if (!used[v]) continue;
+            compactOf[v] = static_cast<DWORD>(source.size());
+            source.push_back(v);
+        }
+    }
+    // Corners in compact numbering, faces in kept order.
+    std::vector<DWORD> corners(faces.size() * 3);
+    std::vector<DWORD> attrs(faces.size());
+    for (size_t i = 0; i < faces.size(); ++i) {
+        attrs[i] = attributes_[faces[i]];
+        for (int k = 0; k < 3; ++k) corners[i * 3 + k] = compactOf[indices[size_t{faces[i]} * 3 + k]];
+    }
+
+    // Split: a vertex used by faces of several attributes gets one copy per
+    // further attribute.
+    if (!(flags & OPTIMIZE_DO_NOT_SPLIT)) {
+        std::vector<DWORD> owner(source.size(), 0);
+        std::vector<bool> owned(source.size(), false);
+        std::map<std::pair<DWORD, DWORD>, DWORD> copies;
+        const size_t original = source.size();
+        for (size_t i = 0; i < faces.size(); ++i) {
+            for (int k = 0; k < 3; ++k) {
+                DWORD& v = corners[i * 3 + k];
+                if (!owned[v]) {
+                    owned[v] = true;
+                    owner[v] = attrs[i];
+                    continue;
+                }
+                if (owner[v] == attrs[i]) continue;
+                auto key = std::make_pair(v, attrs[i]);
+                auto found = copies.find(key);
+                if (found == copies.end()) {
+                    if (ignoreVertices) return ERR_CANNOT_ATTRIBUTE_SORT;
+                    const DWORD copy = static_cast<DWORD>(source.size());
+                    source.push_back(source[v]);
+                    found = copies.emplace(key, copy).first;
+                }
+                v = found->second;
+            }
+            (void)original;
+        }
+        if (!Wide() && source.size() > 65534) return D3DERR_INVALIDCALL;
+    }
+
+    // Attribute sort: stable by id.
+    std::vector<DWORD> order(faces.size());
+    std::iota(order.begin(), order.end(), 0u);
+    if (sort) {
+        std::stable_sort(order.begin(), order.end(), [&](DWORD a, DWORD b) { return attrs[a] < attrs[b]; });
+    }
+    // Vertex renumbering group by group.
+    const DWORD newVertexCount = static_cast<DWORD>(source.size());
+    std::vector<DWORD> renumber(newVertexCount);
+    std::iota(renumber.begin(), renumber.end(), 0u);
+    if (sort && !ignoreVertices) {
+        std::vector<DWORD> groupOf(newVertexCount, UNUSED_INDEX32);
+        std::vector<DWORD> groupRank;  // group index by first face order
+        DWORD group = 0;
+        for (size_t i = 0; i < order.size(); ++i) {
+            if (i > 0 && attrs[order[i]] != attrs[order[i - 1]]) ++group;
+            for (int k = 0; k < 3; ++k) {
+                DWORD v = corners[size_t{order[i]} * 3 + k];
+                if (groupOf[v] == UNUSED_INDEX32) groupOf[v] = group;
+            }
+        }
+        std::vector<DWORD> byGroup(newVertexCount);
+        std::iota(byGroup.begin(), byGroup.end(), 0u);
+        std::stable_sort(byGroup.begin(), byGroup.end(), [&](DWORD a, DWORD b) { return groupOf[a] < groupOf[b]; });
+        for (DWORD n = 0; n < newVertexCount; ++n) renumber[byGroup[n]] = n;
+    }
+
+    // Results in new numbering.
+    const DWORD newFaceCount = static_cast<DWORD>(faces.size());
+    std::vector<DWORD> newIndices(size_t{newFaceCount} * 3);
+    std::vector<DWORD> newAttrs(newFaceCount);
+    std::vector<DWORD> newToOldFace(newFaceCount);
+    std::vector<DWORD> newSource(newVertexCount);
+    for (DWORD n = 0; n < newFaceCount; ++n) {
+        const DWORD i = order[n];
+        newAttrs[n] = attrs[i];
+        newToOldFace[n] = faces[i];
+        for (int k = 0; k < 3; ++k) newIndices[size_t{n} * 3 + k] = renumber[corners[size_t{i} * 3 + k]];
+    }
+    for (DWORD v = 0; v < newVertexCount; ++v) newSource[renumber[v]] = source[v];
+
+    std::vector<AttributeRange> table;
+    if (sort) {
+        for (DWORD n = 0; n < newFaceCount;) {
+            DWORD end = n;
+            DWORD low = UNUSED_INDEX32, high = 0;
+            while (end < newFaceCount && newAttrs[end] == newAttrs[n]) {
+                for (int k = 0; k < 3; ++k) {
+                    low = std::min(low, newIndices[size_t{end} * 3 + k]);
+                    high = std::max(high, newIndices[size_t{end} * 3 + k]);
+                }
+                ++end;
+            }
+            table.push_back(AttributeRange{newAttrs[n], n, end - n, low, high - low + 1});
+            n = end;
+        }
+    }
+
+    DataBuffer* remap = nullptr;
+    if (vertexRemap) {
+        hr = CreateDataBuffer(newVertexCount * 4, &remap);
+        if (FAILED(hr)) return hr;
+        std::memcpy(remap->GetDataPointer(), newSource.data(), size_t{newVertexCount} * 4);
+    }
+
+    // Commit: vertex data first (it may need a larger buffer).
+    if (!ignoreVertices) {
+        std::vector<BYTE> oldVertices;
+        hr = ReadVertices(oldVertices);
+        if (SUCCEEDED(hr)) {
+            std::vector<BYTE> newVertices(size_t{newVertexCount} * stride_);
+            for (DWORD v = 0; v < newVertexCount; ++v) {
+                std::memcpy(&newVertices[size_t{v} * stride_], &oldVertices[size_t{newSource[v]} * stride_], stride_);
+            }
+            const DWORD oldCount = vertexCount_;
+            vertexCount_ = newVertexCount;
+            hr = AllocateStorage();
+            if (SUCCEEDED(hr)) hr = WriteVertices(newVertices);
+            if (FAILED(hr)) vertexCount_ = oldCount;
+        }
+        if (FAILED(hr)) {
+            SafeRelease(remap);
+            return hr;
+        }
+    }
+    const DWORD oldFaceCount = faceCount_;
+    faceCount_ = newFaceCount;
+    hr = WriteIndices(newIndices);
+    if (FAILED(hr)) {
+        faceCount_ = oldFaceCount;
+        SafeRelease(remap);
+        return hr;
+    }
+    std::copy(newAttrs.begin(), newAttrs.end(), attributes_.begin());
+    if (sort) {
+        table_.swap(table);
+        tableValid_ = true;
+    }
+    if (adjacencyOut) {
+        std::vector<DWORD> newOfOld(oldFaceCount, NO_ADJACENT_FACE);
+        for (DWORD n = 0; n < newFaceCount; ++n) newOfOld[newToOldFace[n]] = n;
+        std::vector<DWORD> adjacency(size_t{newFaceCount} * 3);
+        for (DWORD n = 0; n < newFaceCount; ++n) {
+            for (int k = 0; k < 3; ++k) {
+                const DWORD old = adjacencyIn[size_t{newToOldFace[n]} * 3 + k];
+                adjacency[size_t{n} * 3 + k] = old < oldFaceCount ? newOfOld[old] : NO_ADJACENT_FACE;
+            }
+        }
+        std::memcpy(adjacencyOut, adjacency.data(), adjacency.size() * 4);
+    }
+    if (faceRemap) std::memcpy(faceRemap, newToOldFace.data(), size_t{newFaceCount} * 4);
+    if (vertexRemap) *vertexRemap = remap;
+    return S_OK;
+}
+
+HRESULT MeshCore::OptimizeIntoNewMesh(DWORD flags, const DWORD* adjacencyIn, DWORD* adjacencyOut, DWORD* faceRemap,
+                                      DataBuffer** vertexRemap, Mesh** out) {
+    if (out) *out = nullptr;
+    if (vertexRemap) *vertexRemap = nullptr;
+    if (!out || (flags & 0xC0BE2000) || (flags & (OPT_32BIT_INDICES | OPT_IB_WRITEONLY)) ||
+        (options_ & (OPT_IB_WRITEONLY | OPT_VB_WRITEONLY))) {
+        return D3DERR_INVALIDCALL;
+    }
+    DWORD options;
+    if (flags & OPT_VALID_BITS) {
+        options = (flags & OPT_VALID_BITS) | (options_ & OPT_32BIT_INDICES);
+    } else {
+        options = (options_ & ~OPT_SHARE_VERTEX_BUFFER) | (flags & OPT_SHARE_VERTEX_BUFFER);
+    }
+    const bool share = (options & OPT_SHARE_VERTEX_BUFFER) != 0;
+    Mesh* copy = nullptr;
+    HRESULT hr = CloneWithDeclaration(options, elements_, device_, &copy);
+    if (FAILED(hr)) return hr;
+    MeshCore* core = copy->Core();
+    if (share && !core->sharedVb_) {
+        copy->Release();
+        return D3DERR_INVALIDCALL;
+    }
+    hr = core->Optimize(share ? (flags & kOptimizeBits) | OPTIMIZE_IGNORE_VERTICES : flags & kOptimizeBits, adjacencyIn,
+                        adjacencyOut, faceRemap, vertexRemap);
+    if (FAILED(hr)) {
+        copy->Release();
+        return hr;
+    }
+    *out = copy;
+    return S_OK;
+}
+
+HRESULT MeshCore::OptimizeMeshInPlace(DWORD flags, const DWORD* adjacencyIn, DWORD* adjacencyOut, DWORD* faceRemap,
+                                      DataBuffer** vertexRemap) {
+    if (vertexRemap) *vertexRemap = nullptr;
+    if ((flags & 0xC0BFEFFF) || (options_ & (OPT_IB_WRITEONLY | OPT_VB_WRITEONLY))) return D3DERR_INVALIDCALL;
+    return Optimize(flags & kOptimizeBits, adjacencyIn, adjacencyOut, faceRemap, vertexRemap);
+}
+
+// ---------------------------------------------------------------------------
+// Adjacency
+
+HRESULT MeshCore::AdjacencyFromPointReps(const DWORD* pointReps, DWORD* adjacency) {
+    if (!adjacency) return D3DERR_INVALIDCALL;
+    std::vector<DWORD> indices;
+    HRESULT hr = ReadIndices(indices);
+    if (FAILED(hr)) return hr;
+    auto rep = [&](DWORD v) { return pointReps && v < vertexCount_ ? pointReps[v] : v; };
+    struct HalfEdge {
+        DWORD low, high, face, edge;
+    };
+    std::vector<HalfEdge> edges;
+    edges.reserve(size_t{faceCount_} * 3);
+    std::fill(adjacency, adjacency + size_t{faceCount_} * 3, NO_ADJACENT_FACE);
+    for (DWORD f = 0; f < faceCount_; ++f) {
+        if (indices[size_t{f} * 3] == UNUSED_INDEX32) continue;
+        DWORD r[3];
+        for (int k = 0; k < 3; ++k) r[k] = rep(indices[size_t{f} * 3 + k]);
+        if (r[0] == r[1] || r[1] == r[2] || r[0] == r[2]) continue;
+        for (DWORD k = 0; k < 3; ++k) {
+            const DWORD a = r[k], b = r[(k + 1) % 3];
+            edges.push_back(HalfEdge{std::min(a, b), std::max(a, b), f, k});
+        }
+    }
+    std::stable_sort(edges.begin(), edges.end(), [](const HalfEdge& x, const HalfEdge& y) {
+        return x.low != y.low ? x.low < y.low : x.high < y.high;
+    });
+    // Edges shared by exactly two faces' corners are paired in order.
+    for (size_t i = 0; i + 1 < edges.size();) {
+        size_t end = i + 1;
+        while (end < edges.size() && edges[end].low == edges[i].low && edges[end].high == edges[i].high) ++end;
+        for (size_t j = i; j + 1 < end; j += 2) {
+            if (edges[j].face == edges[j + 1].face) continue;
+            adjacency[size_t{edges[j].face} * 3 + edges[j].edge] = edges[j + 1].face;
+            adjacency[size_t{edges[j + 1].face} * 3 + edges[j + 1].edge] = edges[j].face;
+        }
+        i = end;
+    }
+    return S_OK;
+}
+
+HRESULT MeshCore::PointRepsFromAdjacency(const DWORD* adjacency, DWORD* pointReps) {
+    if (!pointReps) return D3DERR_INVALIDCALL;
+    std::vector<DWORD> indices;
+    HRESULT hr = ReadIndices(indices);
+    if (FAILED(hr)) return hr;
+    std::vector<DWORD> parent(vertexCount_);
+    std::iota(parent.begin(), parent.end(), 0u);
+    auto find = [&](DWORD v) {
+        while (parent[v] != v) v = parent[v] = parent[parent[v]];
+        return v;
+    };
+    auto join = [&](DWORD a, DWORD b) {
+        a = find(a);
+        b = find(b);
+        if (a < b) parent[b] = a;
+        else if (b < a) parent[a] = b;
+    };
+    if (adjacency) {
+        for (DWORD f = 0; f < faceCount_; ++f) {
+            for (DWORD k = 0; k < 3; ++k) {
+                const DWORD g = adjacency[size_t{f} * 3 + k];
+                if (g >= faceCount_ || g == f) continue;
+                for (DWORD j = 0; j < 3; ++j) {
+                    if (adjacency[size_t{g} * 3 + j] != f) continue;
+                    const DWORD a = indices[size_t{f} * 3 + k], b = indices[size_t{f} * 3 + (k + 1) % 3];
+                    const DWORD c = indices[size_t{g} * 3 + j], d = indices[size_t{g} * 3 + (j + 1) % 3];
+                    if (a < vertexCount_ && b < vertexCount_ && c < vertexCount_ && d < vertexCount_) {
+                        join(a, d);
+                        join(b, c);
+                    }
+                    break;
+                }
+            }
+        }
+    }
+    for (DWORD v = 0; v < vertexCount_; ++v) pointReps[v] = find(v);
+    return S_OK;
+}
+
+HRESULT MeshCore::BuildAdjacency(float epsilon, DWORD* adjacency) {
+    if (!adjacency) return D3DERR_INVALIDCALL;
+    const D3DVERTEXELEMENT9* position = FindElement(elements_, D3DDECLUSAGE_POSITION, 0);
+    if (!position) return D3DERR_INVALIDCALL;
+    std::vector<BYTE> vertices;
+    HRESULT hr = ReadVertices(vertices);
+    if (FAILED(hr)) return hr;
+    std::vector<float> xyz(size_t{vertexCount_} * 3);
+    for (DWORD v = 0; v < vertexCount_; ++v) {
+        std::memcpy(&xyz[size_t{v} * 3], &vertices[size_t{v} * stride_ + position->Offset], 12);
+    }
+    // Sweep along x: each vertex joins the nearest earlier one (in x order)
+    // within epsilon on every axis; a set's representative is its smallest
+    // vertex index. Stopping at the first match keeps clusters of equal
+    // points linear.
+    std::vector<DWORD> byX(vertexCount_);
+    std::iota(byX.begin(), byX.end(), 0u);
+    std::stable_sort(byX.begin(), byX.end(), [&](DWORD a, DWORD b) { return xyz[size_t{a} * 3] < xyz[size_t{b} * 3]; });
+    std::vector<DWORD> reps(vertexCount_);
+    std::iota(reps.begin(), reps.end(), 0u);
+    auto find = [&](DWORD v) {
+        while (reps[v] != v) v = reps[v] = reps[reps[v]];
+        return v;
+    };
+    if (epsilon <= 0.0f) {
+        // Exact matching: equal points are neighbours in lexicographic order.
+        auto less = [&](DWORD a, DWORD b) {
+            const float* p = &xyz[size_t{a} * 3];
+            const float* q = &xyz[size_t{b} * 3];
+            if (p[0] != q[0]) return p[0] < q[0];
+            if (p[1] != q[1]) return p[1] < q[1];
+            return p[2] < q[2];
+        };
+        std::stable_sort(byX.begin(), byX.end(), less);
+        for (size_t i = 1; i < byX.size(); ++i) {
+            if (!less(byX[i - 1], byX[i]) && !less(byX[i], byX[i - 1])) {
+                const DWORD a = find(byX[i]), b = find(byX[i - 1]);
+                if (a < b) reps[b] = a;
+                else reps[a] = b;
+            }
+        }
+        byX.clear();
+    }
+    for (size_t i = 0; i < byX.size(); ++i) {
+        const float* p = &xyz[size_t{byX[i]} * 3];
+        for (size_t j = i; j-- > 0;) {
+            const float* q = &xyz[size_t{byX[j]} * 3];
+            if (p[0] - q[0] > epsilon) break;
+            if (std::fabs(p[1] - q[1]) <= epsilon && std::fabs(p[2] - q[2]) <= epsilon) {
+                const DWORD a = find(byX[i]), b = find(byX[j]);
+                if (a < b) reps[b] = a;
+                else reps[a] = b;
+                break;
+            }
+        }
+    }
+    for (DWORD v = 0; v < vertexCount_; ++v) reps[v] = find(v);
+    return AdjacencyFromPointReps(reps.data(), adjacency);
+}

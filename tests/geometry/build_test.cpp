@@ -1,0 +1,173 @@
+#include <cstring>
+
+#include "mesh_fixture.h"
+
+namespace {
+
+XMeshData Square() {
+    // Unit square in the x–z plane as two triangles, plus a degenerate one.
+    XMeshData d;
+    const float xyz[4][3] = {{0, 0, 0}, {0, 0, 1}, {1, 0, 1}, {1, 0, 0}};
+    for (int i = 0; i < 4; ++i) {
+        LoaderVertex v;
+        std::memcpy(v.position, xyz[i], 12);
+        v.representative = v.nextDuplicate = v.dataSource = static_cast<DWORD>(i);
+        d.vertices.push_back(v);
+    }
+    const DWORD tris[3][3] = {{0, 1, 2}, {0, 2, 2}, {0, 2, 3}};
+    const DWORD materials[3] = {1, 0, 0};
+    for (int i = 0; i < 3; ++i) {
+        LoaderTriangle t;
+        std::memcpy(t.index, tris[i], 12);
+        t.material = materials[i];
+        t.flags = TRIANGLE_HAS_MATERIAL | TRIANGLE_NEEDS_NORMAL;
+        t.smoothingGroup = 1;
+        d.triangles.push_back(t);
+    }
+    return d;
+}
+
+D3DVERTEXELEMENT9* Layout(DWORD fvf) {
+    static D3DVERTEXELEMENT9 e[MAX_DECLARATION_ELEMENTS];
+    EXPECT_EQ(FvfToDeclaration(fvf, e), S_OK);
+    return e;
+}
+
+}  // namespace
+
+TEST_F(MeshTest, BuildDropsDegenerateTrianglesGeneratesNormalsAndSorts) {
+    XMeshData d = Square();
+    d.vertices[2].color[0] = 2.0f;   // clamps to 255
+    d.vertices[2].color[1] = -1.0f;  // clamps to 0
+    d.vertices[2].color[2] = 0.5f;   // 128
+    d.vertices[2].color[3] = 1.0f;
+    Mesh* m = nullptr;
+    DataBuffer* adjacency = nullptr;
+    ASSERT_EQ(BuildMeshFromXData(d, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, Layout(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE),
+                                 device, &adjacency, &m),
+              S_OK);
+    EXPECT_EQ(m->GetFaceCount(), 2u);
+    // Sorted by attribute: the material-0 triangle comes first.
+    EXPECT_EQ(Indices(m), (std::vector<DWORD>{0, 2, 3, 0, 1, 2}));
+    ASSERT_NE(adjacency, nullptr);
+    const DWORD* adj = static_cast<const DWORD*>(adjacency->GetDataPointer());
+    EXPECT_EQ(adj[0], 1u);  // edge 0–2 shared
+    EXPECT_EQ(adj[5], 0u);
+    adjacency->Release();
+    struct V {
+        float p[3], n[3];
+        DWORD color;
+    };
+    V* v = nullptr;
+    ASSERT_EQ(m->LockVertices(D3DLOCK_READONLY, reinterpret_cast<void**>(&v)), S_OK);
+    // (P0 − P1) × (P0 − P2) of the square's winding points up +y.
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_FLOAT_EQ(v[i].n[1], 1.0f) << i;
+        EXPECT_FLOAT_EQ(v[i].n[0], 0.0f) << i;
+    }
+    EXPECT_EQ(v[2].color, 0xFFFF0080u);
+    EXPECT_EQ(v[0].color, 0x00FFFFFFu);  // default colour (1, 1, 1, 0)
+    m->UnlockVertices();
+    EXPECT_EQ(m->Release(), 0u);
+
+    XMeshData empty = Square();
+    for (LoaderTriangle& t : empty.triangles) t.index[1] = t.index[0];
+    EXPECT_EQ(BuildMeshFromXData(empty, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, Layout(D3DFVF_XYZ), device, nullptr, &m),
+              ERR_MESH_HAS_NO_DATA);
+    EXPECT_EQ(m, nullptr);
+}
+
+TEST_F(MeshTest, NormalReferencesSplitVerticesThatNeedTwoNormals) {
+    XMeshData d = Square();
+    d.triangles.erase(d.triangles.begin() + 1);
+    const float up[3] = {0, 1, 0}, side[3] = {1, 0, 0};
+    for (DWORD t = 0; t < 2; ++t) {
+        d.triangles[t].flags = TRIANGLE_HAS_NORMAL_REFS;
+        for (int k = 0; k < 3; ++k) {
+            NormalReference r;
+            r.vertex = d.triangles[t].index[k];
+            r.triangle = t;
+            std::memcpy(r.normal, t == 0 ? up : side, 12);
+            d.normalReferences.push_back(r);
+        }
+    }
+    Mesh* m = nullptr;
+    ASSERT_EQ(BuildMeshFromXData(d, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, Layout(D3DFVF_XYZ | D3DFVF_NORMAL), device,
+                                 nullptr, &m),
+              S_OK);
+    // Vertices 0 and 2 are shared with different normals: two copies.
+    EXPECT_EQ(m->GetVertexCount(), 6u);
+    EXPECT_EQ(Indices(m), (std::vector<DWORD>{0, 1, 2, 4, 5, 3}));
+    EXPECT_EQ(m->Release(), 0u);
+}
+
+TEST_F(MeshTest, BuildSwitchesToWideIndicesAbove65534Vertices) {
+    XMeshData d = Square();
+    d.vertices.resize(65535, d.vertices[0]);
+    Mesh* m = nullptr;
+    ASSERT_EQ(BuildMeshFromXData(d, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, Layout(D3DFVF_XYZ), device, nullptr, &m), S_OK);
+    EXPECT_TRUE(m->GetCreationOptions() & OPT_32BIT_INDICES);
+    EXPECT_EQ(m->Release(), 0u);
+}
+
+TEST_F(MeshTest, MergeOffsetsIndicesAttributesAdjacencyAndKeepsNames) {
+    Mesh* a = Make({0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2}, {1});
+    Mesh* b = nullptr;
+    ASSERT_EQ(CreateMeshFvf(1, 3, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, D3DFVF_XYZ | D3DFVF_NORMAL, device, &b), S_OK);
+    void* p = nullptr;
+    ASSERT_EQ(b->LockIndices(0, &p), S_OK);
+    const WORD idx[3] = {2, 1, 0};
+    std::memcpy(p, idx, 6);
+    b->UnlockIndices();
+    ASSERT_EQ(b->LockVertices(0, &p), S_OK);
+    static_cast<float*>(p)[3] = 0.5f;  // first normal x
+    b->UnlockVertices();
+
+    char name[] = "road.dds";
+    MaterialEntry ma[2] = {}, mb[1] = {};
+    ma[1].textureFilename = name;
+    ma[1].material.Power = 7;
+    mb[0].material.Power = 9;
+    DataBuffer *bufA = nullptr, *bufB = nullptr;
+    ASSERT_EQ(CreateMaterialBuffer(ma, 2, &bufA), S_OK);
+    ASSERT_EQ(CreateMaterialBuffer(mb, 1, &bufB), S_OK);
+    const DWORD adjA[3] = {NO_ADJACENT_FACE, NO_ADJACENT_FACE, NO_ADJACENT_FACE};
+    const DWORD adjB[3] = {0, NO_ADJACENT_FACE, 0};
+
+    Mesh* merged = nullptr;
+    DataBuffer *adjacency = nullptr, *materials = nullptr;
+    DWORD count = 0;
+    ASSERT_EQ(MergeMeshes(a, adjA, bufA, 2, b, adjB, bufB, 1, device, &adjacency, &materials, &count, &merged), S_OK);
+    bufA->Release();  // the merged names must not point into the inputs
+    bufB->Release();
+    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(merged->GetFaceCount(), 2u);
+    EXPECT_EQ(merged->GetVertexCount(), 6u);
+    EXPECT_EQ(merged->GetVertexFormat(), DWORD{D3DFVF_XYZ | D3DFVF_NORMAL});
+    EXPECT_EQ(Indices(merged), (std::vector<DWORD>{0, 1, 2, 5, 4, 3}));
+    DWORD* attributes = nullptr;
+    merged->LockAttributes(D3DLOCK_READONLY, &attributes);
+    EXPECT_EQ(attributes[0], 1u);
+    EXPECT_EQ(attributes[1], 2u);
+    const DWORD* adj = static_cast<const DWORD*>(adjacency->GetDataPointer());
+    EXPECT_EQ(adj[3], 1u);
+    EXPECT_EQ(adj[4], NO_ADJACENT_FACE);
+    const MaterialEntry* e = static_cast<const MaterialEntry*>(materials->GetDataPointer());
+    ASSERT_NE(e[1].textureFilename, nullptr);
+    EXPECT_STREQ(e[1].textureFilename, "road.dds");
+    EXPECT_EQ(e[0].textureFilename, nullptr);
+    EXPECT_EQ(e[2].material.Power, 9.0f);
+    float* v = nullptr;
+    merged->LockVertices(D3DLOCK_READONLY, reinterpret_cast<void**>(&v));
+    EXPECT_EQ(v[3 * 6 + 3], 0.5f);  // second mesh's normal after the first's vertices
+    EXPECT_EQ(v[3], 0.0f);          // the first had none
+    merged->UnlockVertices();
+    adjacency->Release();
+    materials->Release();
+    EXPECT_EQ(merged->Release(), 0u);
+    EXPECT_EQ(a->Release(), 0u);
+    EXPECT_EQ(b->Release(), 0u);
+    EXPECT_EQ(MergeMeshes(nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, 0, device, nullptr, nullptr, nullptr,
+                          &merged),
+              ERR_INVALID_DATA);
+}

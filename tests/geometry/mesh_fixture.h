@@ -1,0 +1,97 @@
+// A software device and small meshes for the mesh tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "geometry/geometry.h"
+#include "geometry/math_half.h"
+#include "platform/win32/debug.h"
+
+inline HWND MeshTestWindow() {
+    static int window;
+    return reinterpret_cast<HWND>(&window);
+}
+
+// Counts the device's refused indexed draws: outside BeginScene/EndScene
+// every draw call fails with one debug message, which makes the calls a
+// mesh issues countable.
+class DrawCounter {
+public:
+    DrawCounter() { previous_ = SetDebugOutputHookForTesting(&DrawCounter::Hook, this); }
+    ~DrawCounter() { SetDebugOutputHookForTesting(previous_, nullptr); }
+    int indexed = 0, perFace = 0;
+
+private:
+    static void Hook(const char* text, void* self) {
+        auto* counter = static_cast<DrawCounter*>(self);
+        if (std::strstr(text, "DrawIndexedPrimitive:")) ++counter->indexed;
+        if (std::strstr(text, "DrawPrimitiveUP:")) ++counter->perFace;
+    }
+    DebugOutputHook previous_;
+};
+
+class MeshTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        d3d = Direct3DCreate9(D3D_SDK_VERSION);
+        ASSERT_NE(d3d, nullptr);
+        D3DPRESENT_PARAMETERS p{};
+        p.BackBufferWidth = 64;
+        p.BackBufferHeight = 64;
+        p.BackBufferFormat = D3DFMT_X8R8G8B8;
+        p.SwapEffect = D3DSWAPEFFECT_DISCARD;
+        p.Windowed = TRUE;
+        ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, MeshTestWindow(),
+                                    D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &device),
+                  D3D_OK);
+    }
+    void TearDown() override {
+        if (device) {
+            EXPECT_EQ(device->Release(), 0u) << "a mesh or buffer still holds the device";
+        }
+        if (d3d) d3d->Release();
+    }
+
+    // A mesh with XYZ positions, the given triangles and attributes.
+    Mesh* Make(const std::vector<float>& xyz, const std::vector<DWORD>& indices, const std::vector<DWORD>& attributes,
+               DWORD options = OPT_IB_SYSTEMMEM | OPT_VB_SYSTEMMEM) {
+        Mesh* mesh = nullptr;
+        const DWORD faces = static_cast<DWORD>(indices.size() / 3);
+        const DWORD vertices = static_cast<DWORD>(xyz.size() / 3);
+        EXPECT_EQ(CreateMeshFvf(faces, vertices, options, D3DFVF_XYZ, device, &mesh), S_OK);
+        if (!mesh) return nullptr;
+        void* p = nullptr;
+        EXPECT_EQ(mesh->LockVertices(0, &p), S_OK);
+        std::memcpy(p, xyz.data(), xyz.size() * 4);
+        mesh->UnlockVertices();
+        EXPECT_EQ(mesh->LockIndices(0, &p), S_OK);
+        for (size_t i = 0; i < indices.size(); ++i) {
+            if (options & OPT_32BIT_INDICES) static_cast<DWORD*>(p)[i] = indices[i];
+            else static_cast<WORD*>(p)[i] = static_cast<WORD>(indices[i]);
+        }
+        mesh->UnlockIndices();
+        DWORD* a = nullptr;
+        EXPECT_EQ(mesh->LockAttributes(0, &a), S_OK);
+        for (size_t i = 0; i < attributes.size(); ++i) a[i] = attributes[i];
+        mesh->UnlockAttributes();
+        return mesh;
+    }
+
+    std::vector<DWORD> Indices(Mesh* mesh) {
+        std::vector<DWORD> out(mesh->GetFaceCount() * 3);
+        void* p = nullptr;
+        EXPECT_EQ(mesh->LockIndices(D3DLOCK_READONLY, &p), S_OK);
+        for (size_t i = 0; i < out.size(); ++i) {
+            out[i] = (mesh->GetCreationOptions() & OPT_32BIT_INDICES) ? static_cast<DWORD*>(p)[i]
+                                                                      : static_cast<WORD*>(p)[i];
+        }
+        mesh->UnlockIndices();
+        return out;
+    }
+
+    IDirect3D9* d3d = nullptr;
+    IDirect3DDevice9* device = nullptr;
+};

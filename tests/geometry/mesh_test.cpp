@@ -1,0 +1,327 @@
+#include <cstring>
+
+#include "mesh_fixture.h"
+
+TEST(FvfTest, VertexSizesAndDeclarations) {
+    EXPECT_EQ(GetFvfVertexSize(0x112), 32u);
+    EXPECT_EQ(GetFvfVertexSize(0x102), 20u);
+    EXPECT_EQ(GetFvfVertexSize(0x4002), 0u);
+    EXPECT_EQ(GetFvfVertexSize(D3DFVF_XYZB5 | D3DFVF_DIFFUSE), 36u);
+    // One 3-D and one 1-D texture set.
+    EXPECT_EQ(GetFvfVertexSize(D3DFVF_XYZ | D3DFVF_TEX2 | D3DFVF_TEXCOORDSIZE3(0) | D3DFVF_TEXCOORDSIZE1(1)), 12u + 12 + 4);
+
+    D3DVERTEXELEMENT9 e[MAX_DECLARATION_ELEMENTS];
+    ASSERT_EQ(FvfToDeclaration(D3DFVF_XYZB3 | D3DFVF_LASTBETA_UBYTE4 | D3DFVF_NORMAL | D3DFVF_SPECULAR | D3DFVF_TEX1, e),
+              S_OK);
+    ASSERT_EQ(DeclarationLength(e), 6);
+    EXPECT_EQ(e[1].Usage, D3DDECLUSAGE_BLENDWEIGHT);
+    EXPECT_EQ(e[1].Type, D3DDECLTYPE_FLOAT2);
+    EXPECT_EQ(e[2].Usage, D3DDECLUSAGE_BLENDINDICES);
+    EXPECT_EQ(e[2].Type, D3DDECLTYPE_UBYTE4);
+    EXPECT_EQ(e[3].Offset, 24);
+    EXPECT_EQ(e[4].Usage, D3DDECLUSAGE_COLOR);
+    EXPECT_EQ(e[4].UsageIndex, 1);
+    EXPECT_EQ(e[5].Offset, 40);
+    EXPECT_EQ(DeclarationStride(e), 48u);
+    EXPECT_EQ(FvfFromDeclaration(e), DWORD{D3DFVF_XYZB3 | D3DFVF_LASTBETA_UBYTE4 | D3DFVF_NORMAL | D3DFVF_SPECULAR | D3DFVF_TEX1});
+
+    EXPECT_EQ(FvfToDeclaration(D3DFVF_XYZB5, e), D3DERR_INVALIDCALL);
+    EXPECT_EQ(FvfToDeclaration(D3DFVF_XYZ | 0x900, e), D3DERR_INVALIDCALL);
+    EXPECT_EQ(FvfToDeclaration(0x4002, e), D3DERR_INVALIDCALL);
+    ASSERT_EQ(FvfToDeclaration(D3DFVF_XYZRHW, e), S_OK);
+    EXPECT_EQ(e[0].Usage, D3DDECLUSAGE_POSITIONT);
+    EXPECT_EQ(e[0].Type, D3DDECLTYPE_FLOAT4);
+}
+
+TEST(DataBufferTest, CountsReferencesAndRejectsNullOut) {
+    EXPECT_EQ(CreateDataBuffer(4, nullptr), D3DERR_INVALIDCALL);
+    DataBuffer* b = nullptr;
+    ASSERT_EQ(CreateDataBuffer(12, &b), S_OK);
+    EXPECT_EQ(b->GetDataSize(), 12u);
+    std::memset(b->GetDataPointer(), 0xAB, 12);
+    EXPECT_EQ(b->AddRef(), 2u);
+    EXPECT_EQ(b->Release(), 1u);
+    EXPECT_EQ(b->Release(), 0u);
+}
+
+TEST_F(MeshTest, CreationChecksOptionsAndCounts) {
+    Mesh* m = reinterpret_cast<Mesh*>(1);
+    EXPECT_EQ(CreateMeshFvf(1, 3, 0x2000, D3DFVF_XYZ, device, &m), D3DERR_INVALIDCALL);
+    EXPECT_EQ(m, nullptr);
+    EXPECT_EQ(CreateMeshFvf(0, 3, 0, D3DFVF_XYZ, device, &m), D3DERR_INVALIDCALL);
+    EXPECT_EQ(CreateMeshFvf(1, 3, 0, D3DFVF_XYZ, nullptr, &m), D3DERR_INVALIDCALL);
+    // The 16-bit form holds at most 65534 faces; the 32-bit one more.
+    EXPECT_EQ(CreateMeshFvf(65536, 3, OPT_IB_SYSTEMMEM, D3DFVF_XYZ, device, &m), D3DERR_INVALIDCALL);
+    EXPECT_EQ(CreateMeshFvf(65535, 3, OPT_IB_SYSTEMMEM, D3DFVF_XYZ, device, &m), D3DERR_INVALIDCALL);
+    ASSERT_EQ(CreateMeshFvf(65536, 3, OPT_32BIT_INDICES | OPT_IB_SYSTEMMEM, D3DFVF_XYZ, device, &m), S_OK);
+    IDirect3DIndexBuffer9* ib = nullptr;
+    ASSERT_EQ(m->GetIndexBufferObject(&ib), S_OK);
+    D3DINDEXBUFFER_DESC desc{};
+    ib->GetDesc(&desc);
+    EXPECT_EQ(desc.Format, D3DFMT_INDEX32);
+    EXPECT_EQ(desc.Size, 65536u * 12);
+    EXPECT_EQ(desc.Pool, D3DPOOL_SYSTEMMEM);
+    ib->Release();
+    EXPECT_EQ(m->Release(), 0u);
+
+    // Pools and usages from the option bits.
+    ASSERT_EQ(CreateMeshFvf(2, 4, OPT_VB_SYSTEMMEM | OPT_VB_MANAGED | OPT_VB_DYNAMIC | OPT_DONOTCLIP | OPT_IB_MANAGED,
+                            D3DFVF_XYZ | D3DFVF_NORMAL, device, &m),
+              S_OK);
+    IDirect3DVertexBuffer9* vb = nullptr;
+    ASSERT_EQ(m->GetVertexBufferObject(&vb), S_OK);
+    D3DVERTEXBUFFER_DESC vdesc{};
+    vb->GetDesc(&vdesc);
+    EXPECT_EQ(vdesc.Pool, D3DPOOL_SYSTEMMEM);
+    EXPECT_EQ(vdesc.Usage, DWORD{D3DUSAGE_DYNAMIC | D3DUSAGE_DONOTCLIP});
+    EXPECT_EQ(vdesc.Size, 4u * 24);
+    EXPECT_EQ(vdesc.FVF, DWORD{D3DFVF_XYZ | D3DFVF_NORMAL});
+    vb->Release();
+    ASSERT_EQ(m->GetIndexBufferObject(&ib), S_OK);
+    ib->GetDesc(&desc);
+    EXPECT_EQ(desc.Format, D3DFMT_INDEX16);
+    EXPECT_EQ(desc.Pool, D3DPOOL_MANAGED);
+    EXPECT_EQ(desc.Usage, DWORD{D3DUSAGE_DONOTCLIP});
+    ib->Release();
+    EXPECT_EQ(m->GetVertexStride(), 24u);
+    EXPECT_EQ(m->GetVertexFormat(), DWORD{D3DFVF_XYZ | D3DFVF_NORMAL});
+    EXPECT_EQ(m->GetOwningDevice(nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(m->Release(), 0u);
+}
+
+// Four triangles: attributes 1, 0, 1, 0 over vertices shared between ids.
+class OptimizeTest : public MeshTest {
+protected:
+    std::vector<float> xyz = {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0, 2, 0, 0, 2, 1, 0, 9, 9, 9};
+    std::vector<DWORD> indices = {0, 1, 2, 1, 3, 2, 1, 4, 3, 4, 5, 3};
+    std::vector<DWORD> attributes = {1, 0, 1, 0};
+};
+
+TEST_F(OptimizeTest, AttributeSortSplitsSharedVerticesAndBuildsTheTable) {
+    Mesh* m = Make(xyz, indices, attributes);
+    ASSERT_NE(m, nullptr);
+    {
+        // Without a table, id 1 is in two runs: two calls, the last result
+        // returned. Absent ids draw nothing and succeed.
+        DrawCounter draws;
+        EXPECT_EQ(m->DrawAttributeGroup(1), D3DERR_INVALIDCALL);
+        EXPECT_EQ(draws.indexed, 2);
+        EXPECT_EQ(m->DrawAttributeGroup(7), S_OK);
+        EXPECT_EQ(draws.indexed, 2);
+    }
+    ASSERT_EQ(device->BeginScene(), S_OK);
+    EXPECT_EQ(m->DrawAttributeGroup(1), S_OK);
+    EXPECT_EQ(device->EndScene(), S_OK);
+
+    Mesh* sorted = nullptr;
+    DWORD faceRemap[4] = {};
+    DataBuffer* vertexRemap = nullptr;
+    ASSERT_EQ(m->OptimizeIntoNewMesh(OPTIMIZE_ATTRIBUTE_SORT, nullptr, nullptr, faceRemap, &vertexRemap, &sorted), S_OK);
+    // Faces by id, previous order kept within an id.
+    EXPECT_EQ(std::vector<DWORD>(faceRemap, faceRemap + 4), (std::vector<DWORD>{1, 3, 0, 2}));
+    // Vertex 6 is unused and dropped; vertices 1, 2, 3 and 4 are used by both
+    // ids and get one copy each: 6 used + 4 copies.
+    EXPECT_EQ(sorted->GetVertexCount(), 10u);
+    ASSERT_NE(vertexRemap, nullptr);
+    EXPECT_EQ(vertexRemap->GetDataSize(), 10u * 4);
+    vertexRemap->Release();
+
+    AttributeRange table[4];
+    DWORD count = 0;
+    ASSERT_EQ(sorted->CopyAttributeTable(table, &count), S_OK);
+    ASSERT_EQ(count, 2u);
+    EXPECT_EQ(table[0].AttribId, 0u);
+    EXPECT_EQ(table[0].FaceStart, 0u);
+    EXPECT_EQ(table[0].FaceCount, 2u);
+    EXPECT_EQ(table[1].AttribId, 1u);
+    EXPECT_EQ(table[1].FaceStart, 2u);
+    EXPECT_EQ(table[1].FaceCount, 2u);
+    // Each group's vertices are contiguous and disjoint.
+    EXPECT_EQ(table[0].VertexStart, 0u);
+    EXPECT_EQ(table[0].VertexStart + table[0].VertexCount, table[1].VertexStart);
+    EXPECT_EQ(table[0].VertexCount, 5u);
+    EXPECT_EQ(table[1].VertexStart + table[1].VertexCount, 10u);
+
+    // Positions follow their vertices through the remap.
+    const std::vector<DWORD> newIndices = Indices(sorted);
+    float* v = nullptr;
+    ASSERT_EQ(sorted->LockVertices(D3DLOCK_READONLY, reinterpret_cast<void**>(&v)), S_OK);
+    for (int n = 0; n < 4; ++n) {
+        for (int k = 0; k < 3; ++k) {
+            const DWORD oldVertex = indices[faceRemap[n] * 3 + k];
+            const DWORD newVertex = newIndices[n * 3 + k];
+            EXPECT_EQ(v[newVertex * 3], xyz[oldVertex * 3]);
+            EXPECT_EQ(v[newVertex * 3 + 1], xyz[oldVertex * 3 + 1]);
+        }
+    }
+    sorted->UnlockVertices();
+
+    {
+        // With the table: one call per id.
+        DrawCounter draws;
+        EXPECT_EQ(sorted->DrawAttributeGroup(1), D3DERR_INVALIDCALL);
+        EXPECT_EQ(sorted->DrawAttributeGroup(0), D3DERR_INVALIDCALL);
+        EXPECT_EQ(sorted->DrawAttributeGroup(2), S_OK);
+        EXPECT_EQ(draws.indexed, 2);
+    }
+    ASSERT_EQ(device->BeginScene(), S_OK);
+    EXPECT_EQ(sorted->DrawAttributeGroup(1), S_OK);
+    EXPECT_EQ(device->EndScene(), S_OK);
+
+    // Locking attributes for writing discards the table.
+    DWORD* a = nullptr;
+    ASSERT_EQ(sorted->LockAttributes(D3DLOCK_READONLY, &a), S_OK);
+    sorted->CopyAttributeTable(nullptr, &count);
+    EXPECT_EQ(count, 2u);
+    ASSERT_EQ(sorted->LockAttributes(0, &a), S_OK);
+    sorted->UnlockAttributes();
+    sorted->CopyAttributeTable(nullptr, &count);
+    EXPECT_EQ(count, 0u);
+    {
+        // Now a scan: alternate the ids so that id 0 falls into two runs.
+        a[1] = 1;
+        a[2] = 0;
+        DrawCounter draws;
+        sorted->DrawAttributeGroup(0);
+        EXPECT_EQ(draws.indexed, 2);
+    }
+    EXPECT_EQ(sorted->Release(), 0u);
+    EXPECT_EQ(m->Release(), 0u);
+}
+
+TEST_F(OptimizeTest, IgnoringVerticesRefusesASplitAndLeavesTheMeshAlone) {
+    Mesh* m = Make(xyz, indices, attributes);
+    ASSERT_NE(m, nullptr);
+    const std::vector<DWORD> before = Indices(m);
+    EXPECT_EQ(m->OptimizeMeshInPlace(OPTIMIZE_ATTRIBUTE_SORT | OPTIMIZE_IGNORE_VERTICES, nullptr, nullptr, nullptr,
+                                     nullptr),
+              ERR_CANNOT_ATTRIBUTE_SORT);
+    EXPECT_EQ(Indices(m), before);
+    EXPECT_EQ(m->GetVertexCount(), 7u);
+    // Without splitting the vertices stay put and faces are sorted.
+    DWORD adjacency[12], adjacencyOut[12], remap[4];
+    ASSERT_EQ(m->BuildAdjacency(0.0f, adjacency), S_OK);
+    EXPECT_EQ(std::vector<DWORD>(adjacency, adjacency + 12),
+              (std::vector<DWORD>{NO_ADJACENT_FACE, 1, NO_ADJACENT_FACE, 2, NO_ADJACENT_FACE, 0, NO_ADJACENT_FACE, 3, 1,
+                                  NO_ADJACENT_FACE, NO_ADJACENT_FACE, 2}));
+    EXPECT_EQ(m->OptimizeMeshInPlace(OPTIMIZE_ATTRIBUTE_SORT, nullptr, adjacencyOut, nullptr, nullptr),
+              D3DERR_INVALIDCALL);
+    ASSERT_EQ(m->OptimizeMeshInPlace(OPTIMIZE_ATTRIBUTE_SORT | OPTIMIZE_IGNORE_VERTICES | OPTIMIZE_DO_NOT_SPLIT,
+                                     adjacency, adjacencyOut, remap, nullptr),
+              S_OK);
+    EXPECT_EQ(m->GetVertexCount(), 7u);
+    EXPECT_EQ(Indices(m), (std::vector<DWORD>{1, 3, 2, 4, 5, 3, 0, 1, 2, 1, 4, 3}));
+    // Old face 0's neighbour (old 1) is new face 0; old 1's neighbours 2, 0 are new 3, 2.
+    EXPECT_EQ(std::vector<DWORD>(adjacencyOut, adjacencyOut + 12),
+              (std::vector<DWORD>{3, NO_ADJACENT_FACE, 2, NO_ADJACENT_FACE, NO_ADJACENT_FACE, 3, NO_ADJACENT_FACE, 0,
+                                  NO_ADJACENT_FACE, NO_ADJACENT_FACE, 1, 0}));
+    EXPECT_EQ(m->Release(), 0u);
+}
+
+TEST_F(MeshTest, CompactionDropsMarkedFacesAndAnEmptyMeshHasNoData) {
+    Mesh* m = Make({0, 0, 0, 1, 0, 0, 0, 1, 0, 5, 5, 5}, {0xFFFF, 1, 2, 0, 1, 2}, {3, 4});
+    ASSERT_NE(m, nullptr);
+    DWORD remap[2];
+    ASSERT_EQ(m->OptimizeMeshInPlace(OPTIMIZE_COMPACT, nullptr, nullptr, remap, nullptr), S_OK);
+    EXPECT_EQ(m->GetFaceCount(), 1u);
+    EXPECT_EQ(m->GetVertexCount(), 3u);
+    EXPECT_EQ(remap[0], 1u);
+    EXPECT_EQ(m->Release(), 0u);
+
+    m = Make({0, 0, 0, 1, 0, 0, 0, 1, 0}, {0xFFFF, 1, 2}, {0});
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->OptimizeMeshInPlace(OPTIMIZE_COMPACT, nullptr, nullptr, nullptr, nullptr), ERR_MESH_HAS_NO_DATA);
+    EXPECT_EQ(m->OptimizeMeshInPlace(0, nullptr, nullptr, nullptr, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(m->Release(), 0u);
+}
+
+TEST_F(MeshTest, AttributeTableReplacementRules) {
+    Mesh* m = Make({0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2}, {0});
+    ASSERT_NE(m, nullptr);
+    AttributeRange r{0, 0, 1, 0, 3};
+    EXPECT_EQ(m->ReplaceAttributeTable(&r, 0), D3DERR_INVALIDCALL);
+    ASSERT_EQ(m->ReplaceAttributeTable(&r, 1), S_OK);
+    DWORD count = 0;
+    m->CopyAttributeTable(nullptr, &count);
+    EXPECT_EQ(count, 1u);
+    ASSERT_EQ(device->BeginScene(), S_OK);
+    EXPECT_EQ(m->DrawAttributeGroup(0), S_OK);
+    EXPECT_EQ(device->EndScene(), S_OK);
+    ASSERT_EQ(m->ReplaceAttributeTable(nullptr, 0), S_OK);
+    m->CopyAttributeTable(nullptr, &count);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(m->Release(), 0u);
+}
+
+TEST_F(MeshTest, CloneConvertsElementsBetweenTypes) {
+    Mesh* m = nullptr;
+    ASSERT_EQ(CreateMeshFvf(1, 3, (OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM), D3DFVF_XYZ | D3DFVF_DIFFUSE, device, &m), S_OK);
+    struct In {
+        float x, y, z;
+        DWORD color;
+    } in[3] = {{1, 2, 3, 0x80FF0000}, {4, 5, 6, 0xFF00FF00}, {7, 8, 9, 0x000000FF}};
+    void* p = nullptr;
+    ASSERT_EQ(m->LockVertices(0, &p), S_OK);
+    std::memcpy(p, in, sizeof(in));
+    m->UnlockVertices();
+    // Colour to four shorts normalised, position to half floats, plus a
+    // normal the source does not have.
+    D3DVERTEXELEMENT9 out[] = {{0, 0, D3DDECLTYPE_FLOAT16_4, 0, D3DDECLUSAGE_POSITION, 0},
+                               {0, 8, D3DDECLTYPE_SHORT4N, 0, D3DDECLUSAGE_COLOR, 0},
+                               {0, 16, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_NORMAL, 0},
+                               D3DDECL_END()};
+    Mesh* clone = nullptr;
+    ASSERT_EQ(m->CloneWithDeclaration((OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM), out, device, &clone), S_OK);
+    EXPECT_EQ(clone->GetVertexStride(), 28u);
+    EXPECT_EQ(clone->GetVertexFormat(), 0u);
+    ASSERT_EQ(clone->LockVertices(D3DLOCK_READONLY, &p), S_OK);
+    const BYTE* v = static_cast<const BYTE*>(p);
+    Float16 half[4];
+    std::memcpy(half, v, 8);
+    EXPECT_EQ(HalfToFloat(half[0]), 1.0f);
+    EXPECT_EQ(HalfToFloat(half[2]), 3.0f);
+    EXPECT_EQ(HalfToFloat(half[3]), 1.0f);  // missing w reads as 1
+    int16_t color[4];
+    std::memcpy(color, v + 8, 8);
+    EXPECT_EQ(color[0], 32767);  // red
+    EXPECT_EQ(color[1], 0);
+    EXPECT_EQ(color[3], static_cast<int16_t>(static_cast<int>(0x80 * 0.003921569f * 32767 + 0.5f)));
+    float normal[3];
+    std::memcpy(normal, v + 16, 12);
+    EXPECT_EQ(normal[0], 0.0f);
+    clone->UnlockVertices();
+    EXPECT_EQ(clone->Release(), 0u);
+    EXPECT_EQ(m->Release(), 0u);
+}
+
+TEST(VertexConvertTest, ClampsScalesAndImpliesTheLastBlendWeight) {
+    const D3DVERTEXELEMENT9 src[] = {{0, 0, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_BLENDWEIGHT, 0},
+                                     {0, 8, D3DDECLTYPE_FLOAT4, 0, D3DDECLUSAGE_TEXCOORD, 0},
+                                     D3DDECL_END()};
+    const D3DVERTEXELEMENT9 dst[] = {{0, 0, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_BLENDWEIGHT, 0},
+                                     {0, 12, D3DDECLTYPE_DEC3N, 0, D3DDECLUSAGE_TEXCOORD, 0},
+                                     {0, 16, D3DDECLTYPE_UBYTE4N, 0, D3DDECLUSAGE_NORMAL, 0},
+                                     D3DDECL_END()};
+    const float in[6] = {0.25f, 0.5f, -2.0f, 0.5f, 1.0f, 0.0f};
+    BYTE out[20];
+    std::memset(out, 0xCD, sizeof(out));
+    ConvertVertices(out, dst, 20, in, src, 24, 1, true);
+    float w[3];
+    std::memcpy(w, out, 12);
+    EXPECT_FLOAT_EQ(w[2], 0.25f);
+    DWORD dec;
+    std::memcpy(&dec, out + 12, 4);
+    EXPECT_EQ(dec & 0x3FF, DWORD(-510) & 0x3FF);  // clamped to -1: -511 + 0.5 truncates to -510
+    EXPECT_EQ((dec >> 10) & 0x3FF, DWORD(256));   // 0.5 * 511 + 0.5
+    EXPECT_EQ((dec >> 20) & 0x3FF, DWORD(511));
+    EXPECT_EQ(out[16], 0);  // zeroed, no source
+}
+
+TEST_F(OptimizeTest, TheWideFormStopsAtTheFirstFailingDraw) {
+    Mesh* m = Make(xyz, indices, attributes, OPT_32BIT_INDICES | OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM);
+    ASSERT_NE(m, nullptr);
+    DrawCounter draws;
+    EXPECT_EQ(m->DrawAttributeGroup(1), D3DERR_INVALIDCALL);
+    EXPECT_EQ(draws.indexed + draws.perFace, 1);
+    EXPECT_EQ(m->Release(), 0u);
+}

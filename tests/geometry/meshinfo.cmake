@@ -1,0 +1,10 @@
+# The mesh information tool on a corpus model: a probe from above hits the
+# boat, one far away misses, and a missing file is an error with status 1.
+if(TARGET vintrel-meshinfo)
+    add_test(NAME meshinfo-pick
+             COMMAND vintrel-meshinfo "${VINTREL_CORPUS_DIR}/x/minetest_game/boat.x" --pick 0 0 0 --pick 100 0 0)
+    set_tests_properties(meshinfo-pick PROPERTIES PASS_REGULAR_EXPRESSION
+        "vertices=2952 faces=1476 index=16 fvf=0x112 stride=32 materials=1.*pick x=0 y=0 z=0 subset=0 face=[0-9]+ .*pick x=100 y=0 z=0 subset=-1 face=0 u=0 v=0 height=0")
+    add_test(NAME meshinfo-missing-file COMMAND vintrel-meshinfo "${VINTREL_CORPUS_DIR}/x/no-such-file.x")
+    set_tests_properties(meshinfo-missing-file PROPERTIES WILL_FAIL TRUE)
+endif()
