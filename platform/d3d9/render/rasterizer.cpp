@@ -133,6 +133,123 @@ void ShadeSpan(const PixelState& ps, const Setup& s, int y, int xl, int xr) {
     }
 }
 
+// The demo's usual state combination with every per-draw decision made
+// once: one texture modulated by the diffuse colour, trilinear sampling
+// wrapped on power-of-two levels, linear fog from w, less-or-equal depth
+// tested before shading, source-alpha blending into a dithered 565 target.
+// The arithmetic is ShadeSpan's, operation for operation, so the pixels are
+// the same; what goes is the state reloads and branches around it.
+bool FitsTexturedSpan(const PixelState& ps) {
+    const StageSetup& st = ps.stages[0];
+    const TextureSampler& sm = st.sampler;
+    return ps.combine == CombineKind::ModulateTexture && ps.varyingCount == 6 && st.uvAt == 4 && !ps.specularAdd &&
+           ps.specularAt < 0 && ps.fog == FogKind::Linear && ps.fogFromW && !ps.alphaTest && ps.depthTest &&
+           ps.depthFunc == D3DCMP_LESSEQUAL && !ps.rejectDepthOutside && ps.blend &&
+           ps.srcBlend == D3DBLEND_SRCALPHA && ps.dstBlend == D3DBLEND_INVSRCALPHA && ps.blendOp == D3DBLENDOP_ADD &&
+           ps.target565 && ps.dither && ps.keepMask == 0 && ps.writesColor && sm.needsLod && sm.wrapMask &&
+           sm.magFilter == D3DTEXF_LINEAR && sm.minFilter == D3DTEXF_LINEAR && sm.mipFilter == D3DTEXF_LINEAR;
+}
+
+// Bilinear sample of a wrapped power-of-two level, as SampleLinear.
+[[gnu::always_inline]] inline uint32_t SampleWrapLinear(const TextureLevel& l, float u, float v) {
+    const float x = detail::ClampCoord(u * l.fwidth - 0.5f);
+    const float y = detail::ClampCoord(v * l.fheight - 0.5f);
+    const int i = detail::Floor(x), j = detail::Floor(y);
+    const uint32_t a = detail::Weight(x - float(i)), b = detail::Weight(y - float(j));
+    const int x0 = i & l.widthMask, x1 = (i + 1) & l.widthMask;
+    const uint32_t* r0 = l.texels + size_t(j & l.heightMask) * size_t(l.pitch);
+    const uint32_t* r1 = l.texels + size_t((j + 1) & l.heightMask) * size_t(l.pitch);
+    return detail::Bilinear(r0[x0], r0[x1], r1[x0], r1[x1], a, b);
+}
+
+void ShadeTexturedSpan(const PixelState& ps, const Setup& s, int y, int xl, int xr) {
+    const float fy = float(y - s.minY), fx = float(xl - s.minX);
+    float z = s.z.origin + s.z.dy * fy + s.z.dx * fx;
+    float w = s.w.origin + s.w.dy * fy + s.w.dx * fx;
+    float v[6], step[6];
+    for (int i = 0; i < 6; ++i) {
+        v[i] = s.v[i].origin + s.v[i].dy * fy + s.v[i].dx * fx;
+        step[i] = s.v[i].dx;
+    }
+    const float zdx = s.z.dx, wdx = s.w.dx, wdy = s.w.dy;
+    const TextureSampler& sm = ps.stages[0].sampler;
+    const TextureLevel* const levels = sm.levels;
+    const float fw0 = levels[0].fwidth, fh0 = levels[0].fheight;
+    const float pudx = s.v[4].dx, pudy = s.v[4].dy, pvdx = s.v[5].dx, pvdy = s.v[5].dy;
+    const float lodBias = sm.lodBias;
+    const int first = sm.firstLevel, last = sm.levelCount - 1;
+    const uint32_t alphaOr = sm.alphaOr;
+    const unsigned diffuseConstant = s.diffuseConstant;
+    const Color constDiffuse{s.diffuse[0], s.diffuse[1], s.diffuse[2], s.diffuse[3]};
+    const float fogEnd = ps.fogEnd, fogScale = ps.fogScale;
+    const Color fogColor = ps.fogColor;
+    const bool depthWrite = ps.depthWrite;
+    WORD* const depthRow = ps.depth + ptrdiff_t(y) * ps.depthPitch;
+    BYTE* const row = ps.target + ptrdiff_t(y) * ps.targetPitch;
+    const float* const dither = detail::kDither[y & 3];
+    for (int x = xl; x <= xr; ++x, z += zdx, w += wdx) {
+        if (x != xl)
+            for (int i = 0; i < 6; ++i) v[i] += step[i];
+        const uint32_t z16 = ToDepth16(z);
+        if (!(z16 <= depthRow[x])) continue;
+        if (depthWrite) depthRow[x] = WORD(z16);
+        const float iw = 1.0f / w;
+        Color diffuse;
+        if (diffuseConstant == 0xF) {
+            diffuse = constDiffuse;
+        } else {
+            diffuse = {v[0] * iw, v[1] * iw, v[2] * iw, v[3] * iw};
+            if (diffuseConstant & 8) diffuse.a = constDiffuse.a;
+        }
+        const float u = v[4] * iw, vv = v[5] * iw;
+        const float dudx = (pudx - u * wdx) * iw * fw0;
+        const float dvdx = (pvdx - vv * wdx) * iw * fh0;
+        const float dudy = (pudy - u * wdy) * iw * fw0;
+        const float dvdy = (pvdy - vv * wdy) * iw * fh0;
+        const float rx = dudx * dudx + dvdx * dvdx, ry = dudy * dudy + dvdy * dvdy;
+        const float rho2 = rx > ry ? rx : ry;
+        const float lambda = (rho2 > 0.0f ? 0.5f * FastLog2(rho2) : -1000.0f) + lodBias;
+        uint32_t argb;
+        if (!(lambda > 0.0f) || last == first) {
+            argb = SampleWrapLinear(levels[first], u, vv);
+        } else {
+            const float l = lambda < 64.0f ? lambda : 64.0f;
+            const int base = int(l);
+            const int l0 = first + base;
+            if (l0 >= last) {
+                argb = SampleWrapLinear(levels[last], u, vv);
+            } else {
+                const uint32_t c0 = SampleWrapLinear(levels[l0], u, vv);
+                const uint32_t c1 = SampleWrapLinear(levels[l0 + 1], u, vv);
+                argb = detail::Lerp(c0, c1, detail::Weight(l - float(base)));
+            }
+        }
+        const Color t = ColorFromArgb(argb | alphaOr);
+        Color c{t.r * diffuse.r, t.g * diffuse.g, t.b * diffuse.b, t.a * diffuse.a};
+        const float f = SaturateSafe((fogEnd - iw) * fogScale);
+        c.r = f * c.r + (1 - f) * fogColor.r;
+        c.g = f * c.g + (1 - f) * fogColor.g;
+        c.b = f * c.b + (1 - f) * fogColor.b;
+        BYTE* p = row + ptrdiff_t(x) * 2;
+        const Color src{SaturateSafe(c.r), SaturateSafe(c.g), SaturateSafe(c.b), SaturateSafe(c.a)};
+        if (src.a < 1.0f) {
+            const uint32_t old = uint32_t(p[0]) | (uint32_t(p[1]) << 8);
+            const float dr = float(old >> 11) * (1.0f / 31.0f), dg = float((old >> 5) & 63) * (1.0f / 63.0f),
+                        db = float(old & 31) * (1.0f / 31.0f);
+            const float ia = 1 - src.a;
+            c = {src.r * src.a + dr * ia, src.g * src.a + dg * ia, src.b * src.a + db * ia, src.a};
+        } else {
+            c = src;
+        }
+        const float r = SaturateSafe(c.r), g = SaturateSafe(c.g), b = SaturateSafe(c.b);
+        const float o = dither[x & 3];
+        const uint32_t out =
+            (detail::Quantize(r, 31, o) << 11) | (detail::Quantize(g, 63, o) << 5) | detail::Quantize(b, 31, o);
+        p[0] = BYTE(out);
+        p[1] = BYTE(out >> 8);
+    }
+}
+
 }  // namespace
 
 int64_t RasterizeTriangle(const PixelState& ps, const RasterVertex& a, const RasterVertex& b, const RasterVertex& c,
@@ -194,6 +311,7 @@ int64_t RasterizeTriangle(const PixelState& ps, const RasterVertex& a, const Ras
     }
 
     const int width = s.maxX - s.minX + 1;
+    const auto shade = FitsTexturedSpan(ps) ? ShadeTexturedSpan : ShadeSpan;
     int64_t covered = 0;
     for (int y = s.minY; y <= s.maxY; ++y) {
         if (!rows.Owns(y)) {
@@ -237,7 +355,7 @@ int64_t RasterizeTriangle(const PixelState& ps, const RasterVertex& a, const Ras
             }
             if (empty || xl > xr) continue;
         }
-        ShadeSpan(ps, s, y, xl, xr);
+        shade(ps, s, y, xl, xr);
         covered += xr - xl + 1;
     }
     return covered;
