@@ -162,7 +162,7 @@ bool FitsTexturedSpan(const PixelState& ps) {
     return detail::Bilinear(r0[x0], r0[x1], r1[x0], r1[x1], a, b);
 }
 
-void ShadeTexturedSpan(const PixelState& ps, const Setup& s, int y, int xl, int xr) {
+[[maybe_unused]] void ShadeTexturedSpan(const PixelState& ps, const Setup& s, int y, int xl, int xr) {
     const float fy = float(y - s.minY), fx = float(xl - s.minX);
     float z = s.z.origin + s.z.dy * fy + s.z.dx * fx;
     float w = s.w.origin + s.w.dy * fy + s.w.dx * fx;
@@ -250,6 +250,190 @@ void ShadeTexturedSpan(const PixelState& ps, const Setup& s, int y, int xl, int 
     }
 }
 
+
+#ifdef VINTREL_SAMPLER_SSE2
+// FastLog2 on four lanes, operation for operation.
+[[gnu::always_inline]] inline __m128 FastLog2x4(__m128 x) {
+    const __m128i bits = _mm_castps_si128(x);
+    const __m128i exponent =
+        _mm_sub_epi32(_mm_and_si128(_mm_srli_epi32(bits, 23), _mm_set1_epi32(0xFF)), _mm_set1_epi32(127));
+    const __m128 m = _mm_castsi128_ps(
+        _mm_or_si128(_mm_and_si128(bits, _mm_set1_epi32(0x007FFFFF)), _mm_set1_epi32(0x3F800000)));
+    const __m128 t = _mm_sub_ps(m, _mm_set1_ps(1.0f));
+    const __m128 r = _mm_mul_ps(
+        t, _mm_add_ps(_mm_set1_ps(1.4234952f),
+                      _mm_mul_ps(t, _mm_add_ps(_mm_set1_ps(-0.5877732f), _mm_mul_ps(t, _mm_set1_ps(0.1642780f))))));
+    return _mm_add_ps(_mm_cvtepi32_ps(exponent), r);
+}
+
+// Same branch-free form as SaturateSafe: NaN becomes 0.
+[[gnu::always_inline]] inline __m128 Saturate4(__m128 v) {
+    return _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(1.0f));
+}
+
+// Quantize on four lanes: truncation of v * top + offset, at most top.
+[[gnu::always_inline]] inline __m128i Quantize4(__m128 v, float top, __m128 offset) {
+    const __m128i n = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, _mm_set1_ps(top)), offset));
+    const __m128i t = _mm_set1_epi32(int(top));
+    const __m128i over = _mm_cmpgt_epi32(n, t);
+    return _mm_or_si128(_mm_and_si128(over, t), _mm_andnot_si128(over, n));
+}
+
+// ShadeTexturedSpan four pixels at a time. The interpolated values are
+// still stepped one pixel after the other, so each lane holds exactly the
+// value the one-pixel loop has there; the per-pixel arithmetic then runs on
+// all four lanes with the same operations in the same order. Depth is
+// tested and written lane by lane, texels are fetched lane by lane.
+void ShadeTexturedSpan4(const PixelState& ps, const Setup& s, int y, int xl, int xr) {
+    const float fy = float(y - s.minY), fx = float(xl - s.minX);
+    float z = s.z.origin + s.z.dy * fy + s.z.dx * fx;
+    float w = s.w.origin + s.w.dy * fy + s.w.dx * fx;
+    float v[6], step[6];
+    for (int i = 0; i < 6; ++i) {
+        v[i] = s.v[i].origin + s.v[i].dy * fy + s.v[i].dx * fx;
+        step[i] = s.v[i].dx;
+    }
+    const float zdx = s.z.dx, wdx = s.w.dx;
+    const TextureSampler& sm = ps.stages[0].sampler;
+    const TextureLevel* const levels = sm.levels;
+    const __m128 fw0 = _mm_set1_ps(levels[0].fwidth), fh0 = _mm_set1_ps(levels[0].fheight);
+    const __m128 pudx = _mm_set1_ps(s.v[4].dx), pudy = _mm_set1_ps(s.v[4].dy);
+    const __m128 pvdx = _mm_set1_ps(s.v[5].dx), pvdy = _mm_set1_ps(s.v[5].dy);
+    const __m128 wdx4 = _mm_set1_ps(s.w.dx), wdy4 = _mm_set1_ps(s.w.dy);
+    const __m128 lodBias = _mm_set1_ps(sm.lodBias);
+    const int first = sm.firstLevel, last = sm.levelCount - 1;
+    const uint32_t alphaOr = sm.alphaOr;
+    const unsigned diffuseConstant = s.diffuseConstant;
+    const __m128 fogEnd = _mm_set1_ps(ps.fogEnd), fogScale = _mm_set1_ps(ps.fogScale);
+    const __m128 fogR = _mm_set1_ps(ps.fogColor.r), fogG = _mm_set1_ps(ps.fogColor.g),
+                 fogB = _mm_set1_ps(ps.fogColor.b);
+    const __m128 one = _mm_set1_ps(1.0f);
+    const bool depthWrite = ps.depthWrite;
+    WORD* const depthRow = ps.depth + ptrdiff_t(y) * ps.depthPitch;
+    BYTE* const row = ps.target + ptrdiff_t(y) * ps.targetPitch;
+    const float* const dither = detail::kDither[y & 3];
+    alignas(16) float lz[4], lw[4], lv[6][4], lu[4], lvv[4], llambda[4];
+    alignas(16) int32_t texel[4], old[4];
+    alignas(16) uint32_t z16[4], out[4];
+    for (int x0 = xl; x0 <= xr; x0 += 4) {
+        const int count = xr - x0 + 1 < 4 ? xr - x0 + 1 : 4;
+        for (int k = 0; k < 4; ++k) {
+            if (x0 + k != xl)
+                for (int i = 0; i < 6; ++i) v[i] += step[i];
+            lz[k] = z, lw[k] = w;
+            for (int i = 0; i < 6; ++i) lv[i][k] = v[i];
+            z += zdx, w += wdx;
+        }
+        _mm_store_si128(reinterpret_cast<__m128i*>(z16),
+                        _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(Saturate4(_mm_load_ps(lz)), _mm_set1_ps(65535.0f)),
+                                                    _mm_set1_ps(0.5f))));
+        unsigned live = 0;
+        for (int k = 0; k < count; ++k) {
+            const int x = x0 + k;
+            if (!(z16[k] <= depthRow[x])) continue;
+            if (depthWrite) depthRow[x] = WORD(z16[k]);
+            live |= 1u << k;
+        }
+        if (!live) continue;
+        const __m128 iw = _mm_div_ps(one, _mm_load_ps(lw));
+        __m128 dr, dg, db, da;
+        if (diffuseConstant == 0xF) {
+            dr = _mm_set1_ps(s.diffuse[0]), dg = _mm_set1_ps(s.diffuse[1]);
+            db = _mm_set1_ps(s.diffuse[2]), da = _mm_set1_ps(s.diffuse[3]);
+        } else {
+            dr = _mm_mul_ps(_mm_load_ps(lv[0]), iw), dg = _mm_mul_ps(_mm_load_ps(lv[1]), iw);
+            db = _mm_mul_ps(_mm_load_ps(lv[2]), iw);
+            da = (diffuseConstant & 8) ? _mm_set1_ps(s.diffuse[3]) : _mm_mul_ps(_mm_load_ps(lv[3]), iw);
+        }
+        const __m128 u = _mm_mul_ps(_mm_load_ps(lv[4]), iw), vv = _mm_mul_ps(_mm_load_ps(lv[5]), iw);
+        const __m128 dudx = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pudx, _mm_mul_ps(u, wdx4)), iw), fw0);
+        const __m128 dvdx = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pvdx, _mm_mul_ps(vv, wdx4)), iw), fh0);
+        const __m128 dudy = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pudy, _mm_mul_ps(u, wdy4)), iw), fw0);
+        const __m128 dvdy = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pvdy, _mm_mul_ps(vv, wdy4)), iw), fh0);
+        const __m128 rx = _mm_add_ps(_mm_mul_ps(dudx, dudx), _mm_mul_ps(dvdx, dvdx));
+        const __m128 ry = _mm_add_ps(_mm_mul_ps(dudy, dudy), _mm_mul_ps(dvdy, dvdy));
+        // rx > ry ? rx : ry
+        const __m128 gt = _mm_cmpgt_ps(rx, ry);
+        const __m128 rho2 = _mm_or_ps(_mm_and_ps(gt, rx), _mm_andnot_ps(gt, ry));
+        const __m128 positive = _mm_cmpgt_ps(rho2, _mm_setzero_ps());
+        const __m128 half = _mm_mul_ps(_mm_set1_ps(0.5f), FastLog2x4(rho2));
+        const __m128 lambda = _mm_add_ps(
+            _mm_or_ps(_mm_and_ps(positive, half), _mm_andnot_ps(positive, _mm_set1_ps(-1000.0f))), lodBias);
+        _mm_store_ps(lu, u);
+        _mm_store_ps(lvv, vv);
+        _mm_store_ps(llambda, lambda);
+        for (int k = 0; k < 4; ++k) {
+            const int x = x0 + k;
+            if (!(live & (1u << k))) {
+                texel[k] = 0, old[k] = 0;
+                continue;
+            }
+            const float lam = llambda[k];
+            uint32_t argb;
+            if (!(lam > 0.0f) || last == first) {
+                argb = SampleWrapLinear(levels[first], lu[k], lvv[k]);
+            } else {
+                const float l = lam < 64.0f ? lam : 64.0f;
+                const int base = int(l);
+                const int l0 = first + base;
+                if (l0 >= last) {
+                    argb = SampleWrapLinear(levels[last], lu[k], lvv[k]);
+                } else {
+                    const uint32_t c0 = SampleWrapLinear(levels[l0], lu[k], lvv[k]);
+                    const uint32_t c1 = SampleWrapLinear(levels[l0 + 1], lu[k], lvv[k]);
+                    argb = detail::Lerp(c0, c1, detail::Weight(l - float(base)));
+                }
+            }
+            texel[k] = int32_t(argb | alphaOr);
+            const BYTE* p = row + ptrdiff_t(x) * 2;
+            old[k] = int32_t(uint32_t(p[0]) | (uint32_t(p[1]) << 8));
+        }
+        // ColorFromArgb, the modulation and the fog.
+        const __m128i t = _mm_load_si128(reinterpret_cast<const __m128i*>(texel));
+        const __m128i byte = _mm_set1_epi32(0xFF);
+        const __m128 k255 = _mm_set1_ps(1.0f / 255.0f);
+        const __m128 tr = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(t, 16), byte)), k255);
+        const __m128 tg = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(t, 8), byte)), k255);
+        const __m128 tb = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(t, byte)), k255);
+        const __m128 ta = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(t, 24)), k255);
+        __m128 cr = _mm_mul_ps(tr, dr), cg = _mm_mul_ps(tg, dg), cb = _mm_mul_ps(tb, db);
+        const __m128 ca = _mm_mul_ps(ta, da);
+        const __m128 f = Saturate4(_mm_mul_ps(_mm_sub_ps(fogEnd, iw), fogScale));
+        const __m128 nf = _mm_sub_ps(one, f);
+        cr = _mm_add_ps(_mm_mul_ps(f, cr), _mm_mul_ps(nf, fogR));
+        cg = _mm_add_ps(_mm_mul_ps(f, cg), _mm_mul_ps(nf, fogG));
+        cb = _mm_add_ps(_mm_mul_ps(f, cb), _mm_mul_ps(nf, fogB));
+        // Source-alpha blending over the old pixels where alpha is below 1.
+        const __m128 sr = Saturate4(cr), sg = Saturate4(cg), sb = Saturate4(cb), sa = Saturate4(ca);
+        const __m128i o = _mm_load_si128(reinterpret_cast<const __m128i*>(old));
+        const __m128 odr = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(o, 11)), _mm_set1_ps(1.0f / 31.0f));
+        const __m128 odg = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(o, 5), _mm_set1_epi32(63))),
+                                      _mm_set1_ps(1.0f / 63.0f));
+        const __m128 odb =
+            _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(o, _mm_set1_epi32(31))), _mm_set1_ps(1.0f / 31.0f));
+        const __m128 ia = _mm_sub_ps(one, sa);
+        const __m128 below = _mm_cmplt_ps(sa, one);
+        auto mix = [&](__m128 sc, __m128 dc) {
+            const __m128 blended = _mm_add_ps(_mm_mul_ps(sc, sa), _mm_mul_ps(dc, ia));
+            return Saturate4(_mm_or_ps(_mm_and_ps(below, blended), _mm_andnot_ps(below, sc)));
+        };
+        const __m128 r = mix(sr, odr), g = mix(sg, odg), b = mix(sb, odb);
+        const __m128 offset = _mm_setr_ps(dither[x0 & 3], dither[(x0 + 1) & 3], dither[(x0 + 2) & 3],
+                                          dither[(x0 + 3) & 3]);
+        const __m128i packed = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(Quantize4(r, 31, offset), 11),
+                                                         _mm_slli_epi32(Quantize4(g, 63, offset), 5)),
+                                            Quantize4(b, 31, offset));
+        _mm_store_si128(reinterpret_cast<__m128i*>(out), packed);
+        for (int k = 0; k < count; ++k) {
+            if (!(live & (1u << k))) continue;
+            BYTE* p = row + ptrdiff_t(x0 + k) * 2;
+            p[0] = BYTE(out[k]);
+            p[1] = BYTE(out[k] >> 8);
+        }
+    }
+}
+#endif
+
 }  // namespace
 
 int64_t RasterizeTriangle(const PixelState& ps, const RasterVertex& a, const RasterVertex& b, const RasterVertex& c,
@@ -311,7 +495,11 @@ int64_t RasterizeTriangle(const PixelState& ps, const RasterVertex& a, const Ras
     }
 
     const int width = s.maxX - s.minX + 1;
+#ifdef VINTREL_SAMPLER_SSE2
+    const auto shade = FitsTexturedSpan(ps) ? ShadeTexturedSpan4 : ShadeSpan;
+#else
     const auto shade = FitsTexturedSpan(ps) ? ShadeTexturedSpan : ShadeSpan;
+#endif
     int64_t covered = 0;
     for (int y = s.minY; y <= s.maxY; ++y) {
         if (!rows.Owns(y)) {
