@@ -279,6 +279,70 @@ bool FitsTexturedSpan(const PixelState& ps) {
     return _mm_or_si128(_mm_and_si128(over, t), _mm_andnot_si128(over, n));
 }
 
+// Per-lane weights (32-bit lanes, 0..256) spread over the 16-bit channels
+// of the low two and the high two pixels.
+[[gnu::always_inline]] inline void SpreadWeights(__m128i w, __m128i& lo, __m128i& hi) {
+    const __m128i w16 = _mm_packs_epi32(w, w);          // w0 w1 w2 w3 w0 w1 w2 w3
+    const __m128i pairs = _mm_unpacklo_epi16(w16, w16);  // w0 w0 w1 w1 w2 w2 w3 w3
+    lo = _mm_unpacklo_epi32(pairs, pairs);               // w0 x4, w1 x4
+    hi = _mm_unpackhi_epi32(pairs, pairs);               // w2 x4, w3 x4
+}
+
+// Lerp on four A8R8G8B8 pixels, each with its own weight; channel for
+// channel the same sums and shifts.
+[[gnu::always_inline]] inline __m128i Lerp4(__m128i a, __m128i b, __m128i w) {
+    const __m128i zero = _mm_setzero_si128(), round = _mm_set1_epi16(0x80), full = _mm_set1_epi16(256);
+    __m128i wl, wh;
+    SpreadWeights(w, wl, wh);
+    const __m128i lo = _mm_srli_epi16(
+        _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(a, zero), _mm_sub_epi16(full, wl)),
+                                    _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), wl)),
+                      round),
+        8);
+    const __m128i hi = _mm_srli_epi16(
+        _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(a, zero), _mm_sub_epi16(full, wh)),
+                                    _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), wh)),
+                      round),
+        8);
+    return _mm_packus_epi16(lo, hi);
+}
+
+// SampleWrapLinear on four lanes, each from its own level; lanes not in
+// `live` fetch nothing and come out 0.
+[[gnu::always_inline]] inline __m128i Bilinear4(const TextureLevel* const* lv, unsigned live, __m128 u, __m128 v,
+                                                __m128 fw, __m128 fh, __m128i wm, __m128i hm) {
+    const __m128 limit = _mm_set1_ps(8388608.0f), nlimit = _mm_set1_ps(-8388608.0f), halfTexel = _mm_set1_ps(0.5f);
+    const __m128 x = _mm_min_ps(_mm_max_ps(_mm_sub_ps(_mm_mul_ps(u, fw), halfTexel), nlimit), limit);
+    const __m128 y = _mm_min_ps(_mm_max_ps(_mm_sub_ps(_mm_mul_ps(v, fh), halfTexel), nlimit), limit);
+    const __m128i xt = _mm_cvttps_epi32(x), yt = _mm_cvttps_epi32(y);
+    const __m128i i = _mm_add_epi32(xt, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(xt), x)));
+    const __m128i j = _mm_add_epi32(yt, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(yt), y)));
+    const __m128 w256 = _mm_set1_ps(256.0f);
+    const __m128i wa = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(x, _mm_cvtepi32_ps(i)), w256), halfTexel));
+    const __m128i wb = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(y, _mm_cvtepi32_ps(j)), w256), halfTexel));
+    const __m128i oneI = _mm_set1_epi32(1);
+    alignas(16) int32_t x0[4], x1[4], y0[4], y1[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(x0), _mm_and_si128(i, wm));
+    _mm_store_si128(reinterpret_cast<__m128i*>(x1), _mm_and_si128(_mm_add_epi32(i, oneI), wm));
+    _mm_store_si128(reinterpret_cast<__m128i*>(y0), _mm_and_si128(j, hm));
+    _mm_store_si128(reinterpret_cast<__m128i*>(y1), _mm_and_si128(_mm_add_epi32(j, oneI), hm));
+    alignas(16) uint32_t t00[4], t10[4], t01[4], t11[4];
+    for (int k = 0; k < 4; ++k) {
+        if (!(live & (1u << k))) {
+            t00[k] = t10[k] = t01[k] = t11[k] = 0;
+            continue;
+        }
+        const TextureLevel& l = *lv[k];
+        const uint32_t* r0 = l.texels + size_t(y0[k]) * size_t(l.pitch);
+        const uint32_t* r1 = l.texels + size_t(y1[k]) * size_t(l.pitch);
+        t00[k] = r0[x0[k]], t10[k] = r0[x1[k]], t01[k] = r1[x0[k]], t11[k] = r1[x1[k]];
+    }
+    auto load = [](const uint32_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); };
+    const __m128i top = Lerp4(load(t00), load(t10), wa);
+    const __m128i bottom = Lerp4(load(t01), load(t11), wa);
+    return Lerp4(top, bottom, wb);
+}
+
 // ShadeTexturedSpan four pixels at a time. The interpolated values are
 // still stepped one pixel after the other, so each lane holds exactly the
 // value the one-pixel loop has there; the per-pixel arithmetic then runs on
@@ -312,8 +376,8 @@ void ShadeTexturedSpan4(const PixelState& ps, const Setup& s, int y, int xl, int
     WORD* const depthRow = ps.depth + ptrdiff_t(y) * ps.depthPitch;
     BYTE* const row = ps.target + ptrdiff_t(y) * ps.targetPitch;
     const float* const dither = detail::kDither[y & 3];
-    alignas(16) float lz[4], lw[4], lv[6][4], lu[4], lvv[4], llambda[4];
-    alignas(16) int32_t texel[4], old[4];
+    alignas(16) float lz[4], lw[4], lv[6][4], llambda[4];
+    alignas(16) int32_t old[4];
     alignas(16) uint32_t z16[4], out[4];
     for (int x0 = xl; x0 <= xr; x0 += 4) {
         const int count = xr - x0 + 1 < 4 ? xr - x0 + 1 : 4;
@@ -359,37 +423,51 @@ void ShadeTexturedSpan4(const PixelState& ps, const Setup& s, int y, int xl, int
         const __m128 half = _mm_mul_ps(_mm_set1_ps(0.5f), FastLog2x4(rho2));
         const __m128 lambda = _mm_add_ps(
             _mm_or_ps(_mm_and_ps(positive, half), _mm_andnot_ps(positive, _mm_set1_ps(-1000.0f))), lodBias);
-        _mm_store_ps(lu, u);
-        _mm_store_ps(lvv, vv);
+        // Per lane the two levels and the weight between them; a single
+        // level is blended with itself at weight 0, which gives it back
+        // unchanged.
         _mm_store_ps(llambda, lambda);
+        alignas(16) float fwA[4], fhA[4], fwB[4], fhB[4];
+        alignas(16) int32_t wmA[4], hmA[4], wmB[4], hmB[4], mipW[4];
+        const TextureLevel* la[4];
+        const TextureLevel* lb[4];
         for (int k = 0; k < 4; ++k) {
-            const int x = x0 + k;
-            if (!(live & (1u << k))) {
-                texel[k] = 0, old[k] = 0;
-                continue;
-            }
             const float lam = llambda[k];
-            uint32_t argb;
-            if (!(lam > 0.0f) || last == first) {
-                argb = SampleWrapLinear(levels[first], lu[k], lvv[k]);
+            int a = first, b = first, weight = 0;
+            if (!(live & (1u << k))) {
+            } else if (!(lam > 0.0f) || last == first) {
             } else {
                 const float l = lam < 64.0f ? lam : 64.0f;
                 const int base = int(l);
                 const int l0 = first + base;
                 if (l0 >= last) {
-                    argb = SampleWrapLinear(levels[last], lu[k], lvv[k]);
+                    a = b = last;
                 } else {
-                    const uint32_t c0 = SampleWrapLinear(levels[l0], lu[k], lvv[k]);
-                    const uint32_t c1 = SampleWrapLinear(levels[l0 + 1], lu[k], lvv[k]);
-                    argb = detail::Lerp(c0, c1, detail::Weight(l - float(base)));
+                    a = l0, b = l0 + 1;
+                    weight = int(detail::Weight(l - float(base)));
                 }
             }
-            texel[k] = int32_t(argb | alphaOr);
-            const BYTE* p = row + ptrdiff_t(x) * 2;
-            old[k] = int32_t(uint32_t(p[0]) | (uint32_t(p[1]) << 8));
+            la[k] = &levels[a], lb[k] = &levels[b];
+            fwA[k] = levels[a].fwidth, fhA[k] = levels[a].fheight, wmA[k] = levels[a].widthMask;
+            hmA[k] = levels[a].heightMask;
+            fwB[k] = levels[b].fwidth, fhB[k] = levels[b].fheight, wmB[k] = levels[b].widthMask;
+            hmB[k] = levels[b].heightMask;
+            mipW[k] = weight;
+        }
+        const __m128i colourA = Bilinear4(la, live, u, vv, _mm_load_ps(fwA), _mm_load_ps(fhA),
+                                          _mm_load_si128(reinterpret_cast<const __m128i*>(wmA)),
+                                          _mm_load_si128(reinterpret_cast<const __m128i*>(hmA)));
+        const __m128i colourB = Bilinear4(lb, live, u, vv, _mm_load_ps(fwB), _mm_load_ps(fhB),
+                                          _mm_load_si128(reinterpret_cast<const __m128i*>(wmB)),
+                                          _mm_load_si128(reinterpret_cast<const __m128i*>(hmB)));
+        const __m128i t = _mm_or_si128(
+            Lerp4(colourA, colourB, _mm_load_si128(reinterpret_cast<const __m128i*>(mipW))),
+            _mm_set1_epi32(int(alphaOr)));
+        for (int k = 0; k < 4; ++k) {
+            const BYTE* p = row + ptrdiff_t(x0 + k) * 2;
+            old[k] = (live & (1u << k)) ? int32_t(uint32_t(p[0]) | (uint32_t(p[1]) << 8)) : 0;
         }
         // ColorFromArgb, the modulation and the fog.
-        const __m128i t = _mm_load_si128(reinterpret_cast<const __m128i*>(texel));
         const __m128i byte = _mm_set1_epi32(0xFF);
         const __m128 k255 = _mm_set1_ps(1.0f / 255.0f);
         const __m128 tr = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(t, 16), byte)), k255);
