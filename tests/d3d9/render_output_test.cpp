@@ -172,7 +172,8 @@ TEST(RenderOutput, X8R8G8B8TargetAndColourWriteMask) {
 // colour, linear fog, source-alpha blending, dithering) drawn twice: once
 // as it is and once with an always-passing alpha test, which takes the
 // generic pixel path with its late depth test. Both must give the same
-// colour and depth bits, whatever path the first one takes.
+// colour and depth bits, whatever path the first one takes. Screen-space
+// quads without fog or mip levels follow, as in the program's 2D pass.
 TEST(RenderOutput, UsualStateMatchesTheGenericPath) {
     auto draw = [](bool alphaTest, std::vector<WORD>& colour, std::vector<WORD>& depth) {
         Scene scene(96, 64);
@@ -230,6 +231,19 @@ TEST(RenderOutput, UsualStateMatchesTheGenericPath) {
                     for (WORD k : {a, c, d, a, d, b}) idx.push_back(k);
                 }
             scene.DrawIndexed(v, idx, UINT(idx.size() / 3));
+        }
+        // Screen-space quads over them, as the 2D pass draws them: no fog,
+        // one level, depths inside and outside [0, 1].
+        rs[D3DRS_LIGHTING] = FALSE;
+        rs[D3DRS_FOGENABLE] = FALSE;
+        scene.state.samplerStates[0][D3DSAMP_MIPFILTER] = D3DTEXF_NONE;
+        scene.SetLayout(Layout::ScreenColorTex);
+        for (int q = 0; q < 6; ++q) {
+            const float x = 3.5f + float(q) * 15.3f, z = q == 5 ? 1.5f : float(q) * 0.19f;
+            scene.Draw(D3DPT_TRIANGLELIST,
+                       Quad(x, 5.25f + float(q), x + 13.0f, 50.5f, 0x90FFE0C0u - DWORD(q) * 0x10000000u, z,
+                            0.1f * float(q), 0, 0.1f * float(q) + 0.9f, 2.3f),
+                       2);
         }
         colour.clear();
         depth.clear();

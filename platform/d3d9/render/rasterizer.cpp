@@ -139,7 +139,7 @@ void ShadeSpan(const PixelState& ps, const Setup& s, int y, int xl, int xr) {
 // tested before shading, source-alpha blending into a dithered 565 target.
 // The arithmetic is ShadeSpan's, operation for operation, so the pixels are
 // the same; what goes is the state reloads and branches around it.
-bool FitsTexturedSpan(const PixelState& ps) {
+[[maybe_unused]] bool FitsTexturedSpan(const PixelState& ps) {
     const StageSetup& st = ps.stages[0];
     const TextureSampler& sm = st.sampler;
     return ps.combine == CombineKind::ModulateTexture && ps.varyingCount == 6 && st.uvAt == 4 && !ps.specularAdd &&
@@ -148,6 +148,25 @@ bool FitsTexturedSpan(const PixelState& ps) {
            ps.srcBlend == D3DBLEND_SRCALPHA && ps.dstBlend == D3DBLEND_INVSRCALPHA && ps.blendOp == D3DBLENDOP_ADD &&
            ps.target565 && ps.dither && ps.keepMask == 0 && ps.writesColor && sm.needsLod && sm.wrapMask &&
            sm.magFilter == D3DTEXF_LINEAR && sm.minFilter == D3DTEXF_LINEAR && sm.mipFilter == D3DTEXF_LINEAR;
+}
+
+// The same family with the variations the program's frame also draws:
+// with or without linear w-fog, with a level-of-detail choice over
+// trilinear levels or one bilinear level, pre-transformed or not. Returns
+// -1 when the state is outside it, else bit 0 for fog and bit 1 for the
+// level-of-detail choice.
+int TexturedSpanKind(const PixelState& ps) {
+    const StageSetup& st = ps.stages[0];
+    const TextureSampler& sm = st.sampler;
+    const bool fog = ps.fog == FogKind::Linear && ps.fogFromW;
+    const bool lod = sm.needsLod && sm.minFilter == D3DTEXF_LINEAR && sm.mipFilter == D3DTEXF_LINEAR;
+    const bool fits = ps.combine == CombineKind::ModulateTexture && ps.varyingCount == 6 && st.uvAt == 4 &&
+                      !ps.specularAdd && ps.specularAt < 0 && (fog || ps.fog == FogKind::None) && !ps.alphaTest &&
+                      ps.depthTest && ps.depthFunc == D3DCMP_LESSEQUAL && ps.blend &&
+                      ps.srcBlend == D3DBLEND_SRCALPHA && ps.dstBlend == D3DBLEND_INVSRCALPHA &&
+                      ps.blendOp == D3DBLENDOP_ADD && ps.target565 && ps.dither && ps.keepMask == 0 &&
+                      ps.writesColor && sm.wrapMask && sm.magFilter == D3DTEXF_LINEAR && (lod || !sm.needsLod);
+    return fits ? int(fog) | (int(lod) << 1) : -1;
 }
 
 // Bilinear sample of a wrapped power-of-two level, as SampleLinear.
@@ -348,6 +367,7 @@ bool FitsTexturedSpan(const PixelState& ps) {
 // value the one-pixel loop has there; the per-pixel arithmetic then runs on
 // all four lanes with the same operations in the same order. Depth is
 // tested and written lane by lane, texels are fetched lane by lane.
+template <bool kFog, bool kLod>
 void ShadeTexturedSpan4(const PixelState& ps, const Setup& s, int y, int xl, int xr) {
     const float fy = float(y - s.minY), fx = float(xl - s.minX);
     float z = s.z.origin + s.z.dy * fy + s.z.dx * fx;
@@ -372,7 +392,7 @@ void ShadeTexturedSpan4(const PixelState& ps, const Setup& s, int y, int xl, int
     const __m128 fogR = _mm_set1_ps(ps.fogColor.r), fogG = _mm_set1_ps(ps.fogColor.g),
                  fogB = _mm_set1_ps(ps.fogColor.b);
     const __m128 one = _mm_set1_ps(1.0f);
-    const bool depthWrite = ps.depthWrite;
+    const bool depthWrite = ps.depthWrite, rejectOutside = ps.rejectDepthOutside;
     WORD* const depthRow = ps.depth + ptrdiff_t(y) * ps.depthPitch;
     BYTE* const row = ps.target + ptrdiff_t(y) * ps.targetPitch;
     const float* const dither = detail::kDither[y & 3];
@@ -394,6 +414,7 @@ void ShadeTexturedSpan4(const PixelState& ps, const Setup& s, int y, int xl, int
         unsigned live = 0;
         for (int k = 0; k < count; ++k) {
             const int x = x0 + k;
+            if (rejectOutside && !(lz[k] >= 0.0f && lz[k] <= 1.0f)) continue;
             if (!(z16[k] <= depthRow[x])) continue;
             if (depthWrite) depthRow[x] = WORD(z16[k]);
             live |= 1u << k;
@@ -410,19 +431,23 @@ void ShadeTexturedSpan4(const PixelState& ps, const Setup& s, int y, int xl, int
             da = (diffuseConstant & 8) ? _mm_set1_ps(s.diffuse[3]) : _mm_mul_ps(_mm_load_ps(lv[3]), iw);
         }
         const __m128 u = _mm_mul_ps(_mm_load_ps(lv[4]), iw), vv = _mm_mul_ps(_mm_load_ps(lv[5]), iw);
-        const __m128 dudx = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pudx, _mm_mul_ps(u, wdx4)), iw), fw0);
-        const __m128 dvdx = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pvdx, _mm_mul_ps(vv, wdx4)), iw), fh0);
-        const __m128 dudy = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pudy, _mm_mul_ps(u, wdy4)), iw), fw0);
-        const __m128 dvdy = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pvdy, _mm_mul_ps(vv, wdy4)), iw), fh0);
-        const __m128 rx = _mm_add_ps(_mm_mul_ps(dudx, dudx), _mm_mul_ps(dvdx, dvdx));
-        const __m128 ry = _mm_add_ps(_mm_mul_ps(dudy, dudy), _mm_mul_ps(dvdy, dvdy));
-        // rx > ry ? rx : ry
-        const __m128 gt = _mm_cmpgt_ps(rx, ry);
-        const __m128 rho2 = _mm_or_ps(_mm_and_ps(gt, rx), _mm_andnot_ps(gt, ry));
-        const __m128 positive = _mm_cmpgt_ps(rho2, _mm_setzero_ps());
-        const __m128 half = _mm_mul_ps(_mm_set1_ps(0.5f), FastLog2x4(rho2));
-        const __m128 lambda = _mm_add_ps(
-            _mm_or_ps(_mm_and_ps(positive, half), _mm_andnot_ps(positive, _mm_set1_ps(-1000.0f))), lodBias);
+        // Without a level-of-detail choice every lane reads the first level.
+        __m128 lambda = _mm_set1_ps(-1.0f);
+        if constexpr (kLod) {
+            const __m128 dudx = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pudx, _mm_mul_ps(u, wdx4)), iw), fw0);
+            const __m128 dvdx = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pvdx, _mm_mul_ps(vv, wdx4)), iw), fh0);
+            const __m128 dudy = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pudy, _mm_mul_ps(u, wdy4)), iw), fw0);
+            const __m128 dvdy = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pvdy, _mm_mul_ps(vv, wdy4)), iw), fh0);
+            const __m128 rx = _mm_add_ps(_mm_mul_ps(dudx, dudx), _mm_mul_ps(dvdx, dvdx));
+            const __m128 ry = _mm_add_ps(_mm_mul_ps(dudy, dudy), _mm_mul_ps(dvdy, dvdy));
+            // rx > ry ? rx : ry
+            const __m128 gt = _mm_cmpgt_ps(rx, ry);
+            const __m128 rho2 = _mm_or_ps(_mm_and_ps(gt, rx), _mm_andnot_ps(gt, ry));
+            const __m128 positive = _mm_cmpgt_ps(rho2, _mm_setzero_ps());
+            const __m128 half = _mm_mul_ps(_mm_set1_ps(0.5f), FastLog2x4(rho2));
+            lambda = _mm_add_ps(
+                _mm_or_ps(_mm_and_ps(positive, half), _mm_andnot_ps(positive, _mm_set1_ps(-1000.0f))), lodBias);
+        }
         // Per lane the two levels and the weight between them; a single
         // level is blended with itself at weight 0, which gives it back
         // unchanged.
@@ -476,11 +501,13 @@ void ShadeTexturedSpan4(const PixelState& ps, const Setup& s, int y, int xl, int
         const __m128 ta = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(t, 24)), k255);
         __m128 cr = _mm_mul_ps(tr, dr), cg = _mm_mul_ps(tg, dg), cb = _mm_mul_ps(tb, db);
         const __m128 ca = _mm_mul_ps(ta, da);
-        const __m128 f = Saturate4(_mm_mul_ps(_mm_sub_ps(fogEnd, iw), fogScale));
-        const __m128 nf = _mm_sub_ps(one, f);
-        cr = _mm_add_ps(_mm_mul_ps(f, cr), _mm_mul_ps(nf, fogR));
-        cg = _mm_add_ps(_mm_mul_ps(f, cg), _mm_mul_ps(nf, fogG));
-        cb = _mm_add_ps(_mm_mul_ps(f, cb), _mm_mul_ps(nf, fogB));
+        if constexpr (kFog) {
+            const __m128 f = Saturate4(_mm_mul_ps(_mm_sub_ps(fogEnd, iw), fogScale));
+            const __m128 nf = _mm_sub_ps(one, f);
+            cr = _mm_add_ps(_mm_mul_ps(f, cr), _mm_mul_ps(nf, fogR));
+            cg = _mm_add_ps(_mm_mul_ps(f, cg), _mm_mul_ps(nf, fogG));
+            cb = _mm_add_ps(_mm_mul_ps(f, cb), _mm_mul_ps(nf, fogB));
+        }
         // Source-alpha blending over the old pixels where alpha is below 1.
         const __m128 sr = Saturate4(cr), sg = Saturate4(cg), sb = Saturate4(cb), sa = Saturate4(ca);
         const __m128i o = _mm_load_si128(reinterpret_cast<const __m128i*>(old));
@@ -574,7 +601,14 @@ int64_t RasterizeTriangle(const PixelState& ps, const RasterVertex& a, const Ras
 
     const int width = s.maxX - s.minX + 1;
 #ifdef VINTREL_SAMPLER_SSE2
-    const auto shade = FitsTexturedSpan(ps) ? ShadeTexturedSpan4 : ShadeSpan;
+    void (*shade)(const PixelState&, const Setup&, int, int, int) = ShadeSpan;
+    switch (TexturedSpanKind(ps)) {
+        case 0: shade = ShadeTexturedSpan4<false, false>; break;
+        case 1: shade = ShadeTexturedSpan4<true, false>; break;
+        case 2: shade = ShadeTexturedSpan4<false, true>; break;
+        case 3: shade = ShadeTexturedSpan4<true, true>; break;
+        default: break;
+    }
 #else
     const auto shade = FitsTexturedSpan(ps) ? ShadeTexturedSpan : ShadeSpan;
 #endif
