@@ -133,27 +133,12 @@ void ShadeSpan(const PixelState& ps, const Setup& s, int y, int xl, int xr) {
     }
 }
 
-// The demo's usual state combination with every per-draw decision made
-// once: one texture modulated by the diffuse colour, trilinear sampling
-// wrapped on power-of-two levels, linear fog from w, less-or-equal depth
-// tested before shading, source-alpha blending into a dithered 565 target.
-// The arithmetic is ShadeSpan's, operation for operation, so the pixels are
-// the same; what goes is the state reloads and branches around it.
-[[maybe_unused]] bool FitsTexturedSpan(const PixelState& ps) {
-    const StageSetup& st = ps.stages[0];
-    const TextureSampler& sm = st.sampler;
-    return ps.combine == CombineKind::ModulateTexture && ps.varyingCount == 6 && st.uvAt == 4 && !ps.specularAdd &&
-           ps.specularAt < 0 && ps.fog == FogKind::Linear && ps.fogFromW && !ps.alphaTest && ps.depthTest &&
-           ps.depthFunc == D3DCMP_LESSEQUAL && !ps.rejectDepthOutside && ps.blend &&
-           ps.srcBlend == D3DBLEND_SRCALPHA && ps.dstBlend == D3DBLEND_INVSRCALPHA && ps.blendOp == D3DBLENDOP_ADD &&
-           ps.target565 && ps.dither && ps.keepMask == 0 && ps.writesColor && sm.needsLod && sm.wrapMask &&
-           sm.magFilter == D3DTEXF_LINEAR && sm.minFilter == D3DTEXF_LINEAR && sm.mipFilter == D3DTEXF_LINEAR;
-}
-
-// The same family with the variations the program's frame also draws:
-// with or without linear w-fog, with a level-of-detail choice over
+// The demo's usual state, decided once per triangle: one texture modulated
+// by the diffuse colour over wrapped power-of-two levels, less-or-equal
+// depth tested before shading, source-alpha blending into a dithered 565
+// target; with or without linear w-fog, with a level-of-detail choice over
 // trilinear levels or one bilinear level, pre-transformed or not. Returns
-// -1 when the state is outside it, else bit 0 for fog and bit 1 for the
+// -1 for any other state, else bit 0 for fog and bit 1 for the
 // level-of-detail choice.
 int TexturedSpanKind(const PixelState& ps) {
     const StageSetup& st = ps.stages[0];
@@ -181,6 +166,9 @@ int TexturedSpanKind(const PixelState& ps) {
     return detail::Bilinear(r0[x0], r0[x1], r1[x0], r1[x1], a, b);
 }
 
+// The usual state with fog and trilinear sampling, one pixel at a time. The
+// arithmetic is ShadeSpan's, operation for operation, so the pixels are the
+// same; what goes is the state reloads and branches around it.
 [[maybe_unused]] void ShadeTexturedSpan(const PixelState& ps, const Setup& s, int y, int xl, int xr) {
     const float fy = float(y - s.minY), fx = float(xl - s.minX);
     float z = s.z.origin + s.z.dy * fy + s.z.dx * fx;
@@ -610,7 +598,7 @@ int64_t RasterizeTriangle(const PixelState& ps, const RasterVertex& a, const Ras
         default: break;
     }
 #else
-    const auto shade = FitsTexturedSpan(ps) ? ShadeTexturedSpan : ShadeSpan;
+    const auto shade = TexturedSpanKind(ps) == 3 && !ps.rejectDepthOutside ? ShadeTexturedSpan : ShadeSpan;
 #endif
     int64_t covered = 0;
     for (int y = s.minY; y <= s.maxY; ++y) {
