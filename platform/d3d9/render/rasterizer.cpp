@@ -133,6 +133,400 @@ void ShadeSpan(const PixelState& ps, const Setup& s, int y, int xl, int xr) {
     }
 }
 
+// The demo's usual state, decided once per triangle: one texture modulated
+// by the diffuse colour over wrapped power-of-two levels, less-or-equal
+// depth tested before shading, source-alpha blending into a dithered 565
+// target; with or without linear w-fog, with a level-of-detail choice over
+// trilinear levels or one bilinear level, pre-transformed or not. Returns
+// -1 for any other state, else bit 0 for fog and bit 1 for the
+// level-of-detail choice.
+int TexturedSpanKind(const PixelState& ps) {
+    const StageSetup& st = ps.stages[0];
+    const TextureSampler& sm = st.sampler;
+    const bool fog = ps.fog == FogKind::Linear && ps.fogFromW;
+    const bool lod = sm.needsLod && sm.minFilter == D3DTEXF_LINEAR && sm.mipFilter == D3DTEXF_LINEAR;
+    const bool fits = ps.combine == CombineKind::ModulateTexture && ps.varyingCount == 6 && st.uvAt == 4 &&
+                      !ps.specularAdd && ps.specularAt < 0 && (fog || ps.fog == FogKind::None) && !ps.alphaTest &&
+                      ps.depthTest && ps.depthFunc == D3DCMP_LESSEQUAL && ps.blend &&
+                      ps.srcBlend == D3DBLEND_SRCALPHA && ps.dstBlend == D3DBLEND_INVSRCALPHA &&
+                      ps.blendOp == D3DBLENDOP_ADD && ps.target565 && ps.dither && ps.keepMask == 0 &&
+                      ps.writesColor && sm.wrapMask && sm.magFilter == D3DTEXF_LINEAR && (lod || !sm.needsLod);
+    return fits ? int(fog) | (int(lod) << 1) : -1;
+}
+
+// Bilinear sample of a wrapped power-of-two level, as SampleLinear.
+[[gnu::always_inline]] inline uint32_t SampleWrapLinear(const TextureLevel& l, float u, float v) {
+    const float x = detail::ClampCoord(u * l.fwidth - 0.5f);
+    const float y = detail::ClampCoord(v * l.fheight - 0.5f);
+    const int i = detail::Floor(x), j = detail::Floor(y);
+    const uint32_t a = detail::Weight(x - float(i)), b = detail::Weight(y - float(j));
+    const int x0 = i & l.widthMask, x1 = (i + 1) & l.widthMask;
+    const uint32_t* r0 = l.texels + size_t(j & l.heightMask) * size_t(l.pitch);
+    const uint32_t* r1 = l.texels + size_t((j + 1) & l.heightMask) * size_t(l.pitch);
+    return detail::Bilinear(r0[x0], r0[x1], r1[x0], r1[x1], a, b);
+}
+
+// The usual state with fog and trilinear sampling, one pixel at a time. The
+// arithmetic is ShadeSpan's, operation for operation, so the pixels are the
+// same; what goes is the state reloads and branches around it.
+[[maybe_unused]] void ShadeTexturedSpan(const PixelState& ps, const Setup& s, int y, int xl, int xr) {
+    const float fy = float(y - s.minY), fx = float(xl - s.minX);
+    float z = s.z.origin + s.z.dy * fy + s.z.dx * fx;
+    float w = s.w.origin + s.w.dy * fy + s.w.dx * fx;
+    float v[6], step[6];
+    for (int i = 0; i < 6; ++i) {
+        v[i] = s.v[i].origin + s.v[i].dy * fy + s.v[i].dx * fx;
+        step[i] = s.v[i].dx;
+    }
+    const float zdx = s.z.dx, wdx = s.w.dx, wdy = s.w.dy;
+    const TextureSampler& sm = ps.stages[0].sampler;
+    const TextureLevel* const levels = sm.levels;
+    const float fw0 = levels[0].fwidth, fh0 = levels[0].fheight;
+    const float pudx = s.v[4].dx, pudy = s.v[4].dy, pvdx = s.v[5].dx, pvdy = s.v[5].dy;
+    const float lodBias = sm.lodBias;
+    const int first = sm.firstLevel, last = sm.levelCount - 1;
+    const uint32_t alphaOr = sm.alphaOr;
+    const unsigned diffuseConstant = s.diffuseConstant;
+    const Color constDiffuse{s.diffuse[0], s.diffuse[1], s.diffuse[2], s.diffuse[3]};
+    const float fogEnd = ps.fogEnd, fogScale = ps.fogScale;
+    const Color fogColor = ps.fogColor;
+    const bool depthWrite = ps.depthWrite;
+    WORD* const depthRow = ps.depth + ptrdiff_t(y) * ps.depthPitch;
+    BYTE* const row = ps.target + ptrdiff_t(y) * ps.targetPitch;
+    const float* const dither = detail::kDither[y & 3];
+    for (int x = xl; x <= xr; ++x, z += zdx, w += wdx) {
+        if (x != xl)
+            for (int i = 0; i < 6; ++i) v[i] += step[i];
+        const uint32_t z16 = ToDepth16(z);
+        if (!(z16 <= depthRow[x])) continue;
+        if (depthWrite) depthRow[x] = WORD(z16);
+        const float iw = 1.0f / w;
+        Color diffuse;
+        if (diffuseConstant == 0xF) {
+            diffuse = constDiffuse;
+        } else {
+            diffuse = {v[0] * iw, v[1] * iw, v[2] * iw, v[3] * iw};
+            if (diffuseConstant & 8) diffuse.a = constDiffuse.a;
+        }
+        const float u = v[4] * iw, vv = v[5] * iw;
+        const float dudx = (pudx - u * wdx) * iw * fw0;
+        const float dvdx = (pvdx - vv * wdx) * iw * fh0;
+        const float dudy = (pudy - u * wdy) * iw * fw0;
+        const float dvdy = (pvdy - vv * wdy) * iw * fh0;
+        const float rx = dudx * dudx + dvdx * dvdx, ry = dudy * dudy + dvdy * dvdy;
+        const float rho2 = rx > ry ? rx : ry;
+        const float lambda = (rho2 > 0.0f ? 0.5f * FastLog2(rho2) : -1000.0f) + lodBias;
+        uint32_t argb;
+        if (!(lambda > 0.0f) || last == first) {
+            argb = SampleWrapLinear(levels[first], u, vv);
+        } else {
+            const float l = lambda < 64.0f ? lambda : 64.0f;
+            const int base = int(l);
+            const int l0 = first + base;
+            if (l0 >= last) {
+                argb = SampleWrapLinear(levels[last], u, vv);
+            } else {
+                const uint32_t c0 = SampleWrapLinear(levels[l0], u, vv);
+                const uint32_t c1 = SampleWrapLinear(levels[l0 + 1], u, vv);
+                argb = detail::Lerp(c0, c1, detail::Weight(l - float(base)));
+            }
+        }
+        const Color t = ColorFromArgb(argb | alphaOr);
+        Color c{t.r * diffuse.r, t.g * diffuse.g, t.b * diffuse.b, t.a * diffuse.a};
+        const float f = SaturateSafe((fogEnd - iw) * fogScale);
+        c.r = f * c.r + (1 - f) * fogColor.r;
+        c.g = f * c.g + (1 - f) * fogColor.g;
+        c.b = f * c.b + (1 - f) * fogColor.b;
+        BYTE* p = row + ptrdiff_t(x) * 2;
+        const Color src{SaturateSafe(c.r), SaturateSafe(c.g), SaturateSafe(c.b), SaturateSafe(c.a)};
+        if (src.a < 1.0f) {
+            const uint32_t old = uint32_t(p[0]) | (uint32_t(p[1]) << 8);
+            const float dr = float(old >> 11) * (1.0f / 31.0f), dg = float((old >> 5) & 63) * (1.0f / 63.0f),
+                        db = float(old & 31) * (1.0f / 31.0f);
+            const float ia = 1 - src.a;
+            c = {src.r * src.a + dr * ia, src.g * src.a + dg * ia, src.b * src.a + db * ia, src.a};
+        } else {
+            c = src;
+        }
+        const float r = SaturateSafe(c.r), g = SaturateSafe(c.g), b = SaturateSafe(c.b);
+        const float o = dither[x & 3];
+        const uint32_t out =
+            (detail::Quantize(r, 31, o) << 11) | (detail::Quantize(g, 63, o) << 5) | detail::Quantize(b, 31, o);
+        p[0] = BYTE(out);
+        p[1] = BYTE(out >> 8);
+    }
+}
+
+
+#ifdef VINTREL_SAMPLER_SSE2
+// FastLog2 on four lanes, operation for operation.
+[[gnu::always_inline]] inline __m128 FastLog2x4(__m128 x) {
+    const __m128i bits = _mm_castps_si128(x);
+    const __m128i exponent =
+        _mm_sub_epi32(_mm_and_si128(_mm_srli_epi32(bits, 23), _mm_set1_epi32(0xFF)), _mm_set1_epi32(127));
+    const __m128 m = _mm_castsi128_ps(
+        _mm_or_si128(_mm_and_si128(bits, _mm_set1_epi32(0x007FFFFF)), _mm_set1_epi32(0x3F800000)));
+    const __m128 t = _mm_sub_ps(m, _mm_set1_ps(1.0f));
+    const __m128 r = _mm_mul_ps(
+        t, _mm_add_ps(_mm_set1_ps(1.4234952f),
+                      _mm_mul_ps(t, _mm_add_ps(_mm_set1_ps(-0.5877732f), _mm_mul_ps(t, _mm_set1_ps(0.1642780f))))));
+    return _mm_add_ps(_mm_cvtepi32_ps(exponent), r);
+}
+
+// Same branch-free form as SaturateSafe: NaN becomes 0.
+[[gnu::always_inline]] inline __m128 Saturate4(__m128 v) {
+    return _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(1.0f));
+}
+
+// Quantize on four lanes: truncation of v * top + offset, at most top.
+[[gnu::always_inline]] inline __m128i Quantize4(__m128 v, float top, __m128 offset) {
+    const __m128i n = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, _mm_set1_ps(top)), offset));
+    const __m128i t = _mm_set1_epi32(int(top));
+    const __m128i over = _mm_cmpgt_epi32(n, t);
+    return _mm_or_si128(_mm_and_si128(over, t), _mm_andnot_si128(over, n));
+}
+
+// Per-lane weights (32-bit lanes, 0..256) spread over the 16-bit channels
+// of the low two and the high two pixels.
+[[gnu::always_inline]] inline void SpreadWeights(__m128i w, __m128i& lo, __m128i& hi) {
+    const __m128i w16 = _mm_packs_epi32(w, w);          // w0 w1 w2 w3 w0 w1 w2 w3
+    const __m128i pairs = _mm_unpacklo_epi16(w16, w16);  // w0 w0 w1 w1 w2 w2 w3 w3
+    lo = _mm_unpacklo_epi32(pairs, pairs);               // w0 x4, w1 x4
+    hi = _mm_unpackhi_epi32(pairs, pairs);               // w2 x4, w3 x4
+}
+
+// Lerp on four A8R8G8B8 pixels, each with its own weight; channel for
+// channel the same sums and shifts.
+[[gnu::always_inline]] inline __m128i Lerp4(__m128i a, __m128i b, __m128i w) {
+    const __m128i zero = _mm_setzero_si128(), round = _mm_set1_epi16(0x80), full = _mm_set1_epi16(256);
+    __m128i wl, wh;
+    SpreadWeights(w, wl, wh);
+    const __m128i lo = _mm_srli_epi16(
+        _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(a, zero), _mm_sub_epi16(full, wl)),
+                                    _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), wl)),
+                      round),
+        8);
+    const __m128i hi = _mm_srli_epi16(
+        _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(a, zero), _mm_sub_epi16(full, wh)),
+                                    _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), wh)),
+                      round),
+        8);
+    return _mm_packus_epi16(lo, hi);
+}
+
+// SampleWrapLinear on four lanes, each from its own level; lanes not in
+// `live` fetch nothing and come out 0.
+[[gnu::always_inline]] inline __m128i Bilinear4(const TextureLevel* const* lv, unsigned live, __m128 u, __m128 v,
+                                                __m128 fw, __m128 fh, __m128i wm, __m128i hm) {
+    const __m128 limit = _mm_set1_ps(8388608.0f), nlimit = _mm_set1_ps(-8388608.0f), halfTexel = _mm_set1_ps(0.5f);
+    const __m128 x = _mm_min_ps(_mm_max_ps(_mm_sub_ps(_mm_mul_ps(u, fw), halfTexel), nlimit), limit);
+    const __m128 y = _mm_min_ps(_mm_max_ps(_mm_sub_ps(_mm_mul_ps(v, fh), halfTexel), nlimit), limit);
+    const __m128i xt = _mm_cvttps_epi32(x), yt = _mm_cvttps_epi32(y);
+    const __m128i i = _mm_add_epi32(xt, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(xt), x)));
+    const __m128i j = _mm_add_epi32(yt, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(yt), y)));
+    const __m128 w256 = _mm_set1_ps(256.0f);
+    const __m128i wa = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(x, _mm_cvtepi32_ps(i)), w256), halfTexel));
+    const __m128i wb = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(y, _mm_cvtepi32_ps(j)), w256), halfTexel));
+    const __m128i oneI = _mm_set1_epi32(1);
+    alignas(16) int32_t x0[4], x1[4], y0[4], y1[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(x0), _mm_and_si128(i, wm));
+    _mm_store_si128(reinterpret_cast<__m128i*>(x1), _mm_and_si128(_mm_add_epi32(i, oneI), wm));
+    _mm_store_si128(reinterpret_cast<__m128i*>(y0), _mm_and_si128(j, hm));
+    _mm_store_si128(reinterpret_cast<__m128i*>(y1), _mm_and_si128(_mm_add_epi32(j, oneI), hm));
+    alignas(16) uint32_t t00[4], t10[4], t01[4], t11[4];
+    for (int k = 0; k < 4; ++k) {
+        if (!(live & (1u << k))) {
+            t00[k] = t10[k] = t01[k] = t11[k] = 0;
+            continue;
+        }
+        const TextureLevel& l = *lv[k];
+        const uint32_t* r0 = l.texels + size_t(y0[k]) * size_t(l.pitch);
+        const uint32_t* r1 = l.texels + size_t(y1[k]) * size_t(l.pitch);
+        t00[k] = r0[x0[k]], t10[k] = r0[x1[k]], t01[k] = r1[x0[k]], t11[k] = r1[x1[k]];
+    }
+    auto load = [](const uint32_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); };
+    const __m128i top = Lerp4(load(t00), load(t10), wa);
+    const __m128i bottom = Lerp4(load(t01), load(t11), wa);
+    return Lerp4(top, bottom, wb);
+}
+
+// ShadeTexturedSpan four pixels at a time. The interpolated values are
+// still stepped one pixel after the other, so each lane holds exactly the
+// value the one-pixel loop has there; the per-pixel arithmetic then runs on
+// all four lanes with the same operations in the same order. Depth is
+// tested and written lane by lane, texels are fetched lane by lane.
+template <bool kFog, bool kLod>
+void ShadeTexturedSpan4(const PixelState& ps, const Setup& s, int y, int xl, int xr) {
+    const float fy = float(y - s.minY), fx = float(xl - s.minX);
+    float z = s.z.origin + s.z.dy * fy + s.z.dx * fx;
+    float w = s.w.origin + s.w.dy * fy + s.w.dx * fx;
+    float v[6], step[6];
+    for (int i = 0; i < 6; ++i) {
+        v[i] = s.v[i].origin + s.v[i].dy * fy + s.v[i].dx * fx;
+        step[i] = s.v[i].dx;
+    }
+    const float zdx = s.z.dx, wdx = s.w.dx;
+    const TextureSampler& sm = ps.stages[0].sampler;
+    const TextureLevel* const levels = sm.levels;
+    const __m128 fw0 = _mm_set1_ps(levels[0].fwidth), fh0 = _mm_set1_ps(levels[0].fheight);
+    const __m128 pudx = _mm_set1_ps(s.v[4].dx), pudy = _mm_set1_ps(s.v[4].dy);
+    const __m128 pvdx = _mm_set1_ps(s.v[5].dx), pvdy = _mm_set1_ps(s.v[5].dy);
+    const __m128 wdx4 = _mm_set1_ps(s.w.dx), wdy4 = _mm_set1_ps(s.w.dy);
+    const __m128 lodBias = _mm_set1_ps(sm.lodBias);
+    const int first = sm.firstLevel, last = sm.levelCount - 1;
+    const uint32_t alphaOr = sm.alphaOr;
+    const unsigned diffuseConstant = s.diffuseConstant;
+    const __m128 fogEnd = _mm_set1_ps(ps.fogEnd), fogScale = _mm_set1_ps(ps.fogScale);
+    const __m128 fogR = _mm_set1_ps(ps.fogColor.r), fogG = _mm_set1_ps(ps.fogColor.g),
+                 fogB = _mm_set1_ps(ps.fogColor.b);
+    const __m128 one = _mm_set1_ps(1.0f);
+    const bool depthWrite = ps.depthWrite, rejectOutside = ps.rejectDepthOutside;
+    WORD* const depthRow = ps.depth + ptrdiff_t(y) * ps.depthPitch;
+    BYTE* const row = ps.target + ptrdiff_t(y) * ps.targetPitch;
+    const float* const dither = detail::kDither[y & 3];
+    alignas(16) float lz[4], lw[4], lv[6][4], llambda[4];
+    alignas(16) int32_t old[4];
+    alignas(16) uint32_t z16[4], out[4];
+    for (int x0 = xl; x0 <= xr; x0 += 4) {
+        const int count = xr - x0 + 1 < 4 ? xr - x0 + 1 : 4;
+        for (int k = 0; k < 4; ++k) {
+            if (x0 + k != xl)
+                for (int i = 0; i < 6; ++i) v[i] += step[i];
+            lz[k] = z, lw[k] = w;
+            for (int i = 0; i < 6; ++i) lv[i][k] = v[i];
+            z += zdx, w += wdx;
+        }
+        _mm_store_si128(reinterpret_cast<__m128i*>(z16),
+                        _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(Saturate4(_mm_load_ps(lz)), _mm_set1_ps(65535.0f)),
+                                                    _mm_set1_ps(0.5f))));
+        unsigned live = 0;
+        for (int k = 0; k < count; ++k) {
+            const int x = x0 + k;
+            if (rejectOutside && !(lz[k] >= 0.0f && lz[k] <= 1.0f)) continue;
+            if (!(z16[k] <= depthRow[x])) continue;
+            if (depthWrite) depthRow[x] = WORD(z16[k]);
+            live |= 1u << k;
+        }
+        if (!live) continue;
+        const __m128 iw = _mm_div_ps(one, _mm_load_ps(lw));
+        __m128 dr, dg, db, da;
+        if (diffuseConstant == 0xF) {
+            dr = _mm_set1_ps(s.diffuse[0]), dg = _mm_set1_ps(s.diffuse[1]);
+            db = _mm_set1_ps(s.diffuse[2]), da = _mm_set1_ps(s.diffuse[3]);
+        } else {
+            dr = _mm_mul_ps(_mm_load_ps(lv[0]), iw), dg = _mm_mul_ps(_mm_load_ps(lv[1]), iw);
+            db = _mm_mul_ps(_mm_load_ps(lv[2]), iw);
+            da = (diffuseConstant & 8) ? _mm_set1_ps(s.diffuse[3]) : _mm_mul_ps(_mm_load_ps(lv[3]), iw);
+        }
+        const __m128 u = _mm_mul_ps(_mm_load_ps(lv[4]), iw), vv = _mm_mul_ps(_mm_load_ps(lv[5]), iw);
+        // Without a level-of-detail choice every lane reads the first level.
+        __m128 lambda = _mm_set1_ps(-1.0f);
+        if constexpr (kLod) {
+            const __m128 dudx = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pudx, _mm_mul_ps(u, wdx4)), iw), fw0);
+            const __m128 dvdx = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pvdx, _mm_mul_ps(vv, wdx4)), iw), fh0);
+            const __m128 dudy = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pudy, _mm_mul_ps(u, wdy4)), iw), fw0);
+            const __m128 dvdy = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pvdy, _mm_mul_ps(vv, wdy4)), iw), fh0);
+            const __m128 rx = _mm_add_ps(_mm_mul_ps(dudx, dudx), _mm_mul_ps(dvdx, dvdx));
+            const __m128 ry = _mm_add_ps(_mm_mul_ps(dudy, dudy), _mm_mul_ps(dvdy, dvdy));
+            // rx > ry ? rx : ry
+            const __m128 gt = _mm_cmpgt_ps(rx, ry);
+            const __m128 rho2 = _mm_or_ps(_mm_and_ps(gt, rx), _mm_andnot_ps(gt, ry));
+            const __m128 positive = _mm_cmpgt_ps(rho2, _mm_setzero_ps());
+            const __m128 half = _mm_mul_ps(_mm_set1_ps(0.5f), FastLog2x4(rho2));
+            lambda = _mm_add_ps(
+                _mm_or_ps(_mm_and_ps(positive, half), _mm_andnot_ps(positive, _mm_set1_ps(-1000.0f))), lodBias);
+        }
+        // Per lane the two levels and the weight between them; a single
+        // level is blended with itself at weight 0, which gives it back
+        // unchanged.
+        _mm_store_ps(llambda, lambda);
+        alignas(16) float fwA[4], fhA[4], fwB[4], fhB[4];
+        alignas(16) int32_t wmA[4], hmA[4], wmB[4], hmB[4], mipW[4];
+        const TextureLevel* la[4];
+        const TextureLevel* lb[4];
+        for (int k = 0; k < 4; ++k) {
+            const float lam = llambda[k];
+            int a = first, b = first, weight = 0;
+            if (!(live & (1u << k))) {
+            } else if (!(lam > 0.0f) || last == first) {
+            } else {
+                const float l = lam < 64.0f ? lam : 64.0f;
+                const int base = int(l);
+                const int l0 = first + base;
+                if (l0 >= last) {
+                    a = b = last;
+                } else {
+                    a = l0, b = l0 + 1;
+                    weight = int(detail::Weight(l - float(base)));
+                }
+            }
+            la[k] = &levels[a], lb[k] = &levels[b];
+            fwA[k] = levels[a].fwidth, fhA[k] = levels[a].fheight, wmA[k] = levels[a].widthMask;
+            hmA[k] = levels[a].heightMask;
+            fwB[k] = levels[b].fwidth, fhB[k] = levels[b].fheight, wmB[k] = levels[b].widthMask;
+            hmB[k] = levels[b].heightMask;
+            mipW[k] = weight;
+        }
+        const __m128i colourA = Bilinear4(la, live, u, vv, _mm_load_ps(fwA), _mm_load_ps(fhA),
+                                          _mm_load_si128(reinterpret_cast<const __m128i*>(wmA)),
+                                          _mm_load_si128(reinterpret_cast<const __m128i*>(hmA)));
+        const __m128i colourB = Bilinear4(lb, live, u, vv, _mm_load_ps(fwB), _mm_load_ps(fhB),
+                                          _mm_load_si128(reinterpret_cast<const __m128i*>(wmB)),
+                                          _mm_load_si128(reinterpret_cast<const __m128i*>(hmB)));
+        const __m128i t = _mm_or_si128(
+            Lerp4(colourA, colourB, _mm_load_si128(reinterpret_cast<const __m128i*>(mipW))),
+            _mm_set1_epi32(int(alphaOr)));
+        for (int k = 0; k < 4; ++k) {
+            const BYTE* p = row + ptrdiff_t(x0 + k) * 2;
+            old[k] = (live & (1u << k)) ? int32_t(uint32_t(p[0]) | (uint32_t(p[1]) << 8)) : 0;
+        }
+        // ColorFromArgb, the modulation and the fog.
+        const __m128i byte = _mm_set1_epi32(0xFF);
+        const __m128 k255 = _mm_set1_ps(1.0f / 255.0f);
+        const __m128 tr = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(t, 16), byte)), k255);
+        const __m128 tg = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(t, 8), byte)), k255);
+        const __m128 tb = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(t, byte)), k255);
+        const __m128 ta = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(t, 24)), k255);
+        __m128 cr = _mm_mul_ps(tr, dr), cg = _mm_mul_ps(tg, dg), cb = _mm_mul_ps(tb, db);
+        const __m128 ca = _mm_mul_ps(ta, da);
+        if constexpr (kFog) {
+            const __m128 f = Saturate4(_mm_mul_ps(_mm_sub_ps(fogEnd, iw), fogScale));
+            const __m128 nf = _mm_sub_ps(one, f);
+            cr = _mm_add_ps(_mm_mul_ps(f, cr), _mm_mul_ps(nf, fogR));
+            cg = _mm_add_ps(_mm_mul_ps(f, cg), _mm_mul_ps(nf, fogG));
+            cb = _mm_add_ps(_mm_mul_ps(f, cb), _mm_mul_ps(nf, fogB));
+        }
+        // Source-alpha blending over the old pixels where alpha is below 1.
+        const __m128 sr = Saturate4(cr), sg = Saturate4(cg), sb = Saturate4(cb), sa = Saturate4(ca);
+        const __m128i o = _mm_load_si128(reinterpret_cast<const __m128i*>(old));
+        const __m128 odr = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(o, 11)), _mm_set1_ps(1.0f / 31.0f));
+        const __m128 odg = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(o, 5), _mm_set1_epi32(63))),
+                                      _mm_set1_ps(1.0f / 63.0f));
+        const __m128 odb =
+            _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(o, _mm_set1_epi32(31))), _mm_set1_ps(1.0f / 31.0f));
+        const __m128 ia = _mm_sub_ps(one, sa);
+        const __m128 below = _mm_cmplt_ps(sa, one);
+        auto mix = [&](__m128 sc, __m128 dc) {
+            const __m128 blended = _mm_add_ps(_mm_mul_ps(sc, sa), _mm_mul_ps(dc, ia));
+            return Saturate4(_mm_or_ps(_mm_and_ps(below, blended), _mm_andnot_ps(below, sc)));
+        };
+        const __m128 r = mix(sr, odr), g = mix(sg, odg), b = mix(sb, odb);
+        const __m128 offset = _mm_setr_ps(dither[x0 & 3], dither[(x0 + 1) & 3], dither[(x0 + 2) & 3],
+                                          dither[(x0 + 3) & 3]);
+        const __m128i packed = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(Quantize4(r, 31, offset), 11),
+                                                         _mm_slli_epi32(Quantize4(g, 63, offset), 5)),
+                                            Quantize4(b, 31, offset));
+        _mm_store_si128(reinterpret_cast<__m128i*>(out), packed);
+        for (int k = 0; k < count; ++k) {
+            if (!(live & (1u << k))) continue;
+            BYTE* p = row + ptrdiff_t(x0 + k) * 2;
+            p[0] = BYTE(out[k]);
+            p[1] = BYTE(out[k] >> 8);
+        }
+    }
+}
+#endif
+
 }  // namespace
 
 int64_t RasterizeTriangle(const PixelState& ps, const RasterVertex& a, const RasterVertex& b, const RasterVertex& c,
@@ -194,6 +588,18 @@ int64_t RasterizeTriangle(const PixelState& ps, const RasterVertex& a, const Ras
     }
 
     const int width = s.maxX - s.minX + 1;
+#ifdef VINTREL_SAMPLER_SSE2
+    void (*shade)(const PixelState&, const Setup&, int, int, int) = ShadeSpan;
+    switch (TexturedSpanKind(ps)) {
+        case 0: shade = ShadeTexturedSpan4<false, false>; break;
+        case 1: shade = ShadeTexturedSpan4<true, false>; break;
+        case 2: shade = ShadeTexturedSpan4<false, true>; break;
+        case 3: shade = ShadeTexturedSpan4<true, true>; break;
+        default: break;
+    }
+#else
+    const auto shade = TexturedSpanKind(ps) == 3 && !ps.rejectDepthOutside ? ShadeTexturedSpan : ShadeSpan;
+#endif
     int64_t covered = 0;
     for (int y = s.minY; y <= s.maxY; ++y) {
         if (!rows.Owns(y)) {
@@ -237,7 +643,7 @@ int64_t RasterizeTriangle(const PixelState& ps, const RasterVertex& a, const Ras
             }
             if (empty || xl > xr) continue;
         }
-        ShadeSpan(ps, s, y, xl, xr);
+        shade(ps, s, y, xl, xr);
         covered += xr - xl + 1;
     }
     return covered;
