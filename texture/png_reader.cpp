@@ -130,10 +130,11 @@ HRESULT DecodePng(ImageLevel* root, PngDecode& d, PngSource& source) {
     root->slicePitch = 0;
     if (!root->decodePixels) return S_OK;
 
-    // Deflate cannot expand data more than about 1032 times, so a file that
+    // Deflate cannot expand data more than about 1032 times, and unpacking
+    // and added channels grow a stored bit at most 16 times, so a file that
     // claims more pixel bytes than that would certainly end early.
     uint64_t blockBytes;
-    if (!MultiplySize(rowBytes, height, blockBytes) || blockBytes / 1024 > source.size + 1024) return E_FAIL;
+    if (!MultiplySize(rowBytes, height, blockBytes) || blockBytes / 17000 > source.size + 1024) return E_FAIL;
     d.pixels = AllocateBlock(blockBytes);
     if (!d.pixels) return E_OUTOFMEMORY;
     d.rows.resize(height);
