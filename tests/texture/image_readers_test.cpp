@@ -158,7 +158,7 @@ Bytes MakeBmp(int width, int height, UINT bits, UINT compression, const std::vec
     Put16(b, 26, 1);
     Put16(b, 28, bits);
     Put32(b, 30, compression);
-    for (size_t i = 0; i < masks.size(); ++i) Put32(b, 14 + 40 + 4 * i, masks[i]);
+    for (size_t i = 0; i < masks.size() && 40 + 4 * i + 4 <= headerSize; ++i) Put32(b, 14 + 40 + 4 * i, masks[i]);
     Put32(b, 46, UINT(palette.size() / 4));
     b.insert(b.end(), palette.begin(), palette.end());
     b.insert(b.end(), data.begin(), data.end());
@@ -583,7 +583,8 @@ TEST(PfmReader, MalformedHeadersFail) {
     level.decodePixels = true;
     for (const char* bad : {"PF\n1 1\n-1.0\n", "PF\n1\n-1.0\n\0\0\0\0\0\0\0\0\0\0\0\0", "PF\n1 1 1\n-1\n123456789012",
                             "PF\n1 1\nx\n123456789012", "PF\n1 1\n1 2\n123456789012", "PF 1 1\n-1\n123456789012"}) {
-        const std::string s(bad, std::strlen(bad) < 14 ? 14 : std::strlen(bad));
+        std::string s = bad;
+        s.resize(std::max<size_t>(s.size(), 14), '\0');  // room for one float
         EXPECT_EQ(ReadPfmImage(&level, reinterpret_cast<const BYTE*>(s.data()), UINT(s.size())), E_FAIL) << bad;
         level.Release();
     }
