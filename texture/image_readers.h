@@ -8,6 +8,9 @@
 
 HRESULT ReadBmpImage(ImageLevel* root, const BYTE* bytes, UINT byteCount);
 HRESULT ReadDibImage(ImageLevel* root, const BYTE* bytes, UINT byteCount);
+// A bitmap behind a file header whose bits start `storedBitsOffset` bytes
+// into `bytes` (0: right after the palette).
+HRESULT ReadDibBits(ImageLevel* root, const BYTE* bytes, UINT byteCount, unsigned long long storedBitsOffset);
 HRESULT ReadTgaImage(ImageLevel* root, const BYTE* bytes, UINT byteCount);
 HRESULT ReadPpmImage(ImageLevel* root, const BYTE* bytes, UINT byteCount);
 HRESULT ReadPfmImage(ImageLevel* root, const BYTE* bytes, UINT byteCount);
