@@ -2,6 +2,7 @@
 // one attribute id per face, an optional attribute table, and the layout.
 #pragma once
 
+#include "geometry/result_codes.h"
 #include "geometry/data_buffer.h"
 #include "geometry/fvf.h"
 #include "platform/d3d9/d3d9.h"
@@ -33,10 +34,6 @@ inline constexpr DWORD OPTIMIZE_STRIP_REORDER = 0x08000000;
 inline constexpr DWORD OPTIMIZE_IGNORE_VERTICES = 0x10000000;
 inline constexpr DWORD OPTIMIZE_DO_NOT_SPLIT = 0x20000000;
 
-// The library's own result codes.
-inline constexpr HRESULT ERR_CANNOT_ATTRIBUTE_SORT = static_cast<HRESULT>(0x88760B56);
-inline constexpr HRESULT ERR_INVALID_DATA = static_cast<HRESULT>(0x88760B59);
-inline constexpr HRESULT ERR_MESH_HAS_NO_DATA = static_cast<HRESULT>(0x88760B5A);
 
 // Marks a face that compaction drops (its first index).
 inline constexpr DWORD UNUSED_INDEX32 = 0xFFFFFFFF;

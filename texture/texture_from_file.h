@@ -2,13 +2,13 @@
 // the device accepts, create the texture and fill every level.
 #pragma once
 
+#include "geometry/result_codes.h"
 #include "platform/d3d9/d3d9.h"
 #include "texture/filter.h"
 #include "texture/image_level.h"
 
-// The library's own result code: the bytes are not an image it can read
-// (also a file that cannot be opened).
-constexpr HRESULT ERR_INVALID_DATA = static_cast<HRESULT>(0x88760B59);
+// ERR_INVALID_DATA (geometry/result_codes.h): the bytes are not an image the
+// library can read (also a file that cannot be opened).
 
 // Description of an image file.
 struct ImageInfo {
