@@ -307,7 +307,7 @@ bool WriteDds(const std::string& path, const Image& image, DdsFormat format, boo
         return uint32_t(w) * uint32_t(h) * bits / 8;
     };
     Bytes b;
-    b.Raw("DDS ", 4);
+    b.U32(0x20534444);  // "DDS "
     uint32_t flags = 0x1 | 0x2 | 0x4 | 0x1000 | (mips ? 0x20000 : 0) | (compressed ? 0x80000 : 0x8);
     b.U32(124), b.U32(flags), b.U32(image.height), b.U32(image.width);
     b.U32(compressed ? levelBytes(image.width, image.height) : uint32_t(image.width) * bits / 8);
