@@ -40,83 +40,61 @@ HRESULT BufferStore::Unlock(const char* method) {
     return D3D_OK;
 }
 
-HRESULT VertexBuffer::Create(Device* device, const BufferSetup& setup, VertexBuffer** out) {
+template <class Kind>
+HRESULT Buffer<Kind>::Create(Device* device, const BufferSetup& setup, Buffer** out) {
     BufferStore store;
     HRESULT hr = store.Allocate(setup);
     if (FAILED(hr)) return hr;
-    VertexBuffer* vb = new (std::nothrow) VertexBuffer(device);
-    if (!vb) return E_OUTOFMEMORY;
-    vb->store_ = std::move(store);
-    *out = vb;
+    Buffer* buffer = new (std::nothrow) Buffer(device);
+    if (!buffer) return E_OUTOFMEMORY;
+    buffer->store_ = std::move(store);
+    *out = buffer;
     return D3D_OK;
 }
 
-HRESULT VertexBuffer::QueryInterface(REFIID riid, void** object) {
+template <class Kind>
+HRESULT Buffer<Kind>::QueryInterface(REFIID riid, void** object) {
     if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDirect3DResource9 || riid == IID_IDirect3DVertexBuffer9) {
+    if (riid == IID_IUnknown || riid == IID_IDirect3DResource9 || riid == Kind::kIid) {
         AddRef();
-        *object = static_cast<IDirect3DVertexBuffer9*>(this);
+        *object = static_cast<typename Kind::Interface*>(this);
         return S_OK;
     }
     *object = nullptr;
     return E_NOINTERFACE;
 }
 
-DWORD VertexBuffer::SetPriority(DWORD priority) {
+template <class Kind>
+DWORD Buffer<Kind>::SetPriority(DWORD priority) {
     if (store_.Setup().pool != D3DPOOL_MANAGED) return 0;
     const DWORD previous = managed_.priority;
     managed_.priority = priority;
     return previous;
 }
 
-HRESULT VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* desc) {
-    if (!desc) return InvalidCall("IDirect3DVertexBuffer9::GetDesc", "null output");
-    const BufferSetup& s = store_.Setup();
+template <class Kind>
+HRESULT Buffer<Kind>::GetDesc(typename Kind::Desc* desc) {
+    if (!desc) return InvalidCall(Kind::kGetDesc, "null output");
+    Kind::FillDesc(store_.Setup(), desc);
+    return D3D_OK;
+}
+
+void VertexBufferKind::FillDesc(const BufferSetup& s, Desc* desc) {
     desc->Format = D3DFMT_VERTEXDATA;
     desc->Type = D3DRTYPE_VERTEXBUFFER;
     desc->Usage = s.usage;
     desc->Pool = s.pool;
     desc->Size = s.length;
     desc->FVF = s.fvf;
-    return D3D_OK;
 }
 
-HRESULT IndexBuffer::Create(Device* device, const BufferSetup& setup, IndexBuffer** out) {
-    BufferStore store;
-    HRESULT hr = store.Allocate(setup);
-    if (FAILED(hr)) return hr;
-    IndexBuffer* ib = new (std::nothrow) IndexBuffer(device);
-    if (!ib) return E_OUTOFMEMORY;
-    ib->store_ = std::move(store);
-    *out = ib;
-    return D3D_OK;
-}
-
-HRESULT IndexBuffer::QueryInterface(REFIID riid, void** object) {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDirect3DResource9 || riid == IID_IDirect3DIndexBuffer9) {
-        AddRef();
-        *object = static_cast<IDirect3DIndexBuffer9*>(this);
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-DWORD IndexBuffer::SetPriority(DWORD priority) {
-    if (store_.Setup().pool != D3DPOOL_MANAGED) return 0;
-    const DWORD previous = managed_.priority;
-    managed_.priority = priority;
-    return previous;
-}
-
-HRESULT IndexBuffer::GetDesc(D3DINDEXBUFFER_DESC* desc) {
-    if (!desc) return InvalidCall("IDirect3DIndexBuffer9::GetDesc", "null output");
-    const BufferSetup& s = store_.Setup();
+void IndexBufferKind::FillDesc(const BufferSetup& s, Desc* desc) {
     desc->Format = s.format;
     desc->Type = D3DRTYPE_INDEXBUFFER;
     desc->Usage = s.usage;
     desc->Pool = s.pool;
     desc->Size = s.length;
-    return D3D_OK;
 }
+
+template class Buffer<VertexBufferKind>;
+template class Buffer<IndexBufferKind>;

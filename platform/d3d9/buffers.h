@@ -32,54 +32,59 @@ private:
     UINT locks_ = 0;
 };
 
-class VertexBuffer final : public IDirect3DVertexBuffer9, public DeviceChild {
+// What tells the two kinds apart: their interface, description and names.
+struct VertexBufferKind {
+    using Interface = IDirect3DVertexBuffer9;
+    using Desc = D3DVERTEXBUFFER_DESC;
+    static constexpr D3DRESOURCETYPE kType = D3DRTYPE_VERTEXBUFFER;
+    static constexpr const IID& kIid = IID_IDirect3DVertexBuffer9;
+    static constexpr const char* kRelease = "IDirect3DVertexBuffer9::Release";
+    static constexpr const char* kLock = "IDirect3DVertexBuffer9::Lock";
+    static constexpr const char* kUnlock = "IDirect3DVertexBuffer9::Unlock";
+    static constexpr const char* kGetDesc = "IDirect3DVertexBuffer9::GetDesc";
+    static void FillDesc(const BufferSetup& setup, Desc* desc);
+};
+
+struct IndexBufferKind {
+    using Interface = IDirect3DIndexBuffer9;
+    using Desc = D3DINDEXBUFFER_DESC;
+    static constexpr D3DRESOURCETYPE kType = D3DRTYPE_INDEXBUFFER;
+    static constexpr const IID& kIid = IID_IDirect3DIndexBuffer9;
+    static constexpr const char* kRelease = "IDirect3DIndexBuffer9::Release";
+    static constexpr const char* kLock = "IDirect3DIndexBuffer9::Lock";
+    static constexpr const char* kUnlock = "IDirect3DIndexBuffer9::Unlock";
+    static constexpr const char* kGetDesc = "IDirect3DIndexBuffer9::GetDesc";
+    static void FillDesc(const BufferSetup& setup, Desc* desc);
+};
+
+template <class Kind>
+class Buffer final : public Kind::Interface, public DeviceChild {
 public:
-    static HRESULT Create(Device* device, const BufferSetup& setup, VertexBuffer** out);
+    static HRESULT Create(Device* device, const BufferSetup& setup, Buffer** out);
 
     HRESULT QueryInterface(REFIID riid, void** object) override;
     ULONG AddRef() override { return ChildAddRef(); }
-    ULONG Release() override { return ChildRelease("IDirect3DVertexBuffer9::Release"); }
+    ULONG Release() override { return ChildRelease(Kind::kRelease); }
     HRESULT GetDevice(IDirect3DDevice9** device) override { return ChildGetDevice(device); }
     DWORD SetPriority(DWORD priority) override;
     DWORD GetPriority() override { return managed_.priority; }
     void PreLoad() override {}
-    D3DRESOURCETYPE GetType() override { return D3DRTYPE_VERTEXBUFFER; }
+    D3DRESOURCETYPE GetType() override { return Kind::kType; }
     HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override {
-        return store_.Lock("IDirect3DVertexBuffer9::Lock", offset, size, data, flags);
+        return store_.Lock(Kind::kLock, offset, size, data, flags);
     }
-    HRESULT Unlock() override { return store_.Unlock("IDirect3DVertexBuffer9::Unlock"); }
-    HRESULT GetDesc(D3DVERTEXBUFFER_DESC* desc) override;
+    HRESULT Unlock() override { return store_.Unlock(Kind::kUnlock); }
+    HRESULT GetDesc(typename Kind::Desc* desc) override;
 
     const BufferStore& Store() const { return store_; }
 
 private:
-    explicit VertexBuffer(Device* device) : DeviceChild(device) {}
+    explicit Buffer(Device* device) : DeviceChild(device) {}
     BufferStore store_;
     ManagedSettings managed_;
 };
 
-class IndexBuffer final : public IDirect3DIndexBuffer9, public DeviceChild {
-public:
-    static HRESULT Create(Device* device, const BufferSetup& setup, IndexBuffer** out);
-
-    HRESULT QueryInterface(REFIID riid, void** object) override;
-    ULONG AddRef() override { return ChildAddRef(); }
-    ULONG Release() override { return ChildRelease("IDirect3DIndexBuffer9::Release"); }
-    HRESULT GetDevice(IDirect3DDevice9** device) override { return ChildGetDevice(device); }
-    DWORD SetPriority(DWORD priority) override;
-    DWORD GetPriority() override { return managed_.priority; }
-    void PreLoad() override {}
-    D3DRESOURCETYPE GetType() override { return D3DRTYPE_INDEXBUFFER; }
-    HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override {
-        return store_.Lock("IDirect3DIndexBuffer9::Lock", offset, size, data, flags);
-    }
-    HRESULT Unlock() override { return store_.Unlock("IDirect3DIndexBuffer9::Unlock"); }
-    HRESULT GetDesc(D3DINDEXBUFFER_DESC* desc) override;
-
-    const BufferStore& Store() const { return store_; }
-
-private:
-    explicit IndexBuffer(Device* device) : DeviceChild(device) {}
-    BufferStore store_;
-    ManagedSettings managed_;
-};
+using VertexBuffer = Buffer<VertexBufferKind>;
+using IndexBuffer = Buffer<IndexBufferKind>;
+extern template class Buffer<VertexBufferKind>;
+extern template class Buffer<IndexBufferKind>;

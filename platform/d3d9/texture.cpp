@@ -52,11 +52,65 @@ D3DBOX DirtyBoxFromRect(const RECT* rect, UINT width, UINT height) {
 
 void FillDesc(const Surface* level, D3DSURFACE_DESC* desc) { const_cast<Surface*>(level)->GetDesc(desc); }
 
+// What every kind of texture answers the same way: the IUnknown,
+// IDirect3DResource9 and IDirect3DBaseTexture9 methods, forwarded to the
+// shared implementation. `kRelease` names Release in debug messages.
+template <class ComInterface, D3DRESOURCETYPE kType, const IID& kIid, const char* kRelease>
+class TextureObject : public ComInterface, public BaseTextureImpl {
+public:
+    TextureObject(Device* device, const TextureSetup& setup) : BaseTextureImpl(device, setup) {}
+
+    HRESULT QueryInterface(REFIID riid, void** object) override {
+        if (!object) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IDirect3DResource9 || riid == IID_IDirect3DBaseTexture9 ||
+            riid == kIid) {
+            AddRef();
+            *object = static_cast<ComInterface*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ChildAddRef(); }
+    ULONG Release() override { return ChildRelease(kRelease); }
+    HRESULT GetDevice(IDirect3DDevice9** device) override { return ChildGetDevice(device); }
+    DWORD SetPriority(DWORD priority) override { return SetPriorityImpl(priority); }
+    DWORD GetPriority() override { return managed_.priority; }
+    void PreLoad() override {}
+    D3DRESOURCETYPE GetType() override { return kType; }
+    DWORD SetLOD(DWORD lod) override { return SetLODImpl(lod); }
+    DWORD GetLOD() override { return managed_.lod; }
+    DWORD GetLevelCount() override { return setup_.levels; }
+    IDirect3DBaseTexture9* Interface() override { return this; }
+
+protected:
+    // The surface description of one level; targets and depth buffers are
+    // never lockable.
+    SurfaceSetup LevelSetup(UINT width, UINT height, bool targetsLockable = false) const {
+        SurfaceSetup s;
+        s.format = setup_.format;
+        s.width = width;
+        s.height = height;
+        s.usage = setup_.usage;
+        s.pool = setup_.pool;
+        s.dynamic = setup_.usage & D3DUSAGE_DYNAMIC;
+        s.lockable = (setup_.pool != D3DPOOL_DEFAULT || s.dynamic) &&
+                     (targetsLockable || !(setup_.usage & (D3DUSAGE_RENDERTARGET | D3DUSAGE_DEPTHSTENCIL)));
+        s.textureLevel = true;
+        return s;
+    }
+};
+
+constexpr char kTextureRelease[] = "IDirect3DTexture9::Release";
+constexpr char kCubeTextureRelease[] = "IDirect3DCubeTexture9::Release";
+constexpr char kVolumeTextureRelease[] = "IDirect3DVolumeTexture9::Release";
+
 // ---------------------------------------------------------------------------
 
-class Texture final : public IDirect3DTexture9, public BaseTextureImpl {
+class Texture final
+    : public TextureObject<IDirect3DTexture9, D3DRTYPE_TEXTURE, IID_IDirect3DTexture9, kTextureRelease> {
 public:
-    Texture(Device* device, const TextureSetup& setup) : BaseTextureImpl(device, setup) {}
+    using TextureObject::TextureObject;
     ~Texture() override {
         for (Surface* s : levels_) delete s;
     }
@@ -64,7 +118,7 @@ public:
     HRESULT Init() {
         levels_.reserve(setup_.levels);
         for (UINT i = 0; i < setup_.levels; ++i) {
-            SurfaceSetup s = LevelSetup(i);
+            SurfaceSetup s = LevelSetup(MipSize(setup_.width, i), MipSize(setup_.height, i));
             Surface* level = nullptr;
             HRESULT hr = Surface::Create(OwnerDevice(), s, static_cast<IDirect3DTexture9*>(this), this, 0, i, &level);
             if (FAILED(hr)) return hr;
@@ -72,42 +126,6 @@ public:
         }
         return D3D_OK;
     }
-
-    SurfaceSetup LevelSetup(UINT i) const {
-        SurfaceSetup s;
-        s.format = setup_.format;
-        s.width = MipSize(setup_.width, i);
-        s.height = MipSize(setup_.height, i);
-        s.usage = setup_.usage;
-        s.pool = setup_.pool;
-        s.dynamic = setup_.usage & D3DUSAGE_DYNAMIC;
-        s.lockable = (setup_.pool != D3DPOOL_DEFAULT || s.dynamic) &&
-                     !(setup_.usage & (D3DUSAGE_RENDERTARGET | D3DUSAGE_DEPTHSTENCIL));
-        s.textureLevel = true;
-        return s;
-    }
-
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDirect3DResource9 || riid == IID_IDirect3DBaseTexture9 ||
-            riid == IID_IDirect3DTexture9) {
-            AddRef();
-            *object = static_cast<IDirect3DTexture9*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ChildAddRef(); }
-    ULONG Release() override { return ChildRelease("IDirect3DTexture9::Release"); }
-    HRESULT GetDevice(IDirect3DDevice9** device) override { return ChildGetDevice(device); }
-    DWORD SetPriority(DWORD priority) override { return SetPriorityImpl(priority); }
-    DWORD GetPriority() override { return managed_.priority; }
-    void PreLoad() override {}
-    D3DRESOURCETYPE GetType() override { return D3DRTYPE_TEXTURE; }
-    DWORD SetLOD(DWORD lod) override { return SetLODImpl(lod); }
-    DWORD GetLOD() override { return managed_.lod; }
-    DWORD GetLevelCount() override { return setup_.levels; }
 
     HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override {
         if (level >= levels_.size()) return InvalidCall("IDirect3DTexture9::GetLevelDesc", "no such level");
@@ -139,7 +157,6 @@ public:
         return D3D_OK;
     }
 
-    IDirect3DBaseTexture9* Interface() override { return this; }
     void FillView(TextureView* view) override {
         view->type = D3DRTYPE_TEXTURE;
         view->levelCount = std::min<UINT>(UINT(levels_.size()), kMaxTextureLevels);
@@ -158,9 +175,10 @@ private:
 
 // ---------------------------------------------------------------------------
 
-class CubeTexture final : public IDirect3DCubeTexture9, public BaseTextureImpl {
+class CubeTexture final : public TextureObject<IDirect3DCubeTexture9, D3DRTYPE_CUBETEXTURE,
+                                               IID_IDirect3DCubeTexture9, kCubeTextureRelease> {
 public:
-    CubeTexture(Device* device, const TextureSetup& setup) : BaseTextureImpl(device, setup) {}
+    using TextureObject::TextureObject;
     ~CubeTexture() override {
         for (auto& face : faces_)
             for (Surface* s : face) delete s;
@@ -170,15 +188,7 @@ public:
         for (UINT f = 0; f < 6; ++f) {
             faces_[f].reserve(setup_.levels);
             for (UINT i = 0; i < setup_.levels; ++i) {
-                SurfaceSetup s;
-                s.format = setup_.format;
-                s.width = s.height = MipSize(setup_.width, i);
-                s.usage = setup_.usage;
-                s.pool = setup_.pool;
-                s.dynamic = setup_.usage & D3DUSAGE_DYNAMIC;
-                s.lockable = (setup_.pool != D3DPOOL_DEFAULT || s.dynamic) &&
-                             !(setup_.usage & (D3DUSAGE_RENDERTARGET | D3DUSAGE_DEPTHSTENCIL));
-                s.textureLevel = true;
+                SurfaceSetup s = LevelSetup(MipSize(setup_.width, i), MipSize(setup_.width, i));
                 Surface* level = nullptr;
                 HRESULT hr =
                     Surface::Create(OwnerDevice(), s, static_cast<IDirect3DCubeTexture9*>(this), this, f, i, &level);
@@ -188,28 +198,6 @@ public:
         }
         return D3D_OK;
     }
-
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDirect3DResource9 || riid == IID_IDirect3DBaseTexture9 ||
-            riid == IID_IDirect3DCubeTexture9) {
-            AddRef();
-            *object = static_cast<IDirect3DCubeTexture9*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ChildAddRef(); }
-    ULONG Release() override { return ChildRelease("IDirect3DCubeTexture9::Release"); }
-    HRESULT GetDevice(IDirect3DDevice9** device) override { return ChildGetDevice(device); }
-    DWORD SetPriority(DWORD priority) override { return SetPriorityImpl(priority); }
-    DWORD GetPriority() override { return managed_.priority; }
-    void PreLoad() override {}
-    D3DRESOURCETYPE GetType() override { return D3DRTYPE_CUBETEXTURE; }
-    DWORD SetLOD(DWORD lod) override { return SetLODImpl(lod); }
-    DWORD GetLOD() override { return managed_.lod; }
-    DWORD GetLevelCount() override { return setup_.levels; }
 
     HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override {
         if (level >= setup_.levels) return InvalidCall("IDirect3DCubeTexture9::GetLevelDesc", "no such level");
@@ -245,7 +233,6 @@ public:
         return D3D_OK;
     }
 
-    IDirect3DBaseTexture9* Interface() override { return this; }
     void FillView(TextureView* view) override {
         view->type = D3DRTYPE_CUBETEXTURE;
         view->levelCount = std::min<UINT>(setup_.levels, kMaxTextureLevels);
@@ -267,9 +254,10 @@ private:
 
 // ---------------------------------------------------------------------------
 
-class VolumeTexture final : public IDirect3DVolumeTexture9, public BaseTextureImpl {
+class VolumeTexture final : public TextureObject<IDirect3DVolumeTexture9, D3DRTYPE_VOLUMETEXTURE,
+                                                 IID_IDirect3DVolumeTexture9, kVolumeTextureRelease> {
 public:
-    VolumeTexture(Device* device, const TextureSetup& setup) : BaseTextureImpl(device, setup) {}
+    using TextureObject::TextureObject;
     ~VolumeTexture() override {
         for (Volume* v : levels_) delete v;
     }
@@ -277,15 +265,8 @@ public:
     HRESULT Init() {
         levels_.reserve(setup_.levels);
         for (UINT i = 0; i < setup_.levels; ++i) {
-            SurfaceSetup s;
-            s.format = setup_.format;
-            s.width = MipSize(setup_.width, i);
-            s.height = MipSize(setup_.height, i);
-            s.usage = setup_.usage;
-            s.pool = setup_.pool;
-            s.dynamic = setup_.usage & D3DUSAGE_DYNAMIC;
-            s.lockable = setup_.pool != D3DPOOL_DEFAULT || s.dynamic;
-            s.textureLevel = true;
+            // Volumes are never targets: the usage does not decide.
+            SurfaceSetup s = LevelSetup(MipSize(setup_.width, i), MipSize(setup_.height, i), true);
             Volume* level = nullptr;
             HRESULT hr = Volume::Create(OwnerDevice(), s, MipSize(setup_.depth, i),
                                         static_cast<IDirect3DVolumeTexture9*>(this), this, i, &level);
@@ -294,28 +275,6 @@ public:
         }
         return D3D_OK;
     }
-
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDirect3DResource9 || riid == IID_IDirect3DBaseTexture9 ||
-            riid == IID_IDirect3DVolumeTexture9) {
-            AddRef();
-            *object = static_cast<IDirect3DVolumeTexture9*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ChildAddRef(); }
-    ULONG Release() override { return ChildRelease("IDirect3DVolumeTexture9::Release"); }
-    HRESULT GetDevice(IDirect3DDevice9** device) override { return ChildGetDevice(device); }
-    DWORD SetPriority(DWORD priority) override { return SetPriorityImpl(priority); }
-    DWORD GetPriority() override { return managed_.priority; }
-    void PreLoad() override {}
-    D3DRESOURCETYPE GetType() override { return D3DRTYPE_VOLUMETEXTURE; }
-    DWORD SetLOD(DWORD lod) override { return SetLODImpl(lod); }
-    DWORD GetLOD() override { return managed_.lod; }
-    DWORD GetLevelCount() override { return setup_.levels; }
 
     HRESULT GetLevelDesc(UINT level, D3DVOLUME_DESC* desc) override {
         if (level >= levels_.size()) return InvalidCall("IDirect3DVolumeTexture9::GetLevelDesc", "no such level");
@@ -353,7 +312,6 @@ public:
         return D3D_OK;
     }
 
-    IDirect3DBaseTexture9* Interface() override { return this; }
     void FillView(TextureView* view) override {
         view->type = D3DRTYPE_VOLUMETEXTURE;
         view->levelCount = std::min<UINT>(UINT(levels_.size()), kMaxTextureLevels);
