@@ -54,8 +54,11 @@ Sound MakeEngineLoop() {
         double v = 0;
         const double amps[] = {1.0, 0.55, 0.42, 0.3, 0.22, 0.14, 0.1, 0.06};
         for (int h = 0; h < 8; ++h) v += amps[h] * std::sin(kTwoPi * (h + 1) * phase + h * 0.7);
-        // Each firing pulse a little harder at its start.
-        double pulse = std::exp(-6.0 * phase);
+        // Each firing pulse a little harder at its start. The quick but
+        // smooth rise keeps the wave and its slope continuous where one
+        // period meets the next (and where the loop meets its start).
+        double rise = 1 - std::exp(-40.0 * phase);
+        double pulse = std::exp(-6.0 * phase) * rise * rise;
         double wobble = 1 + 0.08 * std::sin(kTwoPi * 5 * double(i) / double(length));
         v = v * (0.55 + 0.45 * pulse) * wobble + 0.35 * rasp[i] * pulse;
         s.samples[i] = Pcm(0.3 * v);
