@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "car.h"
@@ -86,11 +87,7 @@ int main(int argc, char** argv) {
     }
 
     bool ok = true;
-    int files = 0;
-    auto count = [&](bool written) {
-        ok &= written;
-        files += written;
-    };
+    auto count = [&](bool written) { ok &= written; };
     count(WriteXFile(out + "/ct01.x", course));
     count(WriteXFile(out + "/car.x", BuildCar()));
     count(WriteXFile(out + "/carveR.x", BuildMarker(true)));
@@ -104,9 +101,13 @@ int main(int argc, char** argv) {
     count(WriteWave(out + "/media/out.wav", MakeGravelLoop()));
     if (!mapPath.empty()) count(WriteCourseMap(mapPath, line, world));
     if (!ok) return 1;
+    size_t files = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(out, error))
+        files += entry.is_regular_file();
 
     double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    std::printf("files=%d triangles=%zu vertices=%zu length=%.1f ms=%.0f\n", files, triangles, vertices,
+    std::printf("files=%zu triangles=%zu vertices=%zu length=%.1f ms=%.0f\n", files, triangles, vertices,
                 double(line.length), ms);
     return 0;
 }
