@@ -5,6 +5,7 @@ if(TARGET vintrel_assets AND TARGET vintrel_geometry AND TARGET vintrel_texture 
         SOURCES ${VINTREL_TEST_FOLDER}/course_test.cpp
                 ${VINTREL_TEST_FOLDER}/files_test.cpp
                 ${VINTREL_TEST_FOLDER}/generator_test.cpp
+                ${VINTREL_TEST_FOLDER}/writers_test.cpp
         LIBS vintrel_assets vintrel_geometry vintrel_texture vintrel_app)
     add_dependencies(test-data data vintrel_xfile vintrel-make-assets)
 endif()
