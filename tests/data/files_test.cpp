@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "geometry/geometry.h"
 #include "sound/riff_wave_file.h"
 #include "tests/data/data_support.h"
 
@@ -26,47 +25,30 @@ class Models : public DeviceTest {
 protected:
     struct Loaded {
         HRESULT result = E_FAIL;
-        DWORD materialCount = 0, faces = 0, fvf = 0;
-        std::vector<std::string> materialNames;  // texture names, "" for none
+        DWORD materialCount = 0, fvf = 0;
+        std::vector<std::string> textures;
         std::vector<D3DMATERIAL9> materials;
         Bounds all;
         std::vector<Bounds> bySubset;
     };
     Loaded Load(const std::string& name) {
         Loaded out;
-        Mesh* mesh = nullptr;
-        DataBuffer* materials = nullptr;
-        out.result = LoadMeshFromXFile(DataPath(name).c_str(), OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, device, nullptr,
-                                       &materials, nullptr, &out.materialCount, &mesh);
+        ModelFile file(DataPath(name), device);
+        out.result = file.result;
         if (FAILED(out.result)) return out;
-        const auto* entries = static_cast<const MaterialEntry*>(materials->GetDataPointer());
-        for (DWORD k = 0; k < out.materialCount; ++k) {
-            out.materialNames.push_back(entries[k].textureFilename ? entries[k].textureFilename : "");
-            out.materials.push_back(entries[k].material);
+        out.materialCount = file.materialCount;
+        out.fvf = file.mesh->GetVertexFormat();
+        for (DWORD k = 0; k < file.materialCount; ++k) {
+            out.textures.push_back(file.Texture(k));
+            out.materials.push_back(file.Entry(k).material);
         }
-        out.faces = mesh->GetFaceCount();
-        out.fvf = mesh->GetVertexFormat();
-        out.bySubset.resize(out.materialCount);
-        const DWORD stride = mesh->GetVertexStride();
-        const bool wide = (mesh->GetCreationOptions() & OPT_32BIT_INDICES) != 0;
-        void* v = nullptr;
-        void* i = nullptr;
-        DWORD* a = nullptr;
-        mesh->LockVertices(D3DLOCK_READONLY, &v);
-        mesh->LockIndices(D3DLOCK_READONLY, &i);
-        mesh->LockAttributes(D3DLOCK_READONLY, &a);
-        for (DWORD f = 0; f < out.faces; ++f)
+        out.bySubset.resize(file.materialCount);
+        for (const ModelFile::Triangle& t : file.Triangles())
             for (int k = 0; k < 3; ++k) {
-                const DWORD index = wide ? static_cast<const DWORD*>(i)[3 * f + k] : static_cast<const WORD*>(i)[3 * f + k];
-                const float* p = reinterpret_cast<const float*>(static_cast<const BYTE*>(v) + size_t(index) * stride);
-                for (Bounds* b : {&out.all, &out.bySubset[a[f]]})
+                const float p[3] = {t.x[k], t.y[k], t.z[k]};
+                for (Bounds* b : {&out.all, &out.bySubset[t.subset]})
                     for (int c = 0; c < 3; ++c) b->lo[c] = std::min(b->lo[c], p[c]), b->hi[c] = std::max(b->hi[c], p[c]);
             }
-        mesh->UnlockAttributes();
-        mesh->UnlockIndices();
-        mesh->UnlockVertices();
-        mesh->Release();
-        materials->Release();
         return out;
     }
 };
@@ -333,7 +315,7 @@ TEST_F(Models, EveryTextureTheCourseNamesBecomesATexture) {
     const Loaded course = Load("ct01.x");
     ASSERT_EQ(course.result, S_OK);
     int textured = 0;
-    for (const std::string& name : course.materialNames) {
+    for (const std::string& name : course.textures) {
         if (name.empty()) continue;
         ++textured;
         IDirect3DTexture9* texture = nullptr;
