@@ -55,7 +55,7 @@ int PickGroundHeight(const ModelFile& model, float x, float y, float z, float* h
     return -1;
 }
 
-class Course : public DeviceTest {
+class DataCourse : public DeviceTest {
 protected:
     void SetUp() override {
         DeviceTest::SetUp();
@@ -69,7 +69,7 @@ protected:
     std::unique_ptr<ModelFile> course;
 };
 
-TEST_F(Course, LoadsWithSixteenBitIndicesAndItsBudget) {
+TEST_F(DataCourse, LoadsWithSixteenBitIndicesAndItsBudget) {
     EXPECT_GE(course->materialCount, 16u);
     EXPECT_EQ(course->mesh->GetCreationOptions() & OPT_32BIT_INDICES, 0u);
     EXPECT_GE(course->mesh->GetFaceCount(), 30000u);
@@ -107,7 +107,7 @@ TEST_F(Course, LoadsWithSixteenBitIndicesAndItsBudget) {
     for (DWORD k = 0; k < course->materialCount; ++k) EXPECT_TRUE(seen[k]) << "subset " << k;
 }
 
-TEST_F(Course, StartPoseProbesOnTheRoad) {
+TEST_F(DataCourse, StartPoseProbesOnTheRoad) {
     // The car starts at height 0, facing along the start straight.
     const float x = assets::kStartX, z = assets::kStartZ, h = assets::kStartHeading, y = 0;
     float hL = 0, hR = 0, hC = 0;
@@ -130,7 +130,7 @@ TEST_F(Course, StartPoseProbesOnTheRoad) {
     }
 }
 
-TEST_F(Course, EveryPointNearTheCentreLineProbesAsRoad) {
+TEST_F(DataCourse, EveryPointNearTheCentreLineProbesAsRoad) {
     assets::CentreLine line = assets::BuildCentreLine();
     const size_t n = line.points.size();
     ASSERT_GT(n, 100u);
@@ -189,7 +189,7 @@ bool OverlapFromAbove(const float ax[3], const float az[3], const float bx[3], c
     return true;
 }
 
-TEST_F(Course, NothingElseLiesOverOrUnderTheRoad) {
+TEST_F(DataCourse, NothingElseLiesOverOrUnderTheRoad) {
     // A probe takes the first subset its ray meets in ascending order, so a
     // face of a lower subset anywhere above or below the road would win
     // over it; a face of a higher subset matters where a ray that starts

@@ -21,7 +21,7 @@ struct Bounds {
     float lo[3] = {1e30f, 1e30f, 1e30f}, hi[3] = {-1e30f, -1e30f, -1e30f};
 };
 
-class Models : public DeviceTest {
+class DataModels : public DeviceTest {
 protected:
     struct Loaded {
         HRESULT result = E_FAIL;
@@ -53,7 +53,7 @@ protected:
     }
 };
 
-TEST_F(Models, CarHasTheStatedSizeAndFacesMinusZ) {
+TEST_F(DataModels, CarHasTheStatedSizeAndFacesMinusZ) {
     const Loaded car = Load("car.x");
     ASSERT_EQ(car.result, S_OK);
     // Lit with hard edges from its own normals.
@@ -86,7 +86,7 @@ TEST_F(Models, CarHasTheStatedSizeAndFacesMinusZ) {
     EXPECT_GT(car.bySubset[tail].lo[2], 15.0f);
 }
 
-TEST_F(Models, MarkersLoadAndPointOppositeWays) {
+TEST_F(DataModels, MarkersLoadAndPointOppositeWays) {
     const Loaded right = Load("carveR.x"), left = Load("carveL.x");
     ASSERT_EQ(right.result, S_OK);
     ASSERT_EQ(left.result, S_OK);
@@ -106,7 +106,7 @@ TEST_F(Models, MarkersLoadAndPointOppositeWays) {
 bool Opaque(const DecodedImage::Level& l, UINT x, UINT y) { return l.at(x, y, 3) > 200; }
 bool Clear(const DecodedImage::Level& l, UINT x, UINT y) { return l.at(x, y, 3) == 0; }
 
-TEST(Overlay, FontHasOneOutlinedWhiteGlyphPerCell) {
+TEST(DataOverlay, FontHasOneOutlinedWhiteGlyphPerCell) {
     const DecodedImage font = DecodeFile(DataPath("font.dds"));
     ASSERT_EQ(font.result, S_OK);
     EXPECT_EQ(font.info.width, 256u);
@@ -160,7 +160,7 @@ TEST(Overlay, FontHasOneOutlinedWhiteGlyphPerCell) {
     EXPECT_GT(lowestRow('p'), lowestRow('n'));
 }
 
-TEST(Overlay, SpeedMeterMatchesTheNeedleRules) {
+TEST(DataOverlay, SpeedMeterMatchesTheNeedleRules) {
     const DecodedImage meter = DecodeFile(DataPath("SpeedMeter.dds"));
     ASSERT_EQ(meter.result, S_OK);
     EXPECT_EQ(meter.info.width, 256u);
@@ -256,7 +256,7 @@ TEST(Overlay, SpeedMeterMatchesTheNeedleRules) {
 
 // ---- Course textures ----
 
-TEST(CourseTextures, EveryFormatTheLibraryReadsIsUsedAndLoads) {
+TEST(DataTextures, EveryFormatTheLibraryReadsIsUsedAndLoads) {
     struct Expected {
         const char* name;
         ImageFileType type;
@@ -311,7 +311,7 @@ TEST(CourseTextures, EveryFormatTheLibraryReadsIsUsedAndLoads) {
     }
 }
 
-TEST_F(Models, EveryTextureTheCourseNamesBecomesATexture) {
+TEST_F(DataModels, EveryTextureTheCourseNamesBecomesATexture) {
     const Loaded course = Load("ct01.x");
     ASSERT_EQ(course.result, S_OK);
     int textured = 0;
@@ -376,7 +376,7 @@ void ExpectSeamless(const Wave& w, const char* name) {
     }
 }
 
-TEST(Sounds, ParseWithTheStatedFormatsAndLengths) {
+TEST(DataSounds, ParseWithTheStatedFormatsAndLengths) {
     const Wave engine = ReadWave("media/eng2.wav"), music = ReadWave("media/Get_Closer.wav");
     const Wave puff = ReadWave("media/puffs.wav"), gravel = ReadWave("media/out.wav");
     for (const Wave* w : {&engine, &music, &puff, &gravel}) {
@@ -411,7 +411,7 @@ TEST(Sounds, ParseWithTheStatedFormatsAndLengths) {
     EXPECT_GT(differ, music.samples.size() / 8);
 }
 
-TEST(Sounds, LoopsJoinWithoutAClickAndThePuffFadesOut) {
+TEST(DataSounds, LoopsJoinWithoutAClickAndThePuffFadesOut) {
     ExpectSeamless(ReadWave("media/eng2.wav"), "eng2.wav");
     ExpectSeamless(ReadWave("media/Get_Closer.wav"), "Get_Closer.wav");
     ExpectSeamless(ReadWave("media/out.wav"), "out.wav");
@@ -424,7 +424,7 @@ TEST(Sounds, LoopsJoinWithoutAClickAndThePuffFadesOut) {
 
 // The engine loop's pitch: played at 17 025 to 68 025 Hz its fundamental
 // must land in an engine's range, so it must repeat with a steady period.
-TEST(Sounds, EngineLoopHasASteadyLowPitch) {
+TEST(DataSounds, EngineLoopHasASteadyLowPitch) {
     const Wave engine = ReadWave("media/eng2.wav");
     ASSERT_EQ(engine.result, S_OK);
     const std::vector<int16_t>& s = engine.samples;

@@ -58,7 +58,7 @@ int RunGenerator(const std::string& args, std::string* out = nullptr) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(Generator, WritesTheSameBytesEveryRunInGoodTime) {
+TEST(DataGenerator, WritesTheSameBytesEveryRunInGoodTime) {
     const fs::path first = Scratch("first"), second = Scratch("second");
     std::string report;
     const auto start = std::chrono::steady_clock::now();
@@ -96,7 +96,7 @@ TEST(Generator, WritesTheSameBytesEveryRunInGoodTime) {
     fs::remove_all(first.parent_path());
 }
 
-TEST(Generator, FailsClearlyAndHelps) {
+TEST(DataGenerator, FailsClearlyAndHelps) {
     std::string out;
     EXPECT_EQ(RunGenerator("--help", &out), 0);
     EXPECT_NE(out.find("usage: vintrel-make-assets OUTDIR"), std::string::npos) << out;

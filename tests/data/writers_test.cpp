@@ -73,7 +73,7 @@ double MeanError(const DecodedImage::Level& level, const assets::Image& image) {
     return sum / (3.0 * image.width * image.height);
 }
 
-TEST(ImageWriters, LosslessFormatsReadBackExactly) {
+TEST(DataImageWriters, LosslessFormatsReadBackExactly) {
     const assets::Image image = Pattern();
     struct Case {
         const char* name;
@@ -99,7 +99,7 @@ TEST(ImageWriters, LosslessFormatsReadBackExactly) {
     }
 }
 
-TEST(ImageWriters, RunLengthTgaSplitsLongRunsAndMixesPackets) {
+TEST(DataImageWriters, RunLengthTgaSplitsLongRunsAndMixesPackets) {
     // A row longer than one packet of a single colour, raw stretches, and
     // two equal pixels right after a raw stretch.
     assets::Image image(300, 3, {10, 20, 30, 40});
@@ -115,7 +115,7 @@ TEST(ImageWriters, RunLengthTgaSplitsLongRunsAndMixesPackets) {
     }
 }
 
-TEST(ImageWriters, PalettedBmpIsExactUpTo256ColoursAndCloseBeyond) {
+TEST(DataImageWriters, PalettedBmpIsExactUpTo256ColoursAndCloseBeyond) {
     assets::Image few(37, 5);
     for (int y = 0; y < 5; ++y)
         for (int x = 0; x < 37; ++x) few.at(x, y) = {uint8_t(x * 7), uint8_t(y * 50), uint8_t((x + y) % 4 * 60), 255};
@@ -135,7 +135,7 @@ TEST(ImageWriters, PalettedBmpIsExactUpTo256ColoursAndCloseBeyond) {
     EXPECT_LE(MaxError(read.levels[0], many, false), 26);
 }
 
-TEST(ImageWriters, JpegStaysCloseToItsPicture) {
+TEST(DataImageWriters, JpegStaysCloseToItsPicture) {
     const assets::Image image = Smooth(48, 32);
     ASSERT_TRUE(assets::WriteJpeg(Temp("g.jpg"), image, 90));
     const DecodedImage read = DecodeFile(Temp("g.jpg"));
@@ -146,7 +146,7 @@ TEST(ImageWriters, JpegStaysCloseToItsPicture) {
     EXPECT_LT(MeanError(read.levels[0], image), 3.0);
 }
 
-TEST(ImageWriters, DdsUncompressedFormatsAndMipChains) {
+TEST(DataImageWriters, DdsUncompressedFormatsAndMipChains) {
     const assets::Image image = Pattern();
     struct Case {
         assets::DdsFormat format;
@@ -197,7 +197,7 @@ TEST(ImageWriters, DdsUncompressedFormatsAndMipChains) {
     EXPECT_EQ(MaxError(one.levels[0], image, true), 0);
 }
 
-TEST(ImageWriters, DdsBlockFormatsStayCloseAndKeepAlpha) {
+TEST(DataImageWriters, DdsBlockFormatsStayCloseAndKeepAlpha) {
     const assets::Image image = Smooth(18, 10);  // partial blocks at both edges
     struct Case {
         assets::DdsFormat format;
@@ -261,7 +261,7 @@ TEST(ImageWriters, DdsBlockFormatsStayCloseAndKeepAlpha) {
     }
 }
 
-TEST(ImageWriters, ReportUnwritablePaths) {
+TEST(DataImageWriters, ReportUnwritablePaths) {
     const std::string bad = Temp("no-such-folder/x");
     const assets::Image image = Pattern();
     EXPECT_FALSE(assets::WritePng(bad, image, true));
@@ -273,7 +273,7 @@ TEST(ImageWriters, ReportUnwritablePaths) {
 
 // ---- .x writer ----
 
-class XWriter : public DeviceTest {
+class DataXWriter : public DeviceTest {
 protected:
     struct Read {
         HRESULT result = E_FAIL;
@@ -322,7 +322,7 @@ protected:
     }
 };
 
-TEST_F(XWriter, FramesMeshesAndMaterialsLoadAsWritten) {
+TEST_F(DataXWriter, FramesMeshesAndMaterialsLoadAsWritten) {
     assets::XFile file;
     assets::XMaterial red;
     red.name = "Red";
@@ -383,7 +383,7 @@ TEST_F(XWriter, FramesMeshesAndMaterialsLoadAsWritten) {
     EXPECT_TRUE(found);
 }
 
-TEST_F(XWriter, MeshWithoutNormalsOrCoordinatesLoadsWithoutThem) {
+TEST_F(DataXWriter, MeshWithoutNormalsOrCoordinatesLoadsWithoutThem) {
     assets::XFile file;
     assets::XMaterial grey;
     grey.name = "Grey";
