@@ -257,13 +257,23 @@ TEST(Steering, AuthorityAndTurningOnTheSpot) {
     // Exactly 1.5 a frame still has full authority.
     VehicleState edge;
     edge.steer = 0.01f;
-    edge.speed = 1.5f / 0.014285714f;
+    // (a road speed whose step is exactly 1.5 in 32-bit floats)
+    float speed = 104.99f;
+    while (speed * 0.014285714f < 1.5f) speed = std::nextafter(speed, 200.0f);
+    ASSERT_EQ(speed * 0.014285714f, 1.5f);
+    edge.speed = speed;
     edge.heading = 0;
     edge.StepMotion();
-    ASSERT_FLOAT_EQ(edge.stepLength, 1.5f);
-    if (edge.stepLength == 1.5f) {
-        EXPECT_FLOAT_EQ(edge.heading, 0.0095f);
-    }
+    ASSERT_EQ(edge.stepLength, 1.5f);
+    EXPECT_FLOAT_EQ(edge.heading, 0.0095f);
+    // Just above it the reduced rule applies.
+    VehicleState above;
+    above.steer = 0.01f;
+    above.speed = std::nextafter(speed, 200.0f);
+    above.heading = 0;
+    above.StepMotion();
+    ASSERT_GT(above.stepLength, 1.5f);
+    EXPECT_NEAR(above.heading, 0.9f * 0.0095f, 1e-7);
     VehicleState slow;
     slow.steer = 0.01f;
     slow.speed = 100.0f;
