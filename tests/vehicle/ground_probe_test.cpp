@@ -455,6 +455,17 @@ TEST_F(CourseTest, PicksMatchEveryFaceWorkedOutByHand) {
     EXPECT_GE(road, 10);
 }
 
+TEST_F(CourseTest, EveryNamedTextureOfTheCourseLoads) {
+    // Groups 5, 9, 17 and 20 are plain colours; the others name DDS, JPEG,
+    // PPM, BMP, TGA and PNG files of the data set.
+    for (DWORD i = 0; i < course->materialCount; ++i) {
+        const bool plain = i == 5 || i == 9 || i == 17 || i == 20;
+        EXPECT_EQ(course->textures[i] == nullptr, plain) << "group " << i;
+        EXPECT_EQ(course->materials[i].Diffuse.a, 128.0f);
+        EXPECT_EQ(course->materials[i].Power, 10.0f);
+    }
+}
+
 TEST_F(CourseTest, StartIsOnTheRoad) {
     VehicleState car;
     car.ProbeGround(*course);
