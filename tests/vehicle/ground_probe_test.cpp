@@ -486,6 +486,43 @@ TEST_F(CourseTest, StartIsOnTheRoad) {
     EXPECT_EQ(OverlayLines()[400], "Raypick:Collision Hit,Mesh=14");
 }
 
+TEST_F(CourseTest, FullThrottleFromTheStartFollowsTheStraightUntilItRunsWide) {
+    vehicletest::Keys keys;
+    keys.Press('G');
+    VehicleState car;
+    int frame = 0;
+    float targetSpeed = 0.0f, targetRpm = 0.0f;
+    for (; frame < 3000; ++frame) {
+        car.StepDrivetrain();
+        car.StepMotion();
+        targetSpeed = car.targetSpeed, targetRpm = car.targetRpm;
+        car.ProbeGround(*course);
+        textOverlay.ClearOverlay();
+        if (car.offCourse) break;
+        ASSERT_EQ(car.probeSubset[0], kRoadSubset) << "frame " << frame;
+        ASSERT_EQ(car.probeSubset[1], kRoadSubset) << "frame " << frame;
+        ASSERT_EQ(car.probeSubset[2], kRoadSubset) << "frame " << frame;
+        ASSERT_EQ(car.posY, (car.probeHeight[1] + car.probeHeight[0]) * 0.5f);
+        ASSERT_EQ(car.targetSpeed, targetSpeed) << "no drag on the road";
+    }
+    // The heading never changes without the arrows, so the car runs
+    // straight down the start straight, through second and third, and
+    // leaves the road where it bends.
+    ASSERT_LT(frame, 3000);
+    EXPECT_GT(frame, 600);
+    EXPECT_GE(car.gear, 2);
+    ASSERT_GT(car.speed, 30.0f);
+    EXPECT_FLOAT_EQ(car.targetSpeed, targetSpeed - targetSpeed * 0.0033333334f);
+    EXPECT_FLOAT_EQ(car.targetRpm, targetRpm - targetRpm * 0.005f);
+    // Off the course the box chooses from road speed although the
+    // throttle is held.
+    const float speed = car.speed;
+    car.StepDrivetrain();
+    int expected = 0;
+    while (expected < 4 && !(GearTopSpeed(expected) > speed)) ++expected;
+    EXPECT_EQ(car.gear, expected);
+}
+
 TEST_F(CourseTest, DrivingOntoTheGrassDragsTheCar) {
     // (0, 0) lies on group 8, away from the road.
     VehicleState car;
