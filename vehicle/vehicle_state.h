@@ -38,7 +38,7 @@ struct VehicleState {
     void StepMotion();
     // Three rays down onto the course: height, tilt targets, off-course flag,
     // drag, this frame's shake and the ray-pick overlay line; then the tilt
-    // smoothing. Keeps the probe results for ProbeLine.
+    // smoothing. Keeps the probe results for AddProbeLine.
     void ProbeGround(const Model& course);
     // The probe line of the overlay ("Y L…,R…,C…/Rot Pitch…,Bank…").
     void AddProbeLine() const;
@@ -46,8 +46,12 @@ struct VehicleState {
     void AddEngineLine() const;
     // The position line ("POS X…,Y…,Z…/Rot…").
     void AddPositionLine() const;
+    // Starts the off-course loop on the frame the car leaves the course and
+    // stops it on the frame it comes back; then remembers the flag.
+    void UpdateOffCourseSound();
 
     // Results of the last ProbeGround, for the overlay of the same frame.
+    // `shake` is the random lift of the drawn car and the chase camera.
     float shake = 0.0f;
     float probeHeight[3] = {0, 0, 0};  // L, R, front
     int32_t probeSubset[3] = {-1, -1, -1};
@@ -63,6 +67,14 @@ constexpr float finalDrive = 7.714f;
 constexpr float wheelTravelPerTurn = 0.0017404420f;
 // Road speed of each gear at 9000 rpm.
 float GearTopSpeed(int gear);
+
+// The group of the course mesh that is road.
+constexpr int32_t kRoadSubset = 14;
+
+// Casts one ray straight down from 15 units above (x, y, z) at the course's
+// groups in ascending order; returns the first group hit, or -1, and the
+// ground height there in `height` (0 on a miss).
+int32_t PickGroundHeight(const Model& course, float x, float y, float z, float* height);
 
 // The virtual keys of the controls.
 constexpr int kThrottleKey = 'G';
