@@ -308,6 +308,7 @@ HRESULT CopyPixels(const PixelSurface& destIn, const PixelSurface& sourceIn, DWO
         const bool sameSize = dest->Width() == source->Width() && dest->Height() == source->Height() &&
                               dest->Depth() == source->Depth();
         if (sameSize) {
+            if (CopyPlainPixels(destDesc, sourceDesc)) return S_OK;
             SameSize(*dest, *source);
             return S_OK;
         }

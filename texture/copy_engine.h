@@ -17,6 +17,12 @@ bool IsValidFilter(DWORD filter);
 // the resampling; E_OUTOFMEMORY.
 HRESULT CopyPixels(const PixelSurface& dest, const PixelSurface& source, DWORD filter);
 
+// Same-size copy from R8G8B8, X8R8G8B8, A8R8G8B8, X8B8G8R8, A8B8G8R8, L8 or
+// A8L8 into A8R8G8B8 or X8R8G8B8, without gamma or error diffusion, done by
+// shuffling bytes; stores the same bits as the codecs. False (nothing
+// written) for any other copy, or when the two blocks overlap.
+bool CopyPlainPixels(const PixelSurface& dest, const PixelSurface& source);
+
 // Integer 2x2 box reduction on stored bits for the formats that have one:
 // each channel becomes (sum of four samples + 2) >> 2. `dest` holds
 // destWidth x destHeight pixels; `source` at least twice that. False when

@@ -53,6 +53,13 @@ HRESULT DecodePng(ImageLevel* root, PngDecode& d, PngSource& source) {
     if (setjmp(png_jmpbuf(png))) return E_FAIL;
 
     png_set_read_fn(png, &source, PngRead);
+    // Only the chunks that shape the pixels are read; every other chunk is
+    // skipped unparsed, so a text or profile chunk that claims a gigabyte
+    // costs neither the memory nor the time.
+    static const png_byte kSkipped[] =
+        "bKGD\0cHRM\0eXIf\0hIST\0iCCP\0iTXt\0oFFs\0pCAL\0pHYs\0sBIT\0sCAL\0sPLT\0tEXt\0tIME\0zTXt";
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kSkipped, int(sizeof(kSkipped) / 5));
     png_read_info(png, info);
     png_uint_32 width = 0, height = 0;
     int bitDepth = 0, colourType = 0;

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+
 #include "texture/image_readers.h"
 #include "texture/pixel_format.h"
 #include "texture/texture.h"
@@ -235,6 +237,24 @@ TEST(PngReader, WholeSuiteLoadsAndDamagedFilesFail) {
         Bytes bytes = Load(kCorpus + "/" + file);
         EXPECT_EQ(ReadPngImage(&level, bytes.data(), UINT(bytes.size())), E_FAIL) << file;
     }
+}
+
+// A 57-byte file whose zTXt chunk claims a gigabyte: the chunk is skipped,
+// not buffered, so the read fails without touching memory of that size.
+// (CTest runs each test in a process of its own, so the peak is this test's.)
+TEST(PngReader, UnusedChunksAreNotBuffered) {
+    auto peakKb = [] {
+        rusage usage = {};
+        getrusage(RUSAGE_SELF, &usage);
+        return long(usage.ru_maxrss);
+    };
+    const Bytes bytes = Load(kCorpus + "/png/libpng-bad/huge_zTXt_chunk.png");
+    ASSERT_EQ(bytes.size(), 57u);
+    const long before = peakKb();
+    ImageLevel level;
+    level.decodePixels = true;
+    EXPECT_EQ(ReadPngImage(&level, bytes.data(), UINT(bytes.size())), E_FAIL);
+    EXPECT_LT(peakKb() - before, 64 * 1024);
 }
 
 TEST(PngReader, TruncatedFilesFailCleanly) {
