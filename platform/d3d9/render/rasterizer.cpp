@@ -350,23 +350,26 @@ int TexturedSpanKind(const PixelState& ps) {
     hi = _mm_unpackhi_epi32(pairs, pairs);               // w2 x4, w3 x4
 }
 
-// Lerp on four A8R8G8B8 pixels, each with its own weight; channel for
-// channel the same sums and shifts.
-[[gnu::always_inline]] inline __m128i Lerp4(__m128i a, __m128i b, __m128i w) {
-    const __m128i zero = _mm_setzero_si128(), round = _mm_set1_epi16(0x80), full = _mm_set1_epi16(256);
-    __m128i wl, wh;
-    SpreadWeights(w, wl, wh);
-    const __m128i lo = _mm_srli_epi16(
-        _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(a, zero), _mm_sub_epi16(full, wl)),
-                                    _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), wl)),
-                      round),
-        8);
-    const __m128i hi = _mm_srli_epi16(
-        _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(a, zero), _mm_sub_epi16(full, wh)),
-                                    _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), wh)),
-                      round),
-        8);
-    return _mm_packus_epi16(lo, hi);
+// Four A8R8G8B8 pixels widened to 16-bit channels: pixels 0 and 1 in lo,
+// 2 and 3 in hi. Chained blends stay widened; each step is Lerp's sum and
+// shift, so the channels are what the packed blends give.
+struct Pixels16 {
+    __m128i lo, hi;
+};
+
+// Per-lane weights w (0..256) spread over the channels, with 256 - w.
+struct Weights16 {
+    __m128i lo, hi, invLo, invHi;
+    [[gnu::always_inline]] explicit Weights16(__m128i w) {
+        SpreadWeights(w, lo, hi);
+        const __m128i full = _mm_set1_epi16(256);
+        invLo = _mm_sub_epi16(full, lo), invHi = _mm_sub_epi16(full, hi);
+    }
+};
+
+[[gnu::always_inline]] inline __m128i Lerp16(__m128i a, __m128i b, __m128i w, __m128i iw) {
+    return _mm_srli_epi16(
+        _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(a, iw), _mm_mullo_epi16(b, w)), _mm_set1_epi16(0x80)), 8);
 }
 
 // One texture level per lane: what bilinear addressing needs of it.
@@ -400,7 +403,7 @@ struct Levels4 {
 
 // SampleWrapLinear on four lanes, each from its own level. Wrapping masks
 // keep every fetch inside its level, whatever the coordinates.
-[[gnu::always_inline]] inline __m128i Bilinear4(const Levels4& l, __m128 u, __m128 v) {
+[[gnu::always_inline]] inline Pixels16 Bilinear4(const Levels4& l, __m128 u, __m128 v) {
     const __m128 limit = _mm_set1_ps(8388608.0f), nlimit = _mm_set1_ps(-8388608.0f), halfTexel = _mm_set1_ps(0.5f);
     const __m128 x = _mm_min_ps(_mm_max_ps(_mm_sub_ps(_mm_mul_ps(u, l.fw), halfTexel), nlimit), limit);
     const __m128 y = _mm_min_ps(_mm_max_ps(_mm_sub_ps(_mm_mul_ps(v, l.fh), halfTexel), nlimit), limit);
@@ -423,9 +426,14 @@ struct Levels4 {
         t00[k] = r0[x0[k]], t10[k] = r0[x1[k]], t01[k] = r1[x0[k]], t11[k] = r1[x1[k]];
     }
     auto load = [](const uint32_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); };
-    const __m128i top = Lerp4(load(t00), load(t10), wa);
-    const __m128i bottom = Lerp4(load(t01), load(t11), wa);
-    return Lerp4(top, bottom, wb);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i q00 = load(t00), q10 = load(t10), q01 = load(t01), q11 = load(t11);
+    const Weights16 ha(wa), vb(wb);
+    const __m128i topLo = Lerp16(_mm_unpacklo_epi8(q00, zero), _mm_unpacklo_epi8(q10, zero), ha.lo, ha.invLo);
+    const __m128i topHi = Lerp16(_mm_unpackhi_epi8(q00, zero), _mm_unpackhi_epi8(q10, zero), ha.hi, ha.invHi);
+    const __m128i bottomLo = Lerp16(_mm_unpacklo_epi8(q01, zero), _mm_unpacklo_epi8(q11, zero), ha.lo, ha.invLo);
+    const __m128i bottomHi = Lerp16(_mm_unpackhi_epi8(q01, zero), _mm_unpackhi_epi8(q11, zero), ha.hi, ha.invHi);
+    return {Lerp16(topLo, bottomLo, vb.lo, vb.invLo), Lerp16(topHi, bottomHi, vb.hi, vb.invHi)};
 }
 
 // ShadeTexturedSpan four pixels at a time, the four taken from anywhere in
@@ -579,13 +587,16 @@ void TexturedQueue<kFog, kLod>::Shade() {
     }
     Levels4 la;
     GatherLevels(levels_, levelA, la);
-    __m128i t = Bilinear4(la, u, vv);
+    Pixels16 colour = Bilinear4(la, u, vv);
     if (_mm_movemask_epi8(_mm_cmpeq_epi32(weight, _mm_setzero_si128())) != 0xFFFF) {
         Levels4 lb;
         GatherLevels(levels_, levelB, lb);
-        t = Lerp4(t, Bilinear4(lb, u, vv), weight);
+        const Pixels16 next = Bilinear4(lb, u, vv);
+        const Weights16 mip(weight);
+        colour.lo = Lerp16(colour.lo, next.lo, mip.lo, mip.invLo);
+        colour.hi = Lerp16(colour.hi, next.hi, mip.hi, mip.invHi);
     }
-    t = _mm_or_si128(t, _mm_set1_epi32(int(sm_.alphaOr)));
+    const __m128i t = _mm_or_si128(_mm_packus_epi16(colour.lo, colour.hi), _mm_set1_epi32(int(sm_.alphaOr)));
     // ColorFromArgb, the modulation and the fog.
     const __m128i byte = _mm_set1_epi32(0xFF);
     const __m128 k255 = _mm_set1_ps(1.0f / 255.0f);
@@ -602,21 +613,27 @@ void TexturedQueue<kFog, kLod>::Shade() {
         cg = _mm_add_ps(_mm_mul_ps(f, cg), _mm_mul_ps(nf, _mm_set1_ps(ps.fogColor.g)));
         cb = _mm_add_ps(_mm_mul_ps(f, cb), _mm_mul_ps(nf, _mm_set1_ps(ps.fogColor.b)));
     }
-    // Source-alpha blending over the old pixels where alpha is below 1.
+    // Source-alpha blending over the old pixels where alpha is below 1;
+    // opaque lanes keep the saturated source, so when all four are opaque
+    // the old pixels are not read at all.
     const __m128 sr = Saturate4(cr), sg = Saturate4(cg), sb = Saturate4(cb), sa = Saturate4(ca);
-    auto old = [&](int k) { return int(uint32_t(dst_[k][0]) | (uint32_t(dst_[k][1]) << 8)); };
-    const __m128i o = _mm_setr_epi32(old(0), old(1), old(2), old(3));
-    const __m128 odr = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(o, 11)), _mm_set1_ps(1.0f / 31.0f));
-    const __m128 odg = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(o, 5), _mm_set1_epi32(63))),
-                                  _mm_set1_ps(1.0f / 63.0f));
-    const __m128 odb = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(o, _mm_set1_epi32(31))), _mm_set1_ps(1.0f / 31.0f));
-    const __m128 ia = _mm_sub_ps(one, sa);
     const __m128 under = _mm_cmplt_ps(sa, one);
-    auto mix = [&](__m128 sc, __m128 dc) {
-        const __m128 blended = _mm_add_ps(_mm_mul_ps(sc, sa), _mm_mul_ps(dc, ia));
-        return Saturate4(_mm_or_ps(_mm_and_ps(under, blended), _mm_andnot_ps(under, sc)));
-    };
-    const __m128 r = mix(sr, odr), g = mix(sg, odg), b = mix(sb, odb);
+    __m128 r = sr, g = sg, b = sb;
+    if (_mm_movemask_ps(under) != 0) {
+        auto old = [&](int k) { return int(uint32_t(dst_[k][0]) | (uint32_t(dst_[k][1]) << 8)); };
+        const __m128i o = _mm_setr_epi32(old(0), old(1), old(2), old(3));
+        const __m128 odr = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(o, 11)), _mm_set1_ps(1.0f / 31.0f));
+        const __m128 odg = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(o, 5), _mm_set1_epi32(63))),
+                                      _mm_set1_ps(1.0f / 63.0f));
+        const __m128 odb =
+            _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(o, _mm_set1_epi32(31))), _mm_set1_ps(1.0f / 31.0f));
+        const __m128 ia = _mm_sub_ps(one, sa);
+        auto mix = [&](__m128 sc, __m128 dc) {
+            const __m128 blended = _mm_add_ps(_mm_mul_ps(sc, sa), _mm_mul_ps(dc, ia));
+            return Saturate4(_mm_or_ps(_mm_and_ps(under, blended), _mm_andnot_ps(under, sc)));
+        };
+        r = mix(sr, odr), g = mix(sg, odg), b = mix(sb, odb);
+    }
     const __m128 offset = _mm_load_ps(dither_);
     const __m128i packed = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(Quantize4(r, 31, offset), 11),
                                                      _mm_slli_epi32(Quantize4(g, 63, offset), 5)),
