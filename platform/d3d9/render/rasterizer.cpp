@@ -378,6 +378,10 @@ struct Levels4 {
     __m128i wm, hm;
     const uint32_t* texels[4];
     int pitch[4];
+    // One level for all lanes whose row offsets fit 16-bit multiplies:
+    // texel offsets are then worked out on four lanes at once.
+    bool shared = false;
+    __m128i pitch4;
 };
 
 // The levels `index` names, lane by lane; one broadcast when the four
@@ -390,6 +394,8 @@ struct Levels4 {
         out.fw = _mm_set1_ps(l.fwidth), out.fh = _mm_set1_ps(l.fheight);
         out.wm = _mm_set1_epi32(l.widthMask), out.hm = _mm_set1_epi32(l.heightMask);
         for (int k = 0; k < 4; ++k) out.texels[k] = l.texels, out.pitch[k] = l.pitch;
+        out.shared = l.pitch >= 0 && l.pitch <= 32767 && l.heightMask <= 32767;
+        out.pitch4 = _mm_set1_epi32(l.pitch);
         return;
     }
     const TextureLevel &l0 = levels[at[0]], &l1 = levels[at[1]], &l2 = levels[at[2]], &l3 = levels[at[3]];
@@ -414,20 +420,53 @@ struct Levels4 {
     const __m128i wa = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(x, _mm_cvtepi32_ps(i)), w256), halfTexel));
     const __m128i wb = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(y, _mm_cvtepi32_ps(j)), w256), halfTexel));
     const __m128i oneI = _mm_set1_epi32(1);
-    alignas(16) int32_t x0[4], x1[4], y0[4], y1[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(x0), _mm_and_si128(i, l.wm));
-    _mm_store_si128(reinterpret_cast<__m128i*>(x1), _mm_and_si128(_mm_add_epi32(i, oneI), l.wm));
-    _mm_store_si128(reinterpret_cast<__m128i*>(y0), _mm_and_si128(j, l.hm));
-    _mm_store_si128(reinterpret_cast<__m128i*>(y1), _mm_and_si128(_mm_add_epi32(j, oneI), l.hm));
-    alignas(16) uint32_t t00[4], t10[4], t01[4], t11[4];
-    for (int k = 0; k < 4; ++k) {
-        const uint32_t* r0 = l.texels[k] + size_t(y0[k]) * size_t(l.pitch[k]);
-        const uint32_t* r1 = l.texels[k] + size_t(y1[k]) * size_t(l.pitch[k]);
-        t00[k] = r0[x0[k]], t10[k] = r0[x1[k]], t01[k] = r1[x0[k]], t11[k] = r1[x1[k]];
-    }
+    const __m128i x0v = _mm_and_si128(i, l.wm), x1v = _mm_and_si128(_mm_add_epi32(i, oneI), l.wm);
+    const __m128i y0v = _mm_and_si128(j, l.hm), y1v = _mm_and_si128(_mm_add_epi32(j, oneI), l.hm);
     auto load = [](const uint32_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); };
+    __m128i q00, q10, q01, q11;
+    if (l.shared) {
+        // Row offsets y * pitch (both below 2^15, so one 16-bit multiply).
+        const __m128i row0 = _mm_madd_epi16(y0v, l.pitch4), row1 = _mm_madd_epi16(y1v, l.pitch4);
+        const uint32_t* const base = l.texels[0];
+        alignas(16) int32_t o0[4], o1[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(o0), _mm_add_epi32(row0, x0v));
+        _mm_store_si128(reinterpret_cast<__m128i*>(o1), _mm_add_epi32(row1, x0v));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(x0v, l.wm)) == 0) {
+            // No lane wraps across the right edge: each row's two texels
+            // are neighbours, one 64-bit load per row and lane.
+            auto pair = [&](int32_t o) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(base + o)); };
+            const __m128 top01 = _mm_castsi128_ps(_mm_unpacklo_epi64(pair(o0[0]), pair(o0[1])));
+            const __m128 top23 = _mm_castsi128_ps(_mm_unpacklo_epi64(pair(o0[2]), pair(o0[3])));
+            const __m128 bottom01 = _mm_castsi128_ps(_mm_unpacklo_epi64(pair(o1[0]), pair(o1[1])));
+            const __m128 bottom23 = _mm_castsi128_ps(_mm_unpacklo_epi64(pair(o1[2]), pair(o1[3])));
+            q00 = _mm_castps_si128(_mm_shuffle_ps(top01, top23, _MM_SHUFFLE(2, 0, 2, 0)));
+            q10 = _mm_castps_si128(_mm_shuffle_ps(top01, top23, _MM_SHUFFLE(3, 1, 3, 1)));
+            q01 = _mm_castps_si128(_mm_shuffle_ps(bottom01, bottom23, _MM_SHUFFLE(2, 0, 2, 0)));
+            q11 = _mm_castps_si128(_mm_shuffle_ps(bottom01, bottom23, _MM_SHUFFLE(3, 1, 3, 1)));
+        } else {
+            alignas(16) int32_t o2[4], o3[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(o2), _mm_add_epi32(row0, x1v));
+            _mm_store_si128(reinterpret_cast<__m128i*>(o3), _mm_add_epi32(row1, x1v));
+            q00 = _mm_setr_epi32(int(base[o0[0]]), int(base[o0[1]]), int(base[o0[2]]), int(base[o0[3]]));
+            q10 = _mm_setr_epi32(int(base[o2[0]]), int(base[o2[1]]), int(base[o2[2]]), int(base[o2[3]]));
+            q01 = _mm_setr_epi32(int(base[o1[0]]), int(base[o1[1]]), int(base[o1[2]]), int(base[o1[3]]));
+            q11 = _mm_setr_epi32(int(base[o3[0]]), int(base[o3[1]]), int(base[o3[2]]), int(base[o3[3]]));
+        }
+    } else {
+        alignas(16) int32_t x0[4], x1[4], y0[4], y1[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(x0), x0v);
+        _mm_store_si128(reinterpret_cast<__m128i*>(x1), x1v);
+        _mm_store_si128(reinterpret_cast<__m128i*>(y0), y0v);
+        _mm_store_si128(reinterpret_cast<__m128i*>(y1), y1v);
+        alignas(16) uint32_t t00[4], t10[4], t01[4], t11[4];
+        for (int k = 0; k < 4; ++k) {
+            const uint32_t* r0 = l.texels[k] + size_t(y0[k]) * size_t(l.pitch[k]);
+            const uint32_t* r1 = l.texels[k] + size_t(y1[k]) * size_t(l.pitch[k]);
+            t00[k] = r0[x0[k]], t10[k] = r0[x1[k]], t01[k] = r1[x0[k]], t11[k] = r1[x1[k]];
+        }
+        q00 = load(t00), q10 = load(t10), q01 = load(t01), q11 = load(t11);
+    }
     const __m128i zero = _mm_setzero_si128();
-    const __m128i q00 = load(t00), q10 = load(t10), q01 = load(t01), q11 = load(t11);
     const Weights16 ha(wa), vb(wb);
     const __m128i topLo = Lerp16(_mm_unpacklo_epi8(q00, zero), _mm_unpacklo_epi8(q10, zero), ha.lo, ha.invLo);
     const __m128i topHi = Lerp16(_mm_unpackhi_epi8(q00, zero), _mm_unpackhi_epi8(q10, zero), ha.hi, ha.invHi);
