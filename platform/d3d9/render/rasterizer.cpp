@@ -140,6 +140,29 @@ template <typename Fn>
 int64_t ForEachSpan(const Setup& s, const RowFilter& rows, Fn&& fn) {
     const int width = s.maxX - s.minX + 1;
     int64_t covered = 0;
+#ifdef VINTREL_SAMPLER_SSE2
+    // Narrow triangles whose edge values stay well inside 32 bits over the
+    // whole box (a linear function peaks at the box's corners) test the
+    // pixels four at a time.
+    bool narrow32 = width <= 24;
+    __m128i ramp[3], step4[3];
+    const uint32_t widthMask = width >= 32 ? ~0u : (1u << width) - 1;
+    if (narrow32) {
+        const int64_t limit = int64_t(1) << 30;
+        for (int k = 0; k < 3 && narrow32; ++k) {
+            const Edge& ed = s.edges[k];
+            const int64_t across = ed.stepX * (width + 3), down = ed.stepY * (s.maxY - s.minY);
+            for (const int64_t v : {ed.origin, ed.origin + across, ed.origin + down, ed.origin + across + down})
+                if (v <= -limit || v >= limit) narrow32 = false;
+            if (ed.stepX <= -limit / 8 || ed.stepX >= limit / 8) narrow32 = false;
+        }
+        for (int k = 0; k < 3 && narrow32; ++k) {
+            const int32_t sx = int32_t(s.edges[k].stepX);
+            ramp[k] = _mm_setr_epi32(0, sx, 2 * sx, 3 * sx);
+            step4[k] = _mm_set1_epi32(4 * sx);
+        }
+    }
+#endif
     for (int y = s.minY; y <= s.maxY; ++y) {
         if (!rows.Owns(y)) {
             // Skip to the next band.
@@ -150,6 +173,28 @@ int64_t ForEachSpan(const Setup& s, const RowFilter& rows, Fn&& fn) {
         int64_t e[3];
         for (int k = 0; k < 3; ++k) e[k] = s.edges[k].origin + s.edges[k].stepY * dyRows;
         int xl = s.minX, xr = s.maxX;
+#ifdef VINTREL_SAMPLER_SSE2
+        if (narrow32) {
+            // Four pixels per step: the sign bits of the three edge values
+            // or'ed together mark the pixels outside.
+            const __m128i e0 = _mm_add_epi32(_mm_set1_epi32(int32_t(e[0])), ramp[0]);
+            const __m128i e1 = _mm_add_epi32(_mm_set1_epi32(int32_t(e[1])), ramp[1]);
+            const __m128i e2 = _mm_add_epi32(_mm_set1_epi32(int32_t(e[2])), ramp[2]);
+            uint32_t inside = 0;
+            __m128i a = e0, b = e1, c = e2;
+            for (int i = 0; i < width; i += 4) {
+                const int outside = _mm_movemask_ps(_mm_castsi128_ps(_mm_or_si128(_mm_or_si128(a, b), c)));
+                inside |= uint32_t(~outside & 0xF) << i;
+                a = _mm_add_epi32(a, step4[0]), b = _mm_add_epi32(b, step4[1]), c = _mm_add_epi32(c, step4[2]);
+            }
+            inside &= widthMask;
+            if (inside == 0) continue;
+            // Each edge is linear along the row, so the inside pixels are
+            // one run.
+            xl = s.minX + __builtin_ctz(inside);
+            xr = s.minX + 31 - __builtin_clz(inside);
+        } else
+#endif
         if (width <= 24) {
             // Narrow: test the pixels; a triangle's row is one run.
             int first = -1, last = -2;
