@@ -554,28 +554,35 @@ public:
         const float* const dither = detail::kDither[y & 3];
         const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
         const __m128 scale = _mm_set1_ps(65535.0f), half = _mm_set1_ps(0.5f);
+        const __m128 dxA = dxA_, dxB = dxB_;
+        const bool depthWrite = depthWrite_, rejectOutside = rejectOutside_;
+        // The queue's length in a local: the stores below could otherwise
+        // be taken to change it.
+        int n = n_;
         for (int x = xl;; ++x) {
             const float z = _mm_cvtss_f32(a);
-            if (!rejectOutside_ || (z >= 0.0f && z <= 1.0f)) {
+            if (!rejectOutside || (z >= 0.0f && z <= 1.0f)) {
                 // ToDepth16 as the four-lane form computes it.
                 const __m128 zs = _mm_min_ss(_mm_max_ss(a, zero), one);
                 const uint32_t z16 = uint32_t(_mm_cvttss_si32(_mm_add_ss(_mm_mul_ss(zs, scale), half)));
                 if (z16 <= depthRow[x]) {
-                    if (depthWrite_) depthRow[x] = WORD(z16);
-                    _mm_store_ps(qa_[n_], a);
-                    _mm_store_ps(qb_[n_], b);
-                    dst_[n_] = row + ptrdiff_t(x) * 2;
-                    dither_[n_] = dither[x & 3];
-                    if (++n_ == 4) {
+                    if (depthWrite) depthRow[x] = WORD(z16);
+                    _mm_store_ps(qa_[n], a);
+                    _mm_store_ps(qb_[n], b);
+                    dst_[n] = row + ptrdiff_t(x) * 2;
+                    dither_[n] = dither[x & 3];
+                    if (++n == 4) {
+                        n_ = 4;
                         Shade();
-                        n_ = 0;
+                        n = 0;
                     }
                 }
             }
             if (x == xr) break;
-            a = _mm_add_ps(a, dxA_);
-            b = _mm_add_ps(b, dxB_);
+            a = _mm_add_ps(a, dxA);
+            b = _mm_add_ps(b, dxB);
         }
+        n_ = n;
     }
 
     // Shades what is left; the idle lanes repeat the first pixel and write
