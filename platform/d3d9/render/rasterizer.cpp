@@ -542,6 +542,16 @@ public:
         dyB_ = _mm_setr_ps(s.v[2].dy, s.v[3].dy, s.v[4].dy, s.v[5].dy);
         depthWrite_ = ps.depthWrite;
         rejectOutside_ = ps.rejectDepthOutside;
+        // Shade's constants, broadcast once per triangle.
+        fw0_ = _mm_set1_ps(levels_[0].fwidth), fh0_ = _mm_set1_ps(levels_[0].fheight);
+        wdx_ = _mm_set1_ps(s.w.dx), wdy_ = _mm_set1_ps(s.w.dy);
+        pudx_ = _mm_set1_ps(s.v[4].dx), pvdx_ = _mm_set1_ps(s.v[5].dx);
+        pudy_ = _mm_set1_ps(s.v[4].dy), pvdy_ = _mm_set1_ps(s.v[5].dy);
+        lodBias_ = _mm_set1_ps(sm_.lodBias);
+        fogEnd_ = _mm_set1_ps(ps.fogEnd), fogScale_ = _mm_set1_ps(ps.fogScale);
+        fogR_ = _mm_set1_ps(ps.fogColor.r), fogG_ = _mm_set1_ps(ps.fogColor.g), fogB_ = _mm_set1_ps(ps.fogColor.b);
+        for (int i = 0; i < 4; ++i) diffuse_[i] = _mm_set1_ps(s.diffuse[i]);
+        alphaOr_ = _mm_set1_epi32(int(sm_.alphaOr));
     }
 
     // Steps along [xl, xr] of row y, queueing the pixels that pass.
@@ -607,6 +617,9 @@ private:
     const TextureSampler& sm_;
     const TextureLevel* const levels_;
     __m128 originA_, originB_, dxA_, dxB_, dyA_, dyB_;
+    __m128 fw0_, fh0_, wdx_, wdy_, pudx_, pvdx_, pudy_, pvdy_, lodBias_, fogEnd_, fogScale_, fogR_, fogG_, fogB_;
+    __m128 diffuse_[4];
+    __m128i alphaOr_;
     bool depthWrite_, rejectOutside_;
     int n_ = 0;
     alignas(16) float qa_[4][4];
@@ -617,7 +630,6 @@ private:
 
 template <bool kFog, bool kLod>
 void TexturedQueue<kFog, kLod>::Shade() {
-    const PixelState& ps = ps_;
     const Setup& s = s_;
     const __m128 one = _mm_set1_ps(1.0f);
     __m128 z = _mm_load_ps(qa_[0]), w = _mm_load_ps(qa_[1]), d0 = _mm_load_ps(qa_[2]), d1 = _mm_load_ps(qa_[3]);
@@ -627,11 +639,10 @@ void TexturedQueue<kFog, kLod>::Shade() {
     const __m128 iw = _mm_div_ps(one, w);
     __m128 dr, dg, db, da;
     if (s.diffuseConstant == 0xF) {
-        dr = _mm_set1_ps(s.diffuse[0]), dg = _mm_set1_ps(s.diffuse[1]);
-        db = _mm_set1_ps(s.diffuse[2]), da = _mm_set1_ps(s.diffuse[3]);
+        dr = diffuse_[0], dg = diffuse_[1], db = diffuse_[2], da = diffuse_[3];
     } else {
         dr = _mm_mul_ps(d0, iw), dg = _mm_mul_ps(d1, iw), db = _mm_mul_ps(d2, iw);
-        da = (s.diffuseConstant & 8) ? _mm_set1_ps(s.diffuse[3]) : _mm_mul_ps(d3, iw);
+        da = (s.diffuseConstant & 8) ? diffuse_[3] : _mm_mul_ps(d3, iw);
     }
     const __m128 u = _mm_mul_ps(tu, iw), vv = _mm_mul_ps(tv, iw);
     // Per lane the two levels and the weight between them; a single level
@@ -640,13 +651,11 @@ void TexturedQueue<kFog, kLod>::Shade() {
     const int first = sm_.firstLevel, last = sm_.levelCount - 1;
     __m128i levelA = _mm_set1_epi32(first), levelB = levelA, weight = _mm_setzero_si128();
     if constexpr (kLod) {
-        const TextureLevel& l0 = levels_[0];
-        const __m128 fw0 = _mm_set1_ps(l0.fwidth), fh0 = _mm_set1_ps(l0.fheight);
-        const __m128 wdx = _mm_set1_ps(s.w.dx), wdy = _mm_set1_ps(s.w.dy);
-        const __m128 dudx = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(_mm_set1_ps(s.v[4].dx), _mm_mul_ps(u, wdx)), iw), fw0);
-        const __m128 dvdx = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(_mm_set1_ps(s.v[5].dx), _mm_mul_ps(vv, wdx)), iw), fh0);
-        const __m128 dudy = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(_mm_set1_ps(s.v[4].dy), _mm_mul_ps(u, wdy)), iw), fw0);
-        const __m128 dvdy = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(_mm_set1_ps(s.v[5].dy), _mm_mul_ps(vv, wdy)), iw), fh0);
+        const __m128 fw0 = fw0_, fh0 = fh0_, wdx = wdx_, wdy = wdy_;
+        const __m128 dudx = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pudx_, _mm_mul_ps(u, wdx)), iw), fw0);
+        const __m128 dvdx = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pvdx_, _mm_mul_ps(vv, wdx)), iw), fh0);
+        const __m128 dudy = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pudy_, _mm_mul_ps(u, wdy)), iw), fw0);
+        const __m128 dvdy = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pvdy_, _mm_mul_ps(vv, wdy)), iw), fh0);
         const __m128 rx = _mm_add_ps(_mm_mul_ps(dudx, dudx), _mm_mul_ps(dvdx, dvdx));
         const __m128 ry = _mm_add_ps(_mm_mul_ps(dudy, dudy), _mm_mul_ps(dvdy, dvdy));
         // rx > ry ? rx : ry
@@ -656,7 +665,7 @@ void TexturedQueue<kFog, kLod>::Shade() {
         const __m128 halfLog = _mm_mul_ps(_mm_set1_ps(0.5f), FastLog2x4(rho2));
         const __m128 lambda = _mm_add_ps(
             _mm_or_ps(_mm_and_ps(positive, halfLog), _mm_andnot_ps(positive, _mm_set1_ps(-1000.0f))),
-            _mm_set1_ps(sm_.lodBias));
+            lodBias_);
         if (last != first) {
             // Minified lanes (lambda > 0, so not NaN): l = min(lambda, 64),
             // levels first + int(l) and the next one unless past the last.
@@ -687,7 +696,7 @@ void TexturedQueue<kFog, kLod>::Shade() {
         colour.lo = Lerp16(colour.lo, next.lo, mip.lo, mip.invLo);
         colour.hi = Lerp16(colour.hi, next.hi, mip.hi, mip.invHi);
     }
-    const __m128i t = _mm_or_si128(_mm_packus_epi16(colour.lo, colour.hi), _mm_set1_epi32(int(sm_.alphaOr)));
+    const __m128i t = _mm_or_si128(_mm_packus_epi16(colour.lo, colour.hi), alphaOr_);
     // ColorFromArgb, the modulation and the fog.
     const __m128i byte = _mm_set1_epi32(0xFF);
     const __m128 k255 = _mm_set1_ps(1.0f / 255.0f);
@@ -698,11 +707,11 @@ void TexturedQueue<kFog, kLod>::Shade() {
     __m128 cr = _mm_mul_ps(tr, dr), cg = _mm_mul_ps(tg, dg), cb = _mm_mul_ps(tb, db);
     const __m128 ca = _mm_mul_ps(ta, da);
     if constexpr (kFog) {
-        const __m128 f = Saturate4(_mm_mul_ps(_mm_sub_ps(_mm_set1_ps(ps.fogEnd), iw), _mm_set1_ps(ps.fogScale)));
+        const __m128 f = Saturate4(_mm_mul_ps(_mm_sub_ps(fogEnd_, iw), fogScale_));
         const __m128 nf = _mm_sub_ps(one, f);
-        cr = _mm_add_ps(_mm_mul_ps(f, cr), _mm_mul_ps(nf, _mm_set1_ps(ps.fogColor.r)));
-        cg = _mm_add_ps(_mm_mul_ps(f, cg), _mm_mul_ps(nf, _mm_set1_ps(ps.fogColor.g)));
-        cb = _mm_add_ps(_mm_mul_ps(f, cb), _mm_mul_ps(nf, _mm_set1_ps(ps.fogColor.b)));
+        cr = _mm_add_ps(_mm_mul_ps(f, cr), _mm_mul_ps(nf, fogR_));
+        cg = _mm_add_ps(_mm_mul_ps(f, cg), _mm_mul_ps(nf, fogG_));
+        cb = _mm_add_ps(_mm_mul_ps(f, cb), _mm_mul_ps(nf, fogB_));
     }
     // Source-alpha blending over the old pixels where alpha is below 1;
     // opaque lanes keep the saturated source, so when all four are opaque
