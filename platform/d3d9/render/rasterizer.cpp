@@ -581,8 +581,8 @@ public:
                     _mm_store_ps(qb_[n], b);
                     dst_[n] = row + ptrdiff_t(x) * 2;
                     dither_[n] = dither[x & 3];
-                    if (++n == 4) {
-                        n_ = 4;
+                    if (++n == kQueue) {
+                        n_ = kQueue;
                         Shade();
                         n = 0;
                     }
@@ -595,11 +595,11 @@ public:
         n_ = n;
     }
 
-    // Shades what is left; the idle lanes repeat the first pixel and write
-    // nothing.
+    // Shades what is left; the idle lanes of the last four repeat the
+    // first pixel and write nothing.
     void Flush() {
         if (n_ == 0) return;
-        for (int k = n_; k < 4; ++k) {
+        for (int k = n_; k % 4 != 0; ++k) {
             std::memcpy(qa_[k], qa_[0], sizeof qa_[0]);
             std::memcpy(qb_[k], qb_[0], sizeof qb_[0]);
             dst_[k] = dst_[0];
@@ -622,127 +622,155 @@ private:
     __m128i alphaOr_;
     bool depthWrite_, rejectOutside_;
     int n_ = 0;
-    alignas(16) float qa_[4][4];
-    alignas(16) float qb_[4][4];
-    alignas(16) float dither_[4];
-    BYTE* dst_[4];
+    static constexpr int kQueue = 8;
+    alignas(16) float qa_[kQueue][4];
+    alignas(16) float qb_[kQueue][4];
+    alignas(16) float dither_[kQueue];
+    BYTE* dst_[kQueue];
 };
 
 template <bool kFog, bool kLod>
 void TexturedQueue<kFog, kLod>::Shade() {
+    // The queued pixels in fours, each stage run on every four before the
+    // next stage starts, so the long dependency chains of two fours
+    // overlap.
     const Setup& s = s_;
     const __m128 one = _mm_set1_ps(1.0f);
-    __m128 z = _mm_load_ps(qa_[0]), w = _mm_load_ps(qa_[1]), d0 = _mm_load_ps(qa_[2]), d1 = _mm_load_ps(qa_[3]);
-    _MM_TRANSPOSE4_PS(z, w, d0, d1);
-    __m128 d2 = _mm_load_ps(qb_[0]), d3 = _mm_load_ps(qb_[1]), tu = _mm_load_ps(qb_[2]), tv = _mm_load_ps(qb_[3]);
-    _MM_TRANSPOSE4_PS(d2, d3, tu, tv);
-    const __m128 iw = _mm_div_ps(one, w);
-    __m128 dr, dg, db, da;
-    if (s.diffuseConstant == 0xF) {
-        dr = diffuse_[0], dg = diffuse_[1], db = diffuse_[2], da = diffuse_[3];
-    } else {
-        dr = _mm_mul_ps(d0, iw), dg = _mm_mul_ps(d1, iw), db = _mm_mul_ps(d2, iw);
-        da = (s.diffuseConstant & 8) ? diffuse_[3] : _mm_mul_ps(d3, iw);
+    struct Four {
+        __m128 iw, u, v, dr, dg, db, da;
+        __m128i levelA, levelB, weight;
+        Pixels16 colour;
+    };
+    Four fours[kQueue / 4];
+    const int count = (n_ + 3) / 4;
+    for (int h = 0; h < count; ++h) {
+        Four& Q = fours[h];
+        const int q0 = 4 * h;
+        __m128 z = _mm_load_ps(qa_[q0]), w = _mm_load_ps(qa_[q0 + 1]);
+        __m128 d0 = _mm_load_ps(qa_[q0 + 2]), d1 = _mm_load_ps(qa_[q0 + 3]);
+        _MM_TRANSPOSE4_PS(z, w, d0, d1);
+        __m128 d2 = _mm_load_ps(qb_[q0]), d3 = _mm_load_ps(qb_[q0 + 1]);
+        __m128 tu = _mm_load_ps(qb_[q0 + 2]), tv = _mm_load_ps(qb_[q0 + 3]);
+        _MM_TRANSPOSE4_PS(d2, d3, tu, tv);
+        const __m128 iw = _mm_div_ps(one, w);
+        Q.iw = iw;
+        __m128 dr, dg, db, da;
+        if (s.diffuseConstant == 0xF) {
+            dr = diffuse_[0], dg = diffuse_[1], db = diffuse_[2], da = diffuse_[3];
+        } else {
+            dr = _mm_mul_ps(d0, iw), dg = _mm_mul_ps(d1, iw), db = _mm_mul_ps(d2, iw);
+            da = (s.diffuseConstant & 8) ? diffuse_[3] : _mm_mul_ps(d3, iw);
+        }
+        Q.dr = dr, Q.dg = dg, Q.db = db, Q.da = da;
+        const __m128 u = _mm_mul_ps(tu, iw), vv = _mm_mul_ps(tv, iw);
+        Q.u = u, Q.v = vv;
+        // Per lane the two levels and the weight between them; a single level
+        // has weight 0, and when no lane blends the second fetch is skipped
+        // (a blend at weight 0 gives the first level back unchanged).
+        const int first = sm_.firstLevel, last = sm_.levelCount - 1;
+        __m128i levelA = _mm_set1_epi32(first), levelB = levelA, weight = _mm_setzero_si128();
+        if constexpr (kLod) {
+            const __m128 fw0 = fw0_, fh0 = fh0_, wdx = wdx_, wdy = wdy_;
+            const __m128 dudx = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pudx_, _mm_mul_ps(u, wdx)), iw), fw0);
+            const __m128 dvdx = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pvdx_, _mm_mul_ps(vv, wdx)), iw), fh0);
+            const __m128 dudy = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pudy_, _mm_mul_ps(u, wdy)), iw), fw0);
+            const __m128 dvdy = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pvdy_, _mm_mul_ps(vv, wdy)), iw), fh0);
+            const __m128 rx = _mm_add_ps(_mm_mul_ps(dudx, dudx), _mm_mul_ps(dvdx, dvdx));
+            const __m128 ry = _mm_add_ps(_mm_mul_ps(dudy, dudy), _mm_mul_ps(dvdy, dvdy));
+            // rx > ry ? rx : ry
+            const __m128 gt = _mm_cmpgt_ps(rx, ry);
+            const __m128 rho2 = _mm_or_ps(_mm_and_ps(gt, rx), _mm_andnot_ps(gt, ry));
+            const __m128 positive = _mm_cmpgt_ps(rho2, _mm_setzero_ps());
+            const __m128 halfLog = _mm_mul_ps(_mm_set1_ps(0.5f), FastLog2x4(rho2));
+            const __m128 lambda = _mm_add_ps(
+                _mm_or_ps(_mm_and_ps(positive, halfLog), _mm_andnot_ps(positive, _mm_set1_ps(-1000.0f))),
+                lodBias_);
+            if (last != first) {
+                // Minified lanes (lambda > 0, so not NaN): l = min(lambda, 64),
+                // levels first + int(l) and the next one unless past the last.
+                const __m128i minified = _mm_castps_si128(_mm_cmpgt_ps(lambda, _mm_setzero_ps()));
+                const __m128 l = _mm_min_ps(lambda, _mm_set1_ps(64.0f));
+                const __m128i base = _mm_cvttps_epi32(l);
+                const __m128i lower = _mm_add_epi32(_mm_set1_epi32(first), base);
+                const __m128i lastI = _mm_set1_epi32(last);
+                const __m128i below = _mm_cmplt_epi32(lower, lastI);
+                const __m128i frac = _mm_cvttps_epi32(_mm_add_ps(
+                    _mm_mul_ps(_mm_sub_ps(l, _mm_cvtepi32_ps(base)), _mm_set1_ps(256.0f)), _mm_set1_ps(0.5f)));
+                const __m128i pickA = _mm_or_si128(_mm_and_si128(below, lower), _mm_andnot_si128(below, lastI));
+                const __m128i pickB =
+                    _mm_or_si128(_mm_and_si128(below, _mm_add_epi32(lower, _mm_set1_epi32(1))), _mm_andnot_si128(below, lastI));
+                levelA = _mm_or_si128(_mm_and_si128(minified, pickA), _mm_andnot_si128(minified, levelA));
+                levelB = _mm_or_si128(_mm_and_si128(minified, pickB), _mm_andnot_si128(minified, levelB));
+                weight = _mm_and_si128(_mm_and_si128(minified, below), frac);
+            }
+        }
+        Q.levelA = levelA, Q.levelB = levelB, Q.weight = weight;
     }
-    const __m128 u = _mm_mul_ps(tu, iw), vv = _mm_mul_ps(tv, iw);
-    // Per lane the two levels and the weight between them; a single level
-    // has weight 0, and when no lane blends the second fetch is skipped
-    // (a blend at weight 0 gives the first level back unchanged).
-    const int first = sm_.firstLevel, last = sm_.levelCount - 1;
-    __m128i levelA = _mm_set1_epi32(first), levelB = levelA, weight = _mm_setzero_si128();
-    if constexpr (kLod) {
-        const __m128 fw0 = fw0_, fh0 = fh0_, wdx = wdx_, wdy = wdy_;
-        const __m128 dudx = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pudx_, _mm_mul_ps(u, wdx)), iw), fw0);
-        const __m128 dvdx = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pvdx_, _mm_mul_ps(vv, wdx)), iw), fh0);
-        const __m128 dudy = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pudy_, _mm_mul_ps(u, wdy)), iw), fw0);
-        const __m128 dvdy = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(pvdy_, _mm_mul_ps(vv, wdy)), iw), fh0);
-        const __m128 rx = _mm_add_ps(_mm_mul_ps(dudx, dudx), _mm_mul_ps(dvdx, dvdx));
-        const __m128 ry = _mm_add_ps(_mm_mul_ps(dudy, dudy), _mm_mul_ps(dvdy, dvdy));
-        // rx > ry ? rx : ry
-        const __m128 gt = _mm_cmpgt_ps(rx, ry);
-        const __m128 rho2 = _mm_or_ps(_mm_and_ps(gt, rx), _mm_andnot_ps(gt, ry));
-        const __m128 positive = _mm_cmpgt_ps(rho2, _mm_setzero_ps());
-        const __m128 halfLog = _mm_mul_ps(_mm_set1_ps(0.5f), FastLog2x4(rho2));
-        const __m128 lambda = _mm_add_ps(
-            _mm_or_ps(_mm_and_ps(positive, halfLog), _mm_andnot_ps(positive, _mm_set1_ps(-1000.0f))),
-            lodBias_);
-        if (last != first) {
-            // Minified lanes (lambda > 0, so not NaN): l = min(lambda, 64),
-            // levels first + int(l) and the next one unless past the last.
-            const __m128i minified = _mm_castps_si128(_mm_cmpgt_ps(lambda, _mm_setzero_ps()));
-            const __m128 l = _mm_min_ps(lambda, _mm_set1_ps(64.0f));
-            const __m128i base = _mm_cvttps_epi32(l);
-            const __m128i lower = _mm_add_epi32(_mm_set1_epi32(first), base);
-            const __m128i lastI = _mm_set1_epi32(last);
-            const __m128i below = _mm_cmplt_epi32(lower, lastI);
-            const __m128i frac = _mm_cvttps_epi32(_mm_add_ps(
-                _mm_mul_ps(_mm_sub_ps(l, _mm_cvtepi32_ps(base)), _mm_set1_ps(256.0f)), _mm_set1_ps(0.5f)));
-            const __m128i pickA = _mm_or_si128(_mm_and_si128(below, lower), _mm_andnot_si128(below, lastI));
-            const __m128i pickB =
-                _mm_or_si128(_mm_and_si128(below, _mm_add_epi32(lower, _mm_set1_epi32(1))), _mm_andnot_si128(below, lastI));
-            levelA = _mm_or_si128(_mm_and_si128(minified, pickA), _mm_andnot_si128(minified, levelA));
-            levelB = _mm_or_si128(_mm_and_si128(minified, pickB), _mm_andnot_si128(minified, levelB));
-            weight = _mm_and_si128(_mm_and_si128(minified, below), frac);
+    for (int h = 0; h < count; ++h) {
+        Four& Q = fours[h];
+        Levels4 la;
+        GatherLevels(levels_, Q.levelA, la);
+        Q.colour = Bilinear4(la, Q.u, Q.v);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(Q.weight, _mm_setzero_si128())) != 0xFFFF) {
+            Levels4 lb;
+            GatherLevels(levels_, Q.levelB, lb);
+            const Pixels16 next = Bilinear4(lb, Q.u, Q.v);
+            const Weights16 mip(Q.weight);
+            Q.colour.lo = Lerp16(Q.colour.lo, next.lo, mip.lo, mip.invLo);
+            Q.colour.hi = Lerp16(Q.colour.hi, next.hi, mip.hi, mip.invHi);
         }
     }
-    Levels4 la;
-    GatherLevels(levels_, levelA, la);
-    Pixels16 colour = Bilinear4(la, u, vv);
-    if (_mm_movemask_epi8(_mm_cmpeq_epi32(weight, _mm_setzero_si128())) != 0xFFFF) {
-        Levels4 lb;
-        GatherLevels(levels_, levelB, lb);
-        const Pixels16 next = Bilinear4(lb, u, vv);
-        const Weights16 mip(weight);
-        colour.lo = Lerp16(colour.lo, next.lo, mip.lo, mip.invLo);
-        colour.hi = Lerp16(colour.hi, next.hi, mip.hi, mip.invHi);
-    }
-    const __m128i t = _mm_or_si128(_mm_packus_epi16(colour.lo, colour.hi), alphaOr_);
-    // ColorFromArgb, the modulation and the fog.
-    const __m128i byte = _mm_set1_epi32(0xFF);
-    const __m128 k255 = _mm_set1_ps(1.0f / 255.0f);
-    const __m128 tr = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(t, 16), byte)), k255);
-    const __m128 tg = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(t, 8), byte)), k255);
-    const __m128 tb = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(t, byte)), k255);
-    const __m128 ta = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(t, 24)), k255);
-    __m128 cr = _mm_mul_ps(tr, dr), cg = _mm_mul_ps(tg, dg), cb = _mm_mul_ps(tb, db);
-    const __m128 ca = _mm_mul_ps(ta, da);
-    if constexpr (kFog) {
-        const __m128 f = Saturate4(_mm_mul_ps(_mm_sub_ps(fogEnd_, iw), fogScale_));
-        const __m128 nf = _mm_sub_ps(one, f);
-        cr = _mm_add_ps(_mm_mul_ps(f, cr), _mm_mul_ps(nf, fogR_));
-        cg = _mm_add_ps(_mm_mul_ps(f, cg), _mm_mul_ps(nf, fogG_));
-        cb = _mm_add_ps(_mm_mul_ps(f, cb), _mm_mul_ps(nf, fogB_));
-    }
-    // Source-alpha blending over the old pixels where alpha is below 1;
-    // opaque lanes keep the saturated source, so when all four are opaque
-    // the old pixels are not read at all.
-    const __m128 sr = Saturate4(cr), sg = Saturate4(cg), sb = Saturate4(cb), sa = Saturate4(ca);
-    const __m128 under = _mm_cmplt_ps(sa, one);
-    __m128 r = sr, g = sg, b = sb;
-    if (_mm_movemask_ps(under) != 0) {
-        auto old = [&](int k) { return int(uint32_t(dst_[k][0]) | (uint32_t(dst_[k][1]) << 8)); };
-        const __m128i o = _mm_setr_epi32(old(0), old(1), old(2), old(3));
-        const __m128 odr = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(o, 11)), _mm_set1_ps(1.0f / 31.0f));
-        const __m128 odg = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(o, 5), _mm_set1_epi32(63))),
-                                      _mm_set1_ps(1.0f / 63.0f));
-        const __m128 odb =
-            _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(o, _mm_set1_epi32(31))), _mm_set1_ps(1.0f / 31.0f));
-        const __m128 ia = _mm_sub_ps(one, sa);
-        auto mix = [&](__m128 sc, __m128 dc) {
-            const __m128 blended = _mm_add_ps(_mm_mul_ps(sc, sa), _mm_mul_ps(dc, ia));
-            return Saturate4(_mm_or_ps(_mm_and_ps(under, blended), _mm_andnot_ps(under, sc)));
-        };
-        r = mix(sr, odr), g = mix(sg, odg), b = mix(sb, odb);
-    }
-    const __m128 offset = _mm_load_ps(dither_);
-    const __m128i packed = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(Quantize4(r, 31, offset), 11),
-                                                     _mm_slli_epi32(Quantize4(g, 63, offset), 5)),
-                                        Quantize4(b, 31, offset));
-    alignas(16) uint32_t out[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(out), packed);
-    for (int k = 0; k < n_; ++k) {
-        dst_[k][0] = BYTE(out[k]);
-        dst_[k][1] = BYTE(out[k] >> 8);
+    for (int h = 0; h < count; ++h) {
+        const Four& Q = fours[h];
+        const int q0 = 4 * h;
+        const __m128i t = _mm_or_si128(_mm_packus_epi16(Q.colour.lo, Q.colour.hi), alphaOr_);
+        // ColorFromArgb, the modulation and the fog.
+        const __m128i byte = _mm_set1_epi32(0xFF);
+        const __m128 k255 = _mm_set1_ps(1.0f / 255.0f);
+        const __m128 tr = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(t, 16), byte)), k255);
+        const __m128 tg = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(t, 8), byte)), k255);
+        const __m128 tb = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(t, byte)), k255);
+        const __m128 ta = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(t, 24)), k255);
+        __m128 cr = _mm_mul_ps(tr, Q.dr), cg = _mm_mul_ps(tg, Q.dg), cb = _mm_mul_ps(tb, Q.db);
+        const __m128 ca = _mm_mul_ps(ta, Q.da);
+        if constexpr (kFog) {
+            const __m128 f = Saturate4(_mm_mul_ps(_mm_sub_ps(fogEnd_, Q.iw), fogScale_));
+            const __m128 nf = _mm_sub_ps(one, f);
+            cr = _mm_add_ps(_mm_mul_ps(f, cr), _mm_mul_ps(nf, fogR_));
+            cg = _mm_add_ps(_mm_mul_ps(f, cg), _mm_mul_ps(nf, fogG_));
+            cb = _mm_add_ps(_mm_mul_ps(f, cb), _mm_mul_ps(nf, fogB_));
+        }
+        // Source-alpha blending over the old pixels where alpha is below 1;
+        // opaque lanes keep the saturated source, so when all four are opaque
+        // the old pixels are not read at all.
+        const __m128 sr = Saturate4(cr), sg = Saturate4(cg), sb = Saturate4(cb), sa = Saturate4(ca);
+        const __m128 under = _mm_cmplt_ps(sa, one);
+        __m128 r = sr, g = sg, b = sb;
+        if (_mm_movemask_ps(under) != 0) {
+            auto old = [&](int k) { return int(uint32_t(dst_[q0 + k][0]) | (uint32_t(dst_[q0 + k][1]) << 8)); };
+            const __m128i o = _mm_setr_epi32(old(0), old(1), old(2), old(3));
+            const __m128 odr = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(o, 11)), _mm_set1_ps(1.0f / 31.0f));
+            const __m128 odg = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(o, 5), _mm_set1_epi32(63))),
+                                          _mm_set1_ps(1.0f / 63.0f));
+            const __m128 odb =
+                _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(o, _mm_set1_epi32(31))), _mm_set1_ps(1.0f / 31.0f));
+            const __m128 ia = _mm_sub_ps(one, sa);
+            auto mix = [&](__m128 sc, __m128 dc) {
+                const __m128 blended = _mm_add_ps(_mm_mul_ps(sc, sa), _mm_mul_ps(dc, ia));
+                return Saturate4(_mm_or_ps(_mm_and_ps(under, blended), _mm_andnot_ps(under, sc)));
+            };
+            r = mix(sr, odr), g = mix(sg, odg), b = mix(sb, odb);
+        }
+        const __m128 offset = _mm_load_ps(dither_ + q0);
+        const __m128i packed = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(Quantize4(r, 31, offset), 11),
+                                                         _mm_slli_epi32(Quantize4(g, 63, offset), 5)),
+                                            Quantize4(b, 31, offset));
+        alignas(16) uint32_t out[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(out), packed);
+        for (int k = 0; k < 4 && q0 + k < n_; ++k) {
+            dst_[q0 + k][0] = BYTE(out[k]);
+            dst_[q0 + k][1] = BYTE(out[k] >> 8);
+        }
     }
 }
 
