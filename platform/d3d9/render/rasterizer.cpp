@@ -622,7 +622,7 @@ private:
     __m128i alphaOr_;
     bool depthWrite_, rejectOutside_;
     int n_ = 0;
-    static constexpr int kQueue = 8;
+    static constexpr int kQueue = 16;
     alignas(16) float qa_[kQueue][4];
     alignas(16) float qb_[kQueue][4];
     alignas(16) float dither_[kQueue];
@@ -632,7 +632,7 @@ private:
 template <bool kFog, bool kLod>
 void TexturedQueue<kFog, kLod>::Shade() {
     // The queued pixels in fours, each stage run on every four before the
-    // next stage starts, so the long dependency chains of two fours
+    // next stage starts, so the long dependency chains of the fours
     // overlap.
     const Setup& s = s_;
     const __m128 one = _mm_set1_ps(1.0f);
