@@ -813,10 +813,11 @@ int64_t RasterizeTriangle(const PixelState& ps, const RasterVertex& a, const Ras
         Edge& e = s.edges[k];
         e.dx = int64_t(q.fx) - p.fx;
         e.dy = int64_t(q.fy) - p.fy;
-        const bool topLeft = e.dy < 0 || (e.dy == 0 && e.dx > 0);
+        // Edges that are not top or left lose the pixels exactly on them.
+        const int64_t bias = (e.dy < 0) | ((e.dy == 0) & (e.dx > 0)) ? 0 : -1;
         e.stepX = -e.dy * kSubpixelOne;
         e.stepY = e.dx * kSubpixelOne;
-        e.origin = e.dx * (py - p.fy) - e.dy * (px - p.fx) + (topLeft ? 0 : -1);
+        e.origin = e.dx * (py - p.fy) - e.dy * (px - p.fx) + bias;
     }
     // Planes, in pixels relative to vertex a, evaluated at the box origin.
     const double ax = double(a.fx) / kSubpixelOne, ay = double(a.fy) / kSubpixelOne;
