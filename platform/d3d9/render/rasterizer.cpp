@@ -432,10 +432,9 @@ struct Levels4 {
 // The levels `index` names, lane by lane; one broadcast when the four
 // lanes agree, as they mostly do.
 [[gnu::always_inline]] inline void GatherLevels(const TextureLevel* levels, __m128i index, Levels4& out) {
-    alignas(16) int32_t at[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(at), index);
-    if (at[0] == at[1] && at[0] == at[2] && at[0] == at[3]) {
-        const TextureLevel& l = levels[at[0]];
+    const __m128i lane0 = _mm_shuffle_epi32(index, _MM_SHUFFLE(0, 0, 0, 0));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(index, lane0)) == 0xFFFF) {
+        const TextureLevel& l = levels[_mm_cvtsi128_si32(index)];
         out.fw = _mm_set1_ps(l.fwidth), out.fh = _mm_set1_ps(l.fheight);
         out.wm = _mm_set1_epi32(l.widthMask), out.hm = _mm_set1_epi32(l.heightMask);
         for (int k = 0; k < 4; ++k) out.texels[k] = l.texels, out.pitch[k] = l.pitch;
@@ -443,6 +442,8 @@ struct Levels4 {
         out.pitch4 = _mm_set1_epi32(l.pitch);
         return;
     }
+    alignas(16) int32_t at[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(at), index);
     const TextureLevel &l0 = levels[at[0]], &l1 = levels[at[1]], &l2 = levels[at[2]], &l3 = levels[at[3]];
     out.fw = _mm_setr_ps(l0.fwidth, l1.fwidth, l2.fwidth, l3.fwidth);
     out.fh = _mm_setr_ps(l0.fheight, l1.fheight, l2.fheight, l3.fheight);
