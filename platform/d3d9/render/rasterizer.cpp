@@ -768,9 +768,13 @@ void TexturedQueue<kFog, kLod>::Shade() {
                                             Quantize4(b, 31, offset));
         alignas(16) uint32_t out[4];
         _mm_store_si128(reinterpret_cast<__m128i*>(out), packed);
-        for (int k = 0; k < 4 && q0 + k < n_; ++k) {
-            dst_[q0 + k][0] = BYTE(out[k]);
-            dst_[q0 + k][1] = BYTE(out[k] >> 8);
+        // One 16-bit store per pixel (this code is x86 only, so little
+        // endian, as the byte-wise writes elsewhere).
+        BYTE* const to[4] = {dst_[q0], dst_[q0 + 1], dst_[q0 + 2], dst_[q0 + 3]};
+        const int live = n_ - q0 < 4 ? n_ - q0 : 4;
+        for (int k = 0; k < live; ++k) {
+            const uint16_t pixel = uint16_t(out[k]);
+            std::memcpy(to[k], &pixel, 2);
         }
     }
 }
