@@ -13,3 +13,11 @@ if(EXISTS "${PROJECT_SOURCE_DIR}/platform/d3d9/device.cpp")
         SOURCES ${VINTREL_TEST_FOLDER}/render_device_test.cpp
         LIBS vintrel_platform)
 endif()
+
+# The benchmark's scene, frame checksums kept exact.
+if(EXISTS "${PROJECT_SOURCE_DIR}/bench/render/bench_scene.cpp")
+    vintrel_test(d3d9-render-bench-scene
+        SOURCES ${VINTREL_TEST_FOLDER}/render_bench_scene_test.cpp
+                ${PROJECT_SOURCE_DIR}/bench/render/bench_scene.cpp
+        LIBS vintrel_platform)
+endif()

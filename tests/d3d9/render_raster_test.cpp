@@ -172,3 +172,53 @@ TEST(RenderRaster, UnreadableVerticesAndIndicesDrawNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Whether the pixel centre (x, y) lies inside the triangle under the
+// top-left rule, with exact integer edge functions on 1/256-pixel vertices.
+bool CentreInside(const int64_t fx[3], const int64_t fy[3], int x, int y) {
+    int64_t ax = fx[0], ay = fy[0], bx = fx[1], by = fy[1], cx = fx[2], cy = fy[2];
+    if ((bx - ax) * (cy - ay) - (cx - ax) * (by - ay) < 0) std::swap(bx, cx), std::swap(by, cy);
+    const int64_t vx[3] = {ax, bx, cx}, vy[3] = {ay, by, cy};
+    for (int k = 0; k < 3; ++k) {
+        const int64_t dx = vx[(k + 1) % 3] - vx[k], dy = vy[(k + 1) % 3] - vy[k];
+        const bool topLeft = dy < 0 || (dy == 0 && dx > 0);
+        const int64_t e = dx * (int64_t(y) * 256 - vy[k]) - dy * (int64_t(x) * 256 - vx[k]);
+        if (e < (topLeft ? 0 : 1)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// Slivers up to 24 pixels wide, from a few pixels tall to millions of
+// pixels beyond the target (edge values far past 32 bits), against the
+// exact rule centre by centre.
+TEST(RenderRaster, NarrowTrianglesCoverExactlyTheCentresInside) {
+    std::mt19937 random(1234);
+    std::uniform_int_distribution<int> sub(0, 255), column(-4, 100), spread(1, 24), far(0, 2000000);
+    for (int round = 0; round < 300; ++round) {
+        CountingScene scene(96, 48);
+        int64_t fx[3], fy[3];
+        std::vector<ScreenVertex> tri;
+        const int left = column(random), width = spread(random);
+        const bool huge = round % 3 == 0;
+        for (int k = 0; k < 3; ++k) {
+            const int px = left + int(random() % unsigned(width + 1));
+            int py = int(random() % 60) - 6;
+            // Some vertices far above or below the target.
+            if (huge && k != 1) py = k == 0 ? -far(random) : 48 + far(random);
+            const int sx = huge && k != 1 ? 0 : sub(random), sy = huge && k != 1 ? 0 : sub(random);
+            fx[k] = int64_t(px) * 256 + sx, fy[k] = int64_t(py) * 256 + sy;
+            tri.push_back({float(fx[k]) / 256.0f, float(fy[k]) / 256.0f, 0.5f, 1, kOne, 0, 0});
+        }
+        scene.Draw(D3DPT_TRIANGLELIST, tri, 1);
+        int wrong = 0;
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 96; ++x)
+                wrong += scene.Count(x, y) != (CentreInside(fx, fy, x, y) ? 1 : 0);
+        ASSERT_EQ(wrong, 0) << "round " << round << ": (" << fx[0] << "," << fy[0] << ") (" << fx[1] << "," << fy[1]
+                            << ") (" << fx[2] << "," << fy[2] << ")";
+    }
+}

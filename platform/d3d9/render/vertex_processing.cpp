@@ -94,14 +94,27 @@ float StateFloat(DWORD bits) {
     return f;
 }
 
+namespace {
+
+// int32_t(std::floor(v)) without the library call where an int holds v.
+inline int32_t FloorToInt(float v) {
+    if (v > -2147483520.0f && v < 2147483520.0f) {
+        const int32_t i = int32_t(v);
+        return float(i) > v ? i - 1 : i;
+    }
+    return int32_t(std::floor(v));
+}
+
+}  // namespace
+
 void ViewportMap::Apply(VertexPos& p) const {
     const float iw = 1.0f / p.cw;
     p.sx = x0 + (1.0f + p.cx * iw) * halfWidth;
     p.sy = y0 + (1.0f - p.cy * iw) * halfHeight;
     p.sz = minZ + p.cz * iw * depthRange;
     p.rhw = iw;
-    p.fx = int32_t(std::floor(p.sx * 256.0f + 0.5f));
-    p.fy = int32_t(std::floor(p.sy * 256.0f + 0.5f));
+    p.fx = FloorToInt(p.sx * 256.0f + 0.5f);
+    p.fy = FloorToInt(p.sy * 256.0f + 0.5f);
 }
 
 bool VertexProcessor::ReadElement(const BYTE* p, const Element& e, float out[4]) const {
@@ -292,6 +305,19 @@ void VertexProcessor::Process(const uint32_t* numbers, uint32_t first, uint32_t 
         ProcessOne(numbers ? numbers[k] : first + k, positions[k], varyings + size_t(k) * n);
 }
 
+[[gnu::always_inline]] inline bool VertexProcessor::Read(const BYTE* vertex, const Element& e, float out[4]) const {
+    out[0] = out[1] = out[2] = 0;
+    out[3] = 1;
+    if (e.offset < 0) return false;
+    const BYTE* p = vertex + e.offset;
+    switch (e.type) {
+        case D3DDECLTYPE_FLOAT4: std::memcpy(out, p, 16); return true;
+        case D3DDECLTYPE_FLOAT3: std::memcpy(out, p, 12); return true;
+        case D3DDECLTYPE_FLOAT2: std::memcpy(out, p, 8); return true;
+        default: return ReadElement(vertex, e, out);
+    }
+}
+
 void VertexProcessor::ProcessOne(uint32_t number, VertexPos& out, float* v) const {
     const int n = ps_->varyingCount;
     std::fill(v, v + n, 0.0f);
@@ -304,10 +330,10 @@ void VertexProcessor::ProcessOne(uint32_t number, VertexPos& out, float* v) cons
     }
     const BYTE* vertex = stream.bytes + start;
     float p[4];
-    ReadElement(vertex, position_, p);
+    Read(vertex, position_, p);
     float c0[4], c1[4];
-    const bool hasColor0 = ReadElement(vertex, color0_, c0);
-    const bool hasColor1 = ReadElement(vertex, color1_, c1);
+    const bool hasColor0 = Read(vertex, color0_, c0);
+    const bool hasColor1 = Read(vertex, color1_, c1);
 
     float camera[3] = {0, 0, 0}, normal[3] = {0, 0, 0};
     if (transformed_) {
@@ -317,8 +343,8 @@ void VertexProcessor::ProcessOne(uint32_t number, VertexPos& out, float* v) cons
             std::fabs(p[0]) > kMaxScreenCoord || std::fabs(p[1]) > kMaxScreenCoord) {
             out.clip = kInvalid;
         } else {
-            out.fx = int32_t(std::floor(p[0] * 256.0f + 0.5f));
-            out.fy = int32_t(std::floor(p[1] * 256.0f + 0.5f));
+            out.fx = FloorToInt(p[0] * 256.0f + 0.5f);
+            out.fy = FloorToInt(p[1] * 256.0f + 0.5f);
         }
     } else {
         if (position_.type != D3DDECLTYPE_FLOAT4) p[3] = 1.0f;
@@ -357,7 +383,7 @@ void VertexProcessor::ProcessOne(uint32_t number, VertexPos& out, float* v) cons
         float nIn[3];
         {
             float t[4];
-            ReadElement(vertex, normal_, t);
+            Read(vertex, normal_, t);
             nIn[0] = t[0], nIn[1] = t[1], nIn[2] = t[2];
         }
         for (int j = 0; j < 3; ++j) normal[j] = nIn[0] * normal3_[0][j] + nIn[1] * normal3_[1][j] + nIn[2] * normal3_[2][j];
@@ -455,7 +481,7 @@ void VertexProcessor::ProcessOne(uint32_t number, VertexPos& out, float* v) cons
             case D3DTSS_TCI_CAMERASPACENORMAL:
                 if (!lighting_) {
                     float nIn[4];
-                    ReadElement(vertex, normal_, nIn);
+                    Read(vertex, normal_, nIn);
                     for (int j = 0; j < 3; ++j) normal[j] = nIn[0] * normal3_[0][j] + nIn[1] * normal3_[1][j] + nIn[2] * normal3_[2][j];
                 }
                 uv[0] = normal[0], uv[1] = normal[1];
@@ -464,7 +490,7 @@ void VertexProcessor::ProcessOne(uint32_t number, VertexPos& out, float* v) cons
                 uv[0] = camera[0], uv[1] = camera[1];
                 break;
             default:
-                ReadElement(vertex, texcoord_[s.element], uv);
+                Read(vertex, texcoord_[s.element], uv);
                 break;
         }
         v[s.varying] = uv[0];

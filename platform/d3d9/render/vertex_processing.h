@@ -81,6 +81,8 @@ private:
 
     void PrepareTransforms(const DrawState& state);
     bool ReadElement(const BYTE* vertex, const Element& e, float out[4]) const;
+    // ReadElement with the float types read in line.
+    bool Read(const BYTE* vertex, const Element& e, float out[4]) const;
     void ProcessOne(uint32_t number, VertexPos& pos, float* varyings) const;
 
     const DrawState* state_ = nullptr;
