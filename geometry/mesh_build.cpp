@@ -159,9 +159,15 @@ HRESULT BuildMeshFromXData(XMeshData& data, DWORD options, const D3DVERTEXELEMEN
     MeshCore* core = mesh->Core();
     const DWORD stride = core->GetVertexStride();
 
-    std::vector<BYTE> vertices(size_t{vertexCount} * stride, 0);
+    // Straight into the new buffers, which start zero-filled.
+    BYTE* vertices = nullptr;
+    hr = mesh->LockVertices(0, reinterpret_cast<void**>(&vertices));
+    if (FAILED(hr)) {
+        mesh->Release();
+        return hr;
+    }
     for (DWORD i = 0; i < vertexCount; ++i) {
-        BYTE* to = &vertices[size_t{i} * stride];
+        BYTE* to = vertices + size_t{i} * stride;
         const LoaderVertex& lv = data.vertices[i];
         if (positionElement && positionElement->Type == D3DDECLTYPE_FLOAT3) {
             std::memcpy(to + positionElement->Offset, lv.position, 12);
@@ -178,17 +184,28 @@ HRESULT BuildMeshFromXData(XMeshData& data, DWORD options, const D3DVERTEXELEMEN
             if (from + n <= data.extra.size()) std::memcpy(to + data.extraOffset, &data.extra[from], n);
         }
     }
-    std::vector<DWORD> indices;
-    indices.reserve(size_t{kept} * 3);
+    mesh->UnlockVertices();
+
+    void* indexBytes = nullptr;
+    hr = mesh->LockIndices(0, &indexBytes);
+    if (FAILED(hr)) {
+        mesh->Release();
+        return hr;
+    }
     std::vector<DWORD>& attributes = core->Attributes();
+    const bool wide = core->Wide();
     DWORD face = 0;
     for (const LoaderTriangle& t : data.triangles) {
         if (t.index[0] == DROPPED_VERTEX) continue;
-        indices.insert(indices.end(), t.index, t.index + 3);
+        if (wide) {
+            std::memcpy(static_cast<DWORD*>(indexBytes) + size_t{face} * 3, t.index, 12);
+        } else {
+            WORD* w = static_cast<WORD*>(indexBytes) + size_t{face} * 3;
+            for (int k = 0; k < 3; ++k) w[k] = static_cast<WORD>(t.index[k]);
+        }
         attributes[face++] = (t.flags & TRIANGLE_HAS_MATERIAL) ? t.material : 0;
     }
-    hr = core->WriteVertices(vertices);
-    if (SUCCEEDED(hr)) hr = core->WriteIndices(indices);
+    mesh->UnlockIndices();
 
     std::vector<DWORD> adjacencyArray(size_t{kept} * 3, NO_ADJACENT_FACE);
     if (SUCCEEDED(hr)) {
