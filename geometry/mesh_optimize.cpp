@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <numeric>
 #include <utility>
 
@@ -350,7 +351,7 @@ HRESULT MeshCore::PairEdges(const DWORD* indices, const DWORD* pointReps, DWORD*
     struct HalfEdge {
         DWORD high, corner;  // corner: face * 3 + edge
     };
-    std::vector<HalfEdge> edges;
+    std::unique_ptr<HalfEdge[]> edges;  // every slot is written before use
     std::vector<DWORD> start;  // bucket b holds edges[start[b]] .. edges[start[b + 1] - 1]
     if (keys) {
         std::vector<DWORD> count(static_cast<size_t>(keys) + 1, 0);
@@ -360,7 +361,7 @@ HRESULT MeshCore::PairEdges(const DWORD* indices, const DWORD* pointReps, DWORD*
             for (int k = 0; k < 3; ++k) ++count[std::min(r[k], r[(k + 1) % 3]) + size_t{1}];
         }
         for (size_t i = 1; i < count.size(); ++i) count[i] += count[i - 1];
-        edges.resize(count.back());
+        edges.reset(new HalfEdge[count.back()]);
         std::vector<DWORD> fill(count.begin(), count.end() - 1);
         start.swap(count);
         for (DWORD f = 0; f < faceCount_; ++f) {
@@ -384,17 +385,17 @@ HRESULT MeshCore::PairEdges(const DWORD* indices, const DWORD* pointReps, DWORD*
             }
         }
         std::stable_sort(all.begin(), all.end(), [](const Keyed& x, const Keyed& y) { return x.low < y.low; });
-        edges.reserve(all.size());
+        edges.reset(new HalfEdge[all.size()]);
         start.push_back(0);
         for (size_t i = 0; i < all.size(); ++i) {
             if (i > 0 && all[i].low != all[i - 1].low) start.push_back(static_cast<DWORD>(i));
-            edges.push_back(HalfEdge{all[i].high, all[i].corner});
+            edges[i] = HalfEdge{all[i].high, all[i].corner};
         }
         start.push_back(static_cast<DWORD>(all.size()));
     }
     for (size_t b = 0; b + 1 < start.size(); ++b) {
-        HalfEdge* first = edges.data() + start[b];
-        HalfEdge* last = edges.data() + start[b + 1];
+        HalfEdge* first = edges.get() + start[b];
+        HalfEdge* last = edges.get() + start[b + 1];
         if (last - first > 16) {
             std::stable_sort(first, last, [](const HalfEdge& x, const HalfEdge& y) { return x.high < y.high; });
         } else {

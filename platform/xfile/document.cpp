@@ -60,7 +60,10 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 }
 
 void AppendLittleEndian(std::vector<uint8_t>& out, uint64_t v, size_t bytes) {
-    for (size_t i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    const size_t at = out.size();
+    out.resize(at + bytes);
+    uint8_t* to = out.data() + at;
+    for (size_t i = 0; i < bytes; ++i) to[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 struct Value {
@@ -373,6 +376,14 @@ private:
             --listLeft_;
             return S_OK;
         }
+        Lexer::Number number;
+        if (lex_.NextNumber(number)) {
+            valueOffset_ = number.offset;
+            v.kind = number.integral ? Value::Kind::Integer : Value::Kind::Real;
+            v.integer = number.integer;
+            v.real = number.real;
+            return S_OK;
+        }
         for (;;) {
             const Token* p;
             if (HRESULT hr = lex_.Peek(p); FAILED(hr)) return hr;
@@ -468,6 +479,30 @@ private:
         return S_OK;
     }
 
+    // Grows the packed data for `more` bytes to come, within what the rest of
+    // the input could hold (no value packs to more than 8 bytes).
+    void Reserve(Node& node, uint64_t more) {
+        more = std::min(more, SaturatingMul(RemainingValues(), 8));
+        const uint64_t wanted = SaturatingAdd(node.data.size(), more);
+        if (wanted > node.data.capacity() && wanted <= UINT32_MAX) node.data.reserve(static_cast<size_t>(wanted));
+    }
+
+    // Copies up to `most` values of a binary list straight into the packed
+    // data when the list holds them in the member's own form (DWORDs from an
+    // integer list, 32-bit floats from a float list). Returns how many.
+    uint64_t TakeListRun(Primitive prim, uint64_t most, Node& node) {
+        if (listLeft_ == 0) return 0;
+        const bool match = listFloat_ ? prim == Primitive::Float && lex_.FloatSize() == 32
+                                      : prim == Primitive::Dword || prim == Primitive::Sdword;
+        if (!match) return 0;
+        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(most, listLeft_));
+        node.data.insert(node.data.end(), list_, list_ + size_t{n} * 4);
+        list_ += size_t{n} * 4;
+        listLeft_ -= n;
+        valueOffset_ = listOffset_;
+        return n;
+    }
+
     HRESULT PackStruct(const Template& t, Node& node, bool top, size_t where) {
         uint64_t small[16];
         std::vector<uint64_t> large;
@@ -500,15 +535,25 @@ private:
                                  "array " + m.name + " of " + std::to_string(count) + " elements in " + t.name +
                                      " is longer than the file");
             if (m.primitive != Primitive::None) {
-                node.data.reserve(node.data.size() + static_cast<size_t>(count) * PrimitiveSize(m.primitive));
+                Reserve(node, SaturatingMul(count, PrimitiveSize(m.primitive)));
                 uint64_t unused = 0;
-                for (uint64_t k = 0; k < count; ++k) {
+                for (uint64_t k = 0; k < count;) {
+                    if (const uint64_t n = TakeListRun(m.primitive, count - k, node)) {
+                        k += n;
+                        continue;
+                    }
                     Value v;
                     if (HRESULT hr = NextValue(v); FAILED(hr)) return hr;
                     if (HRESULT hr = Store(m.primitive, v, node, unused); FAILED(hr)) return hr;
+                    ++k;
                 }
             } else {
-                for (uint64_t k = 0; k < count; ++k)
+                // Room for the rest as large as the first element: exact for
+                // arrays of like elements, which is what files hold.
+                const size_t before = node.data.size();
+                if (HRESULT hr = PackStruct(*m.type, node, false, where); FAILED(hr)) return hr;
+                Reserve(node, SaturatingMul(count - 1, node.data.size() - before));
+                for (uint64_t k = 1; k < count; ++k)
                     if (HRESULT hr = PackStruct(*m.type, node, false, where); FAILED(hr)) return hr;
             }
         }
