@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "geometry/mesh_core.h"
@@ -316,14 +317,36 @@ HRESULT MergeMaterials(DataBuffer* a, DWORD countA, DataBuffer* b, DWORD countB,
     return CreateMaterialBuffer(entries.data(), static_cast<DWORD>(entries.size()), out);
 }
 
+HRESULT MergeEffects(DataBuffer* a, DWORD countA, DataBuffer* b, DWORD countB, DataBuffer** out) {
+    *out = nullptr;
+    if (!a && !b) return S_OK;
+    // A side with neither instances nor materials adds nothing: the other
+    // buffer serves as it is.
+    if (!a && countA == 0) {
+        b->AddRef();
+        *out = b;
+        return S_OK;
+    }
+    if (!b && countB == 0) {
+        a->AddRef();
+        *out = a;
+        return S_OK;
+    }
+    std::vector<EffectInstanceData> all = ReadEffectInstances(a, countA);
+    std::vector<EffectInstanceData> more = ReadEffectInstances(b, countB);
+    all.insert(all.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+    return CreateEffectInstanceBuffer(all.data(), static_cast<DWORD>(all.size()), out);
+}
+
 }  // namespace
 
-HRESULT MergeMeshes(Mesh* first, const DWORD* firstAdjacency, DataBuffer* firstMaterials, DWORD firstCount,
-                    Mesh* second, const DWORD* secondAdjacency, DataBuffer* secondMaterials, DWORD secondCount,
-                    IDirect3DDevice9* device, DataBuffer** adjacency, DataBuffer** materials, DWORD* count,
-                    Mesh** out) {
+HRESULT MergeMeshes(Mesh* first, const DWORD* firstAdjacency, DataBuffer* firstMaterials, DataBuffer* firstEffects,
+                    DWORD firstCount, Mesh* second, const DWORD* secondAdjacency, DataBuffer* secondMaterials,
+                    DataBuffer* secondEffects, DWORD secondCount, IDirect3DDevice9* device, DataBuffer** adjacency,
+                    DataBuffer** materials, DataBuffer** effects, DWORD* count, Mesh** out) {
     if (adjacency) *adjacency = nullptr;
     if (materials) *materials = nullptr;
+    if (effects) *effects = nullptr;
     if (out) *out = nullptr;
     if (!first || !second || !out || !device) return ERR_INVALID_DATA;
     MeshCore* a = first->Core();
@@ -341,6 +364,7 @@ HRESULT MergeMeshes(Mesh* first, const DWORD* firstAdjacency, DataBuffer* firstM
     Mesh* cb = nullptr;
     Mesh* merged = nullptr;
     DataBuffer* mergedMaterials = nullptr;
+    DataBuffer* mergedEffects = nullptr;
     DataBuffer* mergedAdjacency = nullptr;
     hr = Matching(a, options, elements, device, &ca);
     if (SUCCEEDED(hr)) hr = Matching(b, options, elements, device, &cb);
@@ -386,17 +410,20 @@ HRESULT MergeMeshes(Mesh* first, const DWORD* firstAdjacency, DataBuffer* firstM
         }
     }
     if (SUCCEEDED(hr) && materials) hr = MergeMaterials(firstMaterials, firstCount, secondMaterials, secondCount, &mergedMaterials);
+    if (SUCCEEDED(hr) && effects) hr = MergeEffects(firstEffects, firstCount, secondEffects, secondCount, &mergedEffects);
     SafeRelease(ca);
     SafeRelease(cb);
     if (FAILED(hr)) {
         SafeRelease(merged);
         SafeRelease(mergedAdjacency);
         SafeRelease(mergedMaterials);
+        SafeRelease(mergedEffects);
         return hr;
     }
     *out = merged;
     if (adjacency) *adjacency = mergedAdjacency;
     if (materials) *materials = mergedMaterials;
+    if (effects) *effects = mergedEffects;
     if (count) *count = firstCount + secondCount;
     return S_OK;
 }

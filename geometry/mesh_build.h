@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "geometry/effect_instance.h"
 #include "geometry/mesh.h"
 
 // One material as the loader returns it: the Direct3D material and the
@@ -74,9 +75,13 @@ DWORD ColorToArgb(const float rgba[4]);
 DWORD UnionFvf(DWORD a, DWORD b);
 
 // Joins `second` after `first`: indices offset by the first's vertex count,
-// attributes by its material count, adjacency by its face count. Outputs
-// other than `out` may be null; adjacency inputs may be null.
-HRESULT MergeMeshes(Mesh* first, const DWORD* firstAdjacency, DataBuffer* firstMaterials, DWORD firstCount,
-                    Mesh* second, const DWORD* secondAdjacency, DataBuffer* secondMaterials, DWORD secondCount,
-                    IDirect3DDevice9* device, DataBuffer** adjacency, DataBuffer** materials, DWORD* count,
-                    Mesh** out);
+// attributes by its material count, adjacency by its face count; materials
+// and effect instances one list after the other. Outputs other than `out`
+// may be null; adjacency, material and effect-instance inputs may be null.
+// When one side has no effect instances and no materials the other side's
+// buffer is returned with a new reference; when it has materials but no
+// instances, its share of the merged buffer holds empty instances.
+HRESULT MergeMeshes(Mesh* first, const DWORD* firstAdjacency, DataBuffer* firstMaterials, DataBuffer* firstEffects,
+                    DWORD firstCount, Mesh* second, const DWORD* secondAdjacency, DataBuffer* secondMaterials,
+                    DataBuffer* secondEffects, DWORD secondCount, IDirect3DDevice9* device, DataBuffer** adjacency,
+                    DataBuffer** materials, DataBuffer** effects, DWORD* count, Mesh** out);

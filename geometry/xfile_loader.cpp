@@ -93,11 +93,13 @@ struct Outputs {
     Mesh* mesh = nullptr;
     DataBuffer* adjacency = nullptr;
     DataBuffer* materials = nullptr;
+    DataBuffer* effects = nullptr;
     DWORD count = 0;
     void Release() {
         SafeRelease(mesh);
         SafeRelease(adjacency);
         SafeRelease(materials);
+        SafeRelease(effects);
         count = 0;
     }
 };
@@ -108,7 +110,73 @@ struct Face {
     uint64_t offset;      // of the first index in the Mesh data
 };
 
-HRESULT ReadMaterial(IDirectXFileData* object, MaterialEntry* entry, std::vector<std::string>& names, size_t slot) {
+// A string member: the packed pointer at `offset` (null when absent).
+const char* StringAt(const Bytes& b, uint64_t offset) {
+    if (b.size < offset + sizeof(char*)) return nullptr;
+    const char* text = nullptr;
+    std::memcpy(&text, b.data + offset, sizeof(text));
+    return text;
+}
+
+// One parameter child of an EffectInstance; S_FALSE for other children.
+HRESULT ReadEffectParameter(IDirectXFileData* object, EffectDefaultData* out) {
+    const bool floats = TypeIs(object, DXFILEOBJ_EffectParamFloats);
+    const bool text = TypeIs(object, DXFILEOBJ_EffectParamString);
+    const bool dword = TypeIs(object, DXFILEOBJ_EffectParamDWord);
+    if (!floats && !text && !dword) return S_FALSE;
+    Bytes b{};
+    HRESULT hr = DataOf(object, &b);
+    if (FAILED(hr)) return hr;
+    constexpr uint64_t kName = sizeof(char*);
+    if (b.size < kName + 4) return E_FAIL;
+    const char* name = StringAt(b, 0);
+    out->parameterName = name ? name : "";
+    if (floats) {
+        const uint64_t n = b.U32(kName);
+        if ((b.size - kName - 4) / 4 < n) return E_FAIL;
+        out->type = EFFECT_DEFAULT_FLOATS;
+        out->value.assign(b.data + kName + 4, b.data + kName + 4 + n * 4);
+    } else if (text) {
+        if (b.size < kName * 2) return E_FAIL;
+        const char* value = StringAt(b, kName);
+        if (!value) value = "";
+        out->type = EFFECT_DEFAULT_STRING;
+        out->value.assign(value, value + std::strlen(value) + 1);
+    } else {
+        out->type = EFFECT_DEFAULT_DWORD;
+        out->value.assign(b.data + kName, b.data + kName + 4);
+    }
+    return S_OK;
+}
+
+// An EffectInstance object: its effect file and its parameter children.
+HRESULT ReadEffectInstance(IDirectXFileData* object, EffectInstanceData* out) {
+    Bytes b{};
+    HRESULT hr = DataOf(object, &b);
+    if (FAILED(hr)) return hr;
+    if (b.size < sizeof(char*)) return E_FAIL;
+    EffectInstanceData e;
+    if (const char* file = StringAt(b, 0)) {
+        e.hasEffectFile = true;
+        e.effectFilename = file;
+    }
+    for (;;) {
+        IDirectXFileData* child = nullptr;
+        if (NextChild(object, &child) != S_OK) break;
+        if (!child) continue;
+        EffectDefaultData parameter;
+        hr = ReadEffectParameter(child, &parameter);
+        child->Release();
+        if (FAILED(hr)) return hr;
+        if (hr == S_OK) e.defaults.push_back(std::move(parameter));
+    }
+    *out = std::move(e);
+    return S_OK;
+}
+
+// A Material object; its effect instance is the last EffectInstance child,
+// else one made from the material itself.
+HRESULT ReadMaterial(IDirectXFileData* object, MaterialEntry* entry, std::string* name, EffectInstanceData* effect) {
     Bytes b{};
     HRESULT hr = DataOf(object, &b);
     if (FAILED(hr)) return hr;
@@ -119,7 +187,7 @@ HRESULT ReadMaterial(IDirectXFileData* object, MaterialEntry* entry, std::vector
     m.Specular = {b.F32(20), b.F32(24), b.F32(28), 1.0f};
     m.Emissive = {b.F32(32), b.F32(36), b.F32(40), 1.0f};
     m.Ambient = {0, 0, 0, 1.0f};
-    bool hasName = false;
+    bool hasName = false, hasEffect = false;
     for (;;) {
         IDirectXFileData* child = nullptr;
         if (NextChild(object, &child) != S_OK) break;
@@ -129,17 +197,20 @@ HRESULT ReadMaterial(IDirectXFileData* object, MaterialEntry* entry, std::vector
             hr = DataOf(child, &t);
             if (SUCCEEDED(hr) && t.size < sizeof(char*)) hr = E_FAIL;
             if (SUCCEEDED(hr)) {
-                const char* text = nullptr;
-                std::memcpy(&text, t.data, sizeof(text));
-                names[slot] = text ? text : "";
+                const char* text = StringAt(t, 0);
+                *name = text ? text : "";
                 hasName = text != nullptr;
             }
+        } else if (TypeIs(child, DXFILEOBJ_EffectInstance)) {
+            hr = ReadEffectInstance(child, effect);
+            if (SUCCEEDED(hr)) hasEffect = true;
         }
         child->Release();
         if (FAILED(hr)) return hr;
     }
-    if (!hasName) names[slot].clear();
+    if (!hasName) name->clear();
     entry->textureFilename = hasName ? reinterpret_cast<char*>(1) : nullptr;  // fixed up by the caller
+    if (!hasEffect) *effect = DefaultEffectInstance(m, hasName ? name->c_str() : nullptr);
     return S_OK;
 }
 
@@ -199,6 +270,7 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
     std::vector<D3DVERTEXELEMENT9> declElements;
     std::vector<MaterialEntry> entries;
     std::vector<std::string> names;
+    std::vector<EffectInstanceData> effects;
     DWORD materialCount = 0;
 
     for (;;) {
@@ -315,27 +387,26 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
                         t.flags |= TRIANGLE_HAS_MATERIAL;
                     }
                 }
-                // Material children, collected before anything is sized by
-                // the file's count.
-                std::vector<IDirectXFileData*> list;
+                // Material children in order; the records grow with the
+                // children, never sized by the file's count alone.
                 for (;;) {
                     IDirectXFileData* m = nullptr;
-                    if (NextChild(child, &m) != S_OK) break;
+                    if (FAILED(hr) || NextChild(child, &m) != S_OK) break;
                     if (!m) continue;
-                    if (TypeIs(m, TID_D3DRMMaterial)) list.push_back(m);
-                    else m->Release();
-                }
-                if (SUCCEEDED(hr) && list.size() > nMaterials) hr = D3DERR_INVALIDCALL;
-                else if (SUCCEEDED(hr) && list.size() < nMaterials) hr = E_FAIL;
-                if (SUCCEEDED(hr)) {
-                    entries.assign(list.size(), MaterialEntry{});
-                    names.assign(list.size(), std::string());
-                    for (size_t i = 0; i < list.size() && SUCCEEDED(hr); ++i) {
-                        hr = ReadMaterial(list[i], &entries[i], names, i);
+                    if (TypeIs(m, TID_D3DRMMaterial)) {
+                        if (entries.size() >= nMaterials) {
+                            hr = D3DERR_INVALIDCALL;
+                        } else {
+                            entries.emplace_back();
+                            names.emplace_back();
+                            effects.emplace_back();
+                            hr = ReadMaterial(m, &entries.back(), &names.back(), &effects.back());
+                        }
                     }
-                    materialCount = static_cast<DWORD>(list.size());
+                    m->Release();
                 }
-                for (IDirectXFileData* m : list) m->Release();
+                if (SUCCEEDED(hr) && entries.size() < nMaterials) hr = E_FAIL;
+                if (SUCCEEDED(hr)) materialCount = static_cast<DWORD>(entries.size());
             }
         } else if (TypeIs(child, DXFILEOBJ_FVFData)) {
             const uint64_t n = c.size >= 8 ? c.U32(4) : 0;
@@ -441,6 +512,7 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
             entries[i].textureFilename = entries[i].textureFilename ? names[i].data() : nullptr;
         }
         hr = CreateMaterialBuffer(entries.data(), materialCount, &out->materials);
+        if (SUCCEEDED(hr)) hr = CreateEffectInstanceBuffer(effects.data(), materialCount, &out->effects);
         if (FAILED(hr)) {
             out->Release();
             return hr;
@@ -490,8 +562,9 @@ HRESULT LoadXDataObject(IDirectXFileData* object, Matrix* parent, DWORD options,
         }
         Outputs merged;
         hr = MergeMeshes(out->mesh, static_cast<const DWORD*>(out->adjacency->GetDataPointer()), out->materials,
-                         out->count, mesh.mesh, static_cast<const DWORD*>(mesh.adjacency->GetDataPointer()),
-                         mesh.materials, mesh.count, device, &merged.adjacency, &merged.materials, &merged.count,
+                         out->effects, out->count, mesh.mesh,
+                         static_cast<const DWORD*>(mesh.adjacency->GetDataPointer()), mesh.materials, mesh.effects,
+                         mesh.count, device, &merged.adjacency, &merged.materials, &merged.effects, &merged.count,
                          &merged.mesh);
         mesh.Release();
         if (FAILED(hr)) return hr;
@@ -567,6 +640,10 @@ HRESULT Load(void* source, DXFILELOADOPTIONS how, DWORD options, IDirect3DDevice
         grey.material.Diffuse = {0.5f, 0.5f, 0.5f, 0};
         grey.material.Specular = {0.5f, 0.5f, 0.5f, 0};
         hr = CreateMaterialBuffer(&grey, 1, &out.materials);
+        if (SUCCEEDED(hr)) {
+            const EffectInstanceData effect = DefaultEffectInstance(grey.material, nullptr);
+            hr = CreateEffectInstanceBuffer(&effect, 1, &out.effects);
+        }
         if (SUCCEEDED(hr)) out.count = 1;
     }
     SafeRelease(enumerator);
@@ -580,6 +657,8 @@ HRESULT Load(void* source, DXFILELOADOPTIONS how, DWORD options, IDirect3DDevice
     else SafeRelease(out.adjacency);
     if (materials) *materials = out.materials;
     else SafeRelease(out.materials);
+    if (effectInstances) *effectInstances = out.effects;
+    else SafeRelease(out.effects);
     if (materialCount) *materialCount = out.count;
     return S_OK;
 }

@@ -137,7 +137,7 @@ TEST_F(MeshTest, MergeOffsetsIndicesAttributesAdjacencyAndKeepsNames) {
     Mesh* merged = nullptr;
     DataBuffer *adjacency = nullptr, *materials = nullptr;
     DWORD count = 0;
-    ASSERT_EQ(MergeMeshes(a, adjA, bufA, 2, b, adjB, bufB, 1, device, &adjacency, &materials, &count, &merged), S_OK);
+    ASSERT_EQ(MergeMeshes(a, adjA, bufA, nullptr, 2, b, adjB, bufB, nullptr, 1, device, &adjacency, &materials, nullptr, &count, &merged), S_OK);
     bufA->Release();  // the merged names must not point into the inputs
     bufB->Release();
     EXPECT_EQ(count, 3u);
@@ -167,7 +167,7 @@ TEST_F(MeshTest, MergeOffsetsIndicesAttributesAdjacencyAndKeepsNames) {
     EXPECT_EQ(merged->Release(), 0u);
     EXPECT_EQ(a->Release(), 0u);
     EXPECT_EQ(b->Release(), 0u);
-    EXPECT_EQ(MergeMeshes(nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, 0, device, nullptr, nullptr, nullptr,
+    EXPECT_EQ(MergeMeshes(nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0, device, nullptr, nullptr, nullptr, nullptr,
                           &merged),
               ERR_INVALID_DATA);
 }
