@@ -171,3 +171,51 @@ TEST_F(MeshTest, MergeOffsetsIndicesAttributesAdjacencyAndKeepsNames) {
                           &merged),
               ERR_INVALID_DATA);
 }
+
+TEST_F(MeshTest, MergeSharesOrFillsMissingEffectInstances) {
+    Mesh* a = Make({0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2}, {0});
+    Mesh* b = Make({0, 0, 5, 1, 0, 5, 0, 1, 5}, {0, 1, 2}, {0});
+    ASSERT_TRUE(a && b);
+    D3DMATERIAL9 red{};
+    red.Diffuse = {1, 0, 0, 1};
+    EffectInstanceData named;
+    named.hasEffectFile = true;
+    named.effectFilename = "b.fx";
+    const EffectInstanceData forB[2] = {DefaultEffectInstance(red, "t.dds"), named};
+    DataBuffer* effectsB = nullptr;
+    ASSERT_EQ(CreateEffectInstanceBuffer(forB, 2, &effectsB), S_OK);
+
+    // The first side has neither materials nor instances: the second's
+    // buffer is handed on as it is.
+    Mesh* merged = nullptr;
+    DataBuffer* effects = nullptr;
+    DWORD count = 0;
+    ASSERT_EQ(MergeMeshes(a, nullptr, nullptr, nullptr, 0, b, nullptr, nullptr, effectsB, 2, device, nullptr, nullptr,
+                          &effects, &count, &merged),
+              S_OK);
+    EXPECT_EQ(effects, effectsB);
+    EXPECT_EQ(count, 2u);
+    effects->Release();
+    merged->Release();
+
+    // With a material but no instance, the first side's share is an empty
+    // instance, so instance i still belongs to material i.
+    ASSERT_EQ(MergeMeshes(a, nullptr, nullptr, nullptr, 1, b, nullptr, nullptr, effectsB, 2, device, nullptr, nullptr,
+                          &effects, &count, &merged),
+              S_OK);
+    ASSERT_NE(effects, effectsB);
+    ASSERT_GE(effects->GetDataSize(), 3 * sizeof(EffectInstance));
+    effectsB->Release();  // the merged buffer stands alone
+    const EffectInstance* e = static_cast<const EffectInstance*>(effects->GetDataPointer());
+    EXPECT_EQ(e[0].effectFilename, nullptr);
+    EXPECT_EQ(e[0].numDefaults, 0u);
+    ASSERT_EQ(e[1].numDefaults, 6u);
+    EXPECT_STREQ(static_cast<const char*>(e[1].defaults[5].value), "t.dds");
+    EXPECT_EQ(static_cast<const float*>(e[1].defaults[0].value)[0], 1.0f);
+    EXPECT_STREQ(e[2].effectFilename, "b.fx");
+    EXPECT_EQ(e[2].numDefaults, 0u);
+    EXPECT_EQ(effects->Release(), 0u);
+    EXPECT_EQ(merged->Release(), 0u);
+    EXPECT_EQ(a->Release(), 0u);
+    EXPECT_EQ(b->Release(), 0u);
+}
