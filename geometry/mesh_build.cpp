@@ -208,7 +208,20 @@ HRESULT BuildMeshFromXData(XMeshData& data, DWORD options, const D3DVERTEXELEMEN
     }
     mesh->UnlockIndices();
 
-    std::vector<DWORD> adjacencyArray(size_t{kept} * 3, NO_ADJACENT_FACE);
+    // The adjacency is built in the output buffer itself when one is wanted.
+    DataBuffer* adjacencyBuffer = nullptr;
+    std::vector<DWORD> localAdjacency;
+    DWORD* adjacencyArray = nullptr;
+    if (SUCCEEDED(hr) && adjacency) {
+        hr = CreateDataBuffer(kept * 12, &adjacencyBuffer);
+        if (SUCCEEDED(hr)) {
+            adjacencyArray = static_cast<DWORD*>(adjacencyBuffer->GetDataPointer());
+            std::fill(adjacencyArray, adjacencyArray + size_t{kept} * 3, NO_ADJACENT_FACE);
+        }
+    } else if (SUCCEEDED(hr)) {
+        localAdjacency.assign(size_t{kept} * 3, NO_ADJACENT_FACE);
+        adjacencyArray = localAdjacency.data();
+    }
     if (SUCCEEDED(hr)) {
         if (data.hasFaceAdjacency && data.faceAdjacency.size() == data.triangles.size() * 3) {
             std::vector<DWORD> renumber(data.triangles.size(), NO_ADJACENT_FACE);
@@ -228,23 +241,21 @@ HRESULT BuildMeshFromXData(XMeshData& data, DWORD options, const D3DVERTEXELEMEN
             for (DWORD i = 0; i < vertexCount; ++i) {
                 reps[i] = data.vertices[i].representative < vertexCount ? data.vertices[i].representative : i;
             }
-            hr = mesh->AdjacencyFromPointReps(reps.data(), adjacencyArray.data());
+            hr = mesh->AdjacencyFromPointReps(reps.data(), adjacencyArray);
         } else {
-            hr = mesh->BuildAdjacency(0.0f, adjacencyArray.data());
+            hr = mesh->BuildAdjacency(0.0f, adjacencyArray);
         }
     }
     if (SUCCEEDED(hr)) {
         hr = mesh->OptimizeMeshInPlace(OPTIMIZE_ATTRIBUTE_SORT | OPTIMIZE_IGNORE_VERTICES | OPTIMIZE_DO_NOT_SPLIT,
-                                       adjacencyArray.data(), adjacencyArray.data(), nullptr, nullptr);
-    }
-    if (SUCCEEDED(hr) && adjacency) {
-        hr = CreateDataBuffer(kept * 12, adjacency);
-        if (SUCCEEDED(hr)) std::memcpy((*adjacency)->GetDataPointer(), adjacencyArray.data(), size_t{kept} * 12);
+                                       adjacencyArray, adjacencyArray, nullptr, nullptr);
     }
     if (FAILED(hr)) {
+        SafeRelease(adjacencyBuffer);
         mesh->Release();
         return hr;
     }
+    if (adjacency) *adjacency = adjacencyBuffer;
     *out = mesh;
     return S_OK;
 }

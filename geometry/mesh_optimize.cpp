@@ -348,11 +348,9 @@ HRESULT MeshCore::PairEdges(const DWORD* indices, const DWORD* pointReps, DWORD*
         for (int k = 0; k < 3; ++k) r[k] = rep(indices[size_t{f} * 3 + k]);
         return !(r[0] == r[1] || r[1] == r[2] || r[0] == r[2]);
     };
-    struct HalfEdge {
-        DWORD high, corner;  // corner: face * 3 + edge
-    };
-    std::unique_ptr<HalfEdge[]> edges;  // every slot is written before use
-    std::vector<DWORD> start;  // bucket b holds edges[start[b]] .. edges[start[b + 1] - 1]
+    // Half-edges by corner (face * 3 + edge), bucket by bucket.
+    std::unique_ptr<DWORD[]> corners;  // every slot is written before use
+    std::vector<DWORD> start;  // bucket b holds corners[start[b]] .. corners[start[b + 1] - 1]
     if (keys) {
         std::vector<DWORD> count(static_cast<size_t>(keys) + 1, 0);
         DWORD r[3];
@@ -361,41 +359,45 @@ HRESULT MeshCore::PairEdges(const DWORD* indices, const DWORD* pointReps, DWORD*
             for (int k = 0; k < 3; ++k) ++count[std::min(r[k], r[(k + 1) % 3]) + size_t{1}];
         }
         for (size_t i = 1; i < count.size(); ++i) count[i] += count[i - 1];
-        edges.reset(new HalfEdge[count.back()]);
+        corners.reset(new DWORD[count.back()]);
         std::vector<DWORD> fill(count.begin(), count.end() - 1);
         start.swap(count);
         for (DWORD f = 0; f < faceCount_; ++f) {
             if (!usable(f, r)) continue;
-            for (DWORD k = 0; k < 3; ++k) {
-                const DWORD a = r[k], b = r[(k + 1) % 3];
-                edges[fill[std::min(a, b)]++] = HalfEdge{std::max(a, b), f * 3 + k};
-            }
+            for (DWORD k = 0; k < 3; ++k) corners[fill[std::min(r[k], r[(k + 1) % 3])]++] = f * 3 + k;
         }
     } else {
         struct Keyed {
-            DWORD low, high, corner;
+            DWORD low, corner;
         };
         std::vector<Keyed> all;
         DWORD r[3];
         for (DWORD f = 0; f < faceCount_; ++f) {
             if (!usable(f, r)) continue;
-            for (DWORD k = 0; k < 3; ++k) {
-                const DWORD a = r[k], b = r[(k + 1) % 3];
-                all.push_back(Keyed{std::min(a, b), std::max(a, b), f * 3 + k});
-            }
+            for (DWORD k = 0; k < 3; ++k) all.push_back(Keyed{std::min(r[k], r[(k + 1) % 3]), f * 3 + k});
         }
         std::stable_sort(all.begin(), all.end(), [](const Keyed& x, const Keyed& y) { return x.low < y.low; });
-        edges.reset(new HalfEdge[all.size()]);
+        corners.reset(new DWORD[all.size()]);
         start.push_back(0);
         for (size_t i = 0; i < all.size(); ++i) {
             if (i > 0 && all[i].low != all[i - 1].low) start.push_back(static_cast<DWORD>(i));
-            edges[i] = HalfEdge{all[i].high, all[i].corner};
+            corners[i] = all[i].corner;
         }
         start.push_back(static_cast<DWORD>(all.size()));
     }
+    struct HalfEdge {
+        DWORD high, corner;
+    };
+    std::vector<HalfEdge> bucket;
     for (size_t b = 0; b + 1 < start.size(); ++b) {
-        HalfEdge* first = edges.get() + start[b];
-        HalfEdge* last = edges.get() + start[b + 1];
+        bucket.clear();
+        for (DWORD i = start[b]; i < start[b + 1]; ++i) {
+            const DWORD c = corners[i], f = c / 3, k = c % 3;
+            const DWORD high = std::max(rep(indices[size_t{f} * 3 + k]), rep(indices[size_t{f} * 3 + (k + 1) % 3]));
+            bucket.push_back(HalfEdge{high, c});
+        }
+        HalfEdge* first = bucket.data();
+        HalfEdge* last = first + bucket.size();
         if (last - first > 16) {
             std::stable_sort(first, last, [](const HalfEdge& x, const HalfEdge& y) { return x.high < y.high; });
         } else {

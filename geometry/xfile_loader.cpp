@@ -104,12 +104,6 @@ struct Outputs {
     }
 };
 
-struct Face {
-    DWORD firstTriangle;
-    DWORD count;          // indices
-    uint64_t offset;      // of the first index in the Mesh data
-};
-
 // A string member: the packed pointer at `offset` (null when absent).
 const char* StringAt(const Bytes& b, uint64_t offset) {
     if (b.size < offset + sizeof(char*)) return nullptr;
@@ -226,8 +220,6 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
     if (nVertices == 0 || nFaces == 0) return ERR_MESH_HAS_NO_DATA;
     if (b.size < nVertices * 12 + nFaces * 4 + 8) return E_FAIL;
 
-    std::vector<Face> faces;
-    faces.reserve(nFaces);
     uint64_t at = 8 + nVertices * 12;
     uint64_t triangles = 0, faceIndexDwords = 0;
     for (uint64_t f = 0; f < nFaces; ++f) {
@@ -235,12 +227,23 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
         const uint64_t n = b.U32(at);
         if (n <= 2) return E_FAIL;
         if ((b.size - at - 4) / 4 < n) return E_FAIL;
-        faces.push_back(Face{static_cast<DWORD>(triangles), static_cast<DWORD>(n), at + 4});
         triangles += n - 2;
         faceIndexDwords += n + 1;
         at += 4 + n * 4;
     }
     if (at != b.size) return E_FAIL;
+    // Walks the faces checked above: visit(face, its first triangle, its
+    // index count, the offset of its first index); stops when visit does.
+    auto forEachFace = [&](auto&& visit) {
+        uint64_t pos = 8 + nVertices * 12, first = 0;
+        for (uint64_t f = 0; f < nFaces; ++f) {
+            const DWORD n = b.U32(pos);
+            if (!visit(f, static_cast<DWORD>(first), n, pos + 4)) return false;
+            first += n - 2;
+            pos += 4 + uint64_t{n} * 4;
+        }
+        return true;
+    };
 
     XMeshData data;
     data.vertices.resize(nVertices);
@@ -250,18 +253,20 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
         lv.representative = lv.nextDuplicate = lv.dataSource = v;
     }
     data.triangles.resize(triangles);
-    for (const Face& face : faces) {
-        const DWORD first = b.U32(face.offset);
-        for (DWORD k = 0; k + 2 < face.count; ++k) {
-            LoaderTriangle& t = data.triangles[face.firstTriangle + k];
+    const bool indicesInRange = forEachFace([&](uint64_t, DWORD firstTriangle, DWORD count, uint64_t offset) {
+        const DWORD first = b.U32(offset);
+        for (DWORD k = 0; k + 2 < count; ++k) {
+            LoaderTriangle& t = data.triangles[firstTriangle + k];
             t.index[0] = first;
-            t.index[1] = b.U32(face.offset + (k + 1) * 4);
-            t.index[2] = b.U32(face.offset + (k + 2) * 4);
+            t.index[1] = b.U32(offset + (k + 1) * 4);
+            t.index[2] = b.U32(offset + (k + 2) * 4);
             for (DWORD i : t.index) {
-                if (i >= nVertices) return E_FAIL;
+                if (i >= nVertices) return false;
             }
         }
-    }
+        return true;
+    });
+    if (!indicesInRange) return E_FAIL;
 
     bool normals = false, colors = false, uvs = false;
     DWORD fvfData = 0;
@@ -316,11 +321,11 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
             } else {
                 data.normalReferences.resize(triangles * 3);
                 uint64_t pos = 8 + nNormals * 12;
-                for (const Face& face : faces) {
+                forEachFace([&](uint64_t, DWORD firstTriangle, DWORD count, uint64_t) {
                     const DWORD n = c.U32(pos);
-                    if (n < 3 || n != face.count) {
+                    if (n < 3 || n != count) {
                         hr = E_FAIL;
-                        break;
+                        return false;
                     }
                     auto normalAt = [&](DWORD k, NormalReference& ref, DWORD vertex, DWORD triangle) {
                         const DWORD index = c.U32(pos + 4 + uint64_t{k} * 4);
@@ -332,7 +337,7 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
                         return true;
                     };
                     for (DWORD k = 0; k + 2 < n && SUCCEEDED(hr); ++k) {
-                        const DWORD t = face.firstTriangle + k;
+                        const DWORD t = firstTriangle + k;
                         const DWORD corners[3] = {0, k + 1, k + 2};
                         for (int j = 0; j < 3; ++j) {
                             if (!normalAt(corners[j], data.normalReferences[size_t{t} * 3 + j],
@@ -343,9 +348,10 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
                         }
                         data.triangles[t].flags |= TRIANGLE_HAS_NORMAL_REFS;
                     }
-                    if (FAILED(hr)) break;
+                    if (FAILED(hr)) return false;
                     pos += 4 + uint64_t{n} * 4;
-                }
+                    return true;
+                });
                 if (SUCCEEDED(hr)) normals = true;
             }
         } else if (TypeIs(child, DXFILEOBJ_VertexDuplicationIndices)) {
@@ -375,18 +381,19 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
             if (c.size < 8 || c.size < nIndexes * 4 + 8 || nIndexes > nFaces) {
                 hr = E_FAIL;
             } else if (nMaterials > 0) {
-                for (uint64_t f = 0; f < nFaces && SUCCEEDED(hr); ++f) {
+                forEachFace([&](uint64_t f, DWORD firstTriangle, DWORD count, uint64_t) {
                     const DWORD material = f < nIndexes ? c.U32(8 + f * 4) : 0;
                     if (material >= nMaterials) {
                         hr = E_FAIL;
-                        break;
+                        return false;
                     }
-                    for (DWORD k = 0; k + 2 < faces[f].count; ++k) {
-                        LoaderTriangle& t = data.triangles[faces[f].firstTriangle + k];
+                    for (DWORD k = 0; k + 2 < count; ++k) {
+                        LoaderTriangle& t = data.triangles[firstTriangle + k];
                         t.material = t.attribute = material;
                         t.flags |= TRIANGLE_HAS_MATERIAL;
                     }
-                }
+                    return true;
+                });
                 // Material children in order; the records grow with the
                 // children, never sized by the file's count alone.
                 for (;;) {
