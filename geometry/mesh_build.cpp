@@ -59,7 +59,7 @@ void Normalize(float v[3]) {
 bool SameNormal(const float a[3], const float b[3]) { return a[0] == b[0] && a[1] == b[1] && a[2] == b[2]; }
 
 void GenerateNormals(XMeshData& data) {
-    std::vector<LoaderVertex>& v = data.vertices;
+    auto& v = data.vertices;
     for (const LoaderTriangle& t : data.triangles) {
         if (!(t.flags & TRIANGLE_NEEDS_NORMAL) || t.index[0] == DROPPED_VERTEX) continue;
         const float* p0 = v[t.index[0]].position;

@@ -6,6 +6,7 @@
 
 #include "geometry/effect_instance.h"
 #include "geometry/mesh.h"
+#include "platform/xfile/large_blocks.h"
 
 // One material as the loader returns it: the Direct3D material and the
 // texture file name (inside the same DataBuffer) or null.
@@ -50,8 +51,9 @@ struct NormalReference {
 };
 
 struct XMeshData {
-    std::vector<LoaderVertex> vertices;
-    std::vector<LoaderTriangle> triangles;
+    // Large for big models and freed once the mesh is built.
+    xfile::LargeVector<LoaderVertex> vertices;
+    xfile::LargeVector<LoaderTriangle> triangles;
     std::vector<NormalReference> normalReferences;  // 3 per triangle, or empty
     // Extra per-vertex bytes (FVFData, then DeclData), written from
     // `extraOffset` in each vertex.

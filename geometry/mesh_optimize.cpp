@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "geometry/mesh_core.h"
+#include "platform/xfile/large_blocks.h"
 
 namespace {
 
@@ -349,7 +350,7 @@ HRESULT MeshCore::PairEdges(const DWORD* indices, const DWORD* pointReps, DWORD*
         return !(r[0] == r[1] || r[1] == r[2] || r[0] == r[2]);
     };
     // Half-edges by corner (face * 3 + edge), bucket by bucket.
-    std::unique_ptr<DWORD[]> corners;  // every slot is written before use
+    xfile::LargeVector<DWORD> corners;
     std::vector<DWORD> start;  // bucket b holds corners[start[b]] .. corners[start[b + 1] - 1]
     if (keys) {
         std::vector<DWORD> count(static_cast<size_t>(keys) + 1, 0);
@@ -359,7 +360,7 @@ HRESULT MeshCore::PairEdges(const DWORD* indices, const DWORD* pointReps, DWORD*
             for (int k = 0; k < 3; ++k) ++count[std::min(r[k], r[(k + 1) % 3]) + size_t{1}];
         }
         for (size_t i = 1; i < count.size(); ++i) count[i] += count[i - 1];
-        corners.reset(new DWORD[count.back()]);
+        corners.resize(count.back());
         std::vector<DWORD> fill(count.begin(), count.end() - 1);
         start.swap(count);
         for (DWORD f = 0; f < faceCount_; ++f) {
@@ -377,7 +378,7 @@ HRESULT MeshCore::PairEdges(const DWORD* indices, const DWORD* pointReps, DWORD*
             for (DWORD k = 0; k < 3; ++k) all.push_back(Keyed{std::min(r[k], r[(k + 1) % 3]), f * 3 + k});
         }
         std::stable_sort(all.begin(), all.end(), [](const Keyed& x, const Keyed& y) { return x.low < y.low; });
-        corners.reset(new DWORD[all.size()]);
+        corners.resize(all.size());
         start.push_back(0);
         for (size_t i = 0; i < all.size(); ++i) {
             if (i > 0 && all[i].low != all[i - 1].low) start.push_back(static_cast<DWORD>(i));

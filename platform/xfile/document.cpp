@@ -59,7 +59,7 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-void AppendLittleEndian(std::vector<uint8_t>& out, uint64_t v, size_t bytes) {
+void AppendLittleEndian(LargeVector<uint8_t>& out, uint64_t v, size_t bytes) {
     const size_t at = out.size();
     out.resize(at + bytes);
     uint8_t* to = out.data() + at;
@@ -429,7 +429,7 @@ private:
 
     HRESULT Store(Primitive prim, const Value& v, Node& node, uint64_t& asCount) {
         const size_t where = valueOffset_;
-        std::vector<uint8_t>& out = node.data;
+        LargeVector<uint8_t>& out = node.data;
         if (prim == Primitive::String) {
             if (v.kind != Value::Kind::String) return lex_.Fail(DXFILEERR_BADVALUE, where, "expected a string");
             auto s = std::make_unique<char[]>(v.text.size() + 1);

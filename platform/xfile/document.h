@@ -12,6 +12,7 @@
 
 #include "platform/win32/types.h"
 #include "platform/xfile/format.h"
+#include "platform/xfile/large_blocks.h"
 
 namespace xfile {
 
@@ -76,7 +77,7 @@ struct Node {
     bool hasGuid = false;
     GUID guid{};
     std::shared_ptr<const Template> type;  // data objects
-    std::vector<uint8_t> data;             // packed members
+    LargeVector<uint8_t> data;             // packed members
     std::vector<uint32_t> memberOffsets;   // one per member, then the end
     std::vector<std::unique_ptr<char[]>> strings;  // what string members point at
     std::vector<std::unique_ptr<Node>> children;
