@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <unordered_map>
 
 #include "geometry/mesh_core.h"
 
@@ -85,7 +86,41 @@ void GenerateNormals(XMeshData& data) {
     }
 }
 
+// A vertex and a normal, as the key of the copy made for that normal.
+struct CopyKey {
+    DWORD vertex;
+    uint32_t normal[3];
+    bool operator==(const CopyKey& o) const {
+        return vertex == o.vertex && normal[0] == o.normal[0] && normal[1] == o.normal[1] && normal[2] == o.normal[2];
+    }
+};
+struct CopyKeyHash {
+    size_t operator()(const CopyKey& k) const {
+        uint64_t h = k.vertex * 0x9E3779B97F4A7C15ull;
+        for (uint32_t n : k.normal) h = (h ^ n) * 0xC2B2AE3D27D4EB4Full;
+        return static_cast<size_t>(h ^ (h >> 31));
+    }
+};
+
+// Equal normals (as floats: -0 is 0) give equal keys; false for a normal
+// with a NaN, which equals nothing and so never shares a copy.
+bool KeyOf(DWORD vertex, const float normal[3], CopyKey& key) {
+    key.vertex = vertex;
+    for (int k = 0; k < 3; ++k) {
+        if (normal[k] != normal[k]) return false;
+        const float n = normal[k] == 0.0f ? 0.0f : normal[k];
+        std::memcpy(&key.normal[k], &n, 4);
+    }
+    return true;
+}
+
 void ApplyNormalReferences(XMeshData& data) {
+    // The copies made so far by vertex and normal: a vertex shared by many
+    // corners with many normals finds its copy without walking the list.
+    // Lists the caller linked beforehand are walked instead.
+    std::unordered_map<CopyKey, DWORD, CopyKeyHash> copies;
+    bool ownLists = true;
+    for (size_t i = 0; i < data.vertices.size() && ownLists; ++i) ownLists = data.vertices[i].nextDuplicate == i;
     for (const NormalReference& ref : data.normalReferences) {
         if (ref.triangle >= data.triangles.size()) continue;
         LoaderTriangle& t = data.triangles[ref.triangle];
@@ -99,12 +134,20 @@ void ApplyNormalReferences(XMeshData& data) {
                 break;
             }
             if (SameNormal(lv.normal, ref.normal)) break;
-            // Look for a copy with this normal, else make one.
+            // The copy with this normal, else a new one linked into the
+            // vertex's list of copies.
+            CopyKey key;
+            const bool keyed = ownLists && KeyOf(corner, ref.normal, key);
             DWORD found = DROPPED_VERTEX;
-            for (DWORD u = lv.nextDuplicate; u != corner; u = data.vertices[u].nextDuplicate) {
-                if (SameNormal(data.vertices[u].normal, ref.normal)) {
-                    found = u;
-                    break;
+            if (keyed) {
+                auto known = copies.find(key);
+                if (known != copies.end()) found = known->second;
+            } else if (!ownLists) {
+                for (DWORD u = lv.nextDuplicate; u != corner; u = data.vertices[u].nextDuplicate) {
+                    if (SameNormal(data.vertices[u].normal, ref.normal)) {
+                        found = u;
+                        break;
+                    }
                 }
             }
             if (found == DROPPED_VERTEX) {
@@ -114,6 +157,7 @@ void ApplyNormalReferences(XMeshData& data) {
                 copy.nextDuplicate = data.vertices[corner].nextDuplicate;
                 data.vertices.push_back(copy);
                 data.vertices[corner].nextDuplicate = found;
+                if (keyed) copies.emplace(key, found);
             }
             corner = found;
             break;

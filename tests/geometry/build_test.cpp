@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstring>
 
 #include "mesh_fixture.h"
@@ -98,6 +99,55 @@ TEST_F(MeshTest, NormalReferencesSplitVerticesThatNeedTwoNormals) {
     // Vertices 0 and 2 are shared with different normals: two copies.
     EXPECT_EQ(m->GetVertexCount(), 6u);
     EXPECT_EQ(Indices(m), (std::vector<DWORD>{0, 1, 2, 4, 5, 3}));
+    EXPECT_EQ(m->Release(), 0u);
+}
+
+TEST_F(MeshTest, CornersWithTheSameNormalShareOneCopy) {
+    // A fan of 3000 triangles around vertex 0 whose centre corners carry
+    // one of four normals: +x, -x, +x written with a negative zero, and a
+    // NaN that equals nothing. Rim corners all point up.
+    const int fans = 3000;
+    XMeshData d;
+    for (int i = 0; i < fans + 2; ++i) {
+        LoaderVertex v;
+        v.position[0] = i == 0 ? 0.0f : std::cos(i * 0.002f);
+        v.position[2] = i == 0 ? 0.0f : std::sin(i * 0.002f);
+        v.representative = v.nextDuplicate = v.dataSource = static_cast<DWORD>(i);
+        d.vertices.push_back(v);
+    }
+    const float nan = std::nanf("");
+    const float centre[4][3] = {{1, 0, 0}, {-1, 0, 0}, {1, -0.0f, 0}, {nan, 0, 0}};
+    const float up[3] = {0, 1, 0};
+    int nanCorners = 0;
+    for (int t = 0; t < fans; ++t) {
+        LoaderTriangle tri;
+        tri.index[0] = 0;
+        tri.index[1] = static_cast<DWORD>(t + 1);
+        tri.index[2] = static_cast<DWORD>(t + 2);
+        tri.flags = TRIANGLE_HAS_NORMAL_REFS;
+        d.triangles.push_back(tri);
+        for (int k = 0; k < 3; ++k) {
+            NormalReference r;
+            r.vertex = tri.index[k];
+            r.triangle = static_cast<DWORD>(t);
+            const int kind = t % 4;
+            std::memcpy(r.normal, k == 0 ? centre[kind] : up, 12);
+            if (k == 0 && kind == 3) ++nanCorners;
+            d.normalReferences.push_back(r);
+        }
+    }
+    Mesh* m = nullptr;
+    ASSERT_EQ(BuildMeshFromXData(d, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, Layout(D3DFVF_XYZ | D3DFVF_NORMAL), device,
+                                 nullptr, &m),
+              S_OK);
+    // Vertex 0 keeps +x (the signed zero is the same normal); one copy for
+    // -x; every NaN corner a copy of its own.
+    EXPECT_EQ(m->GetVertexCount(), DWORD(fans + 2 + 1 + nanCorners));
+    const std::vector<DWORD> idx = Indices(m);
+    EXPECT_EQ(idx[0], 0u);
+    EXPECT_EQ(idx[6], 0u) << "triangle 2's centre is the same +x";
+    EXPECT_EQ(idx[3], idx[3 + 12]) << "triangles 1 and 5 share the -x copy";
+    EXPECT_NE(idx[9], idx[9 + 12]) << "NaN corners never share";
     EXPECT_EQ(m->Release(), 0u);
 }
 
