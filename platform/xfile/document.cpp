@@ -73,6 +73,9 @@ struct Value {
     std::string_view text;
 };
 
+// Members a flat template may have (see Template::flatIntegers).
+constexpr size_t kFlatMembers = 16;
+
 class Parser {
 public:
     Parser(Lexer& lexer, Document& doc) : lex_(lexer), doc_(doc) {}
@@ -177,6 +180,11 @@ private:
             minValues = SaturatingAdd(minValues, SaturatingMul(element, count));
         }
         t->minValues = minValues;
+        t->flatIntegers = t->flatFloats = !t->members.empty() && t->members.size() <= kFlatMembers;
+        for (const Member& m : t->members) {
+            if (m.primitive != Primitive::Dword && m.primitive != Primitive::Sdword) t->flatIntegers = false;
+            if (m.primitive != Primitive::Float) t->flatFloats = false;
+        }
         doc_.templates.Add(std::move(t));
         return S_OK;
     }
@@ -503,6 +511,34 @@ private:
         return n;
     }
 
+    // Packs one instance of a flat template straight from the binary list
+    // being read, when the list holds the whole instance in the template's
+    // own form; false (nothing taken) otherwise.
+    bool TakeFlatElement(const Template& t, Node& node) {
+        if (listLeft_ == 0) return false;
+        if (t.flatFloats ? !(listFloat_ && lex_.FloatSize() == 32) : !(t.flatIntegers && !listFloat_)) return false;
+        uint64_t counts[kFlatMembers];
+        uint64_t used = 0;
+        for (size_t i = 0; i < t.members.size(); ++i) {
+            const Member& m = t.members[i];
+            uint64_t n = 1;
+            if (m.isArray) {
+                for (const Dimension& d : m.dimensions) n = SaturatingMul(n, d.member >= 0 ? counts[d.member] : d.constant);
+            }
+            if (n > listLeft_ - used) return false;
+            if (!m.isArray) {
+                const uint8_t* v = list_ + used * 4;
+                counts[i] = uint32_t(v[0]) | (uint32_t(v[1]) << 8) | (uint32_t(v[2]) << 16) | (uint32_t(v[3]) << 24);
+            }
+            used += n;
+        }
+        node.data.insert(node.data.end(), list_, list_ + used * 4);
+        list_ += used * 4;
+        listLeft_ -= static_cast<uint32_t>(used);
+        valueOffset_ = listOffset_;
+        return true;
+    }
+
     HRESULT PackStruct(const Template& t, Node& node, bool top, size_t where) {
         uint64_t small[16];
         std::vector<uint64_t> large;
@@ -551,10 +587,12 @@ private:
                 // Room for the rest as large as the first element: exact for
                 // arrays of like elements, which is what files hold.
                 const size_t before = node.data.size();
-                if (HRESULT hr = PackStruct(*m.type, node, false, where); FAILED(hr)) return hr;
-                Reserve(node, SaturatingMul(count - 1, node.data.size() - before));
-                for (uint64_t k = 1; k < count; ++k)
-                    if (HRESULT hr = PackStruct(*m.type, node, false, where); FAILED(hr)) return hr;
+                for (uint64_t k = 0; k < count; ++k) {
+                    if (!TakeFlatElement(*m.type, node)) {
+                        if (HRESULT hr = PackStruct(*m.type, node, false, where); FAILED(hr)) return hr;
+                    }
+                    if (k == 0) Reserve(node, SaturatingMul(count - 1, node.data.size() - before));
+                }
             }
         }
         if (node.data.size() > UINT32_MAX) return lex_.Fail(DXFILEERR_BADVALUE, where, "object too large");

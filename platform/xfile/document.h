@@ -53,6 +53,11 @@ struct Template {
     // type packs to nothing and reads nothing.
     uint64_t minValues = 0;
     int depth = 1;  // nesting of member types, itself included
+    // Every member a DWORD or SDWORD (flat integers), or every member a
+    // FLOAT (flat floats), arrays included: packed, such an instance is the
+    // very bytes of the binary list values it is read from.
+    bool flatIntegers = false;
+    bool flatFloats = false;
 
     bool Allows(const Template& child) const;
 };
