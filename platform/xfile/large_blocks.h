@@ -19,8 +19,8 @@ constexpr size_t kLargeBlock = size_t(2) << 20;
 
 inline void* AllocateLargeBlock(size_t bytes) {
     if (bytes < kLargeBlock) return ::operator new(bytes);
+    if (bytes > SIZE_MAX - 2 * kLargeBlock) throw std::bad_alloc();
     const size_t size = (bytes + kLargeBlock - 1) / kLargeBlock * kLargeBlock;
-    if (size < bytes) throw std::bad_alloc();
     void* p = mmap(nullptr, size + kLargeBlock, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
     // Keep the aligned part only.
