@@ -391,6 +391,7 @@ HRESULT MeshCore::PairEdges(const DWORD* indices, const DWORD* pointReps, DWORD*
     };
     std::vector<HalfEdge> bucket;
     for (size_t b = 0; b + 1 < start.size(); ++b) {
+        if (start[b + 1] - start[b] < 2) continue;  // nothing to pair
         bucket.clear();
         for (DWORD i = start[b]; i < start[b + 1]; ++i) {
             const DWORD c = corners[i], f = c / 3, k = c % 3;

@@ -532,6 +532,15 @@ TEST_F(MeshTest, AdjacencyPairsSharedEdgesInFaceOrder) {
     EXPECT_EQ(adjacency[24 * 3 + 0], 0u);
     EXPECT_EQ(adjacency[25 * 3 + 0], NO_ADJACENT_FACE) << "a third face on an edge stays unpaired";
 
+    // Vertices that start no edge (here the first two) leave empty buckets.
+    Mesh* sparse = Make({9, 9, 9, 9, 9, 9, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0}, {2, 3, 4, 4, 3, 5}, {0, 0});
+    ASSERT_NE(sparse, nullptr);
+    DWORD pair[6] = {};
+    ASSERT_EQ(sparse->AdjacencyFromPointReps(nullptr, pair), S_OK);
+    EXPECT_EQ(std::vector<DWORD>(pair, pair + 6),
+              (std::vector<DWORD>{NO_ADJACENT_FACE, 1, NO_ADJACENT_FACE, 0, NO_ADJACENT_FACE, NO_ADJACENT_FACE}));
+    EXPECT_EQ(sparse->Release(), 0u);
+
     // Representatives far outside the vertex range pair the same way.
     std::vector<DWORD> far(27), adjacencyFar(26 * 3);
     for (DWORD v = 0; v < 27; ++v) far[v] = 0x40000000u + v * 3;
