@@ -398,6 +398,23 @@ HRESULT MeshCore::ReadIndices(std::vector<DWORD>& out) {
     return S_OK;
 }
 
+HRESULT MeshCore::ViewIndices(IndexView& view) {
+    view.Close();
+    view.copy_.clear();
+    view.data_ = nullptr;
+    if (!Wide() || !faceCount_) {
+        HRESULT hr = ReadIndices(view.copy_);
+        view.data_ = view.copy_.data();
+        return hr;
+    }
+    void* p = nullptr;
+    HRESULT hr = ib_->Lock(0, 0, &p, D3DLOCK_READONLY | D3DLOCK_NOSYSLOCK);
+    if (FAILED(hr)) return hr;
+    view.locked_ = ib_;
+    view.data_ = static_cast<const DWORD*>(p);
+    return S_OK;
+}
+
 HRESULT MeshCore::WriteIndices(const std::vector<DWORD>& indices) {
     if (!faceCount_) return S_OK;
     void* p = nullptr;

@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <unordered_map>
 
 #include "geometry/mesh_core.h"
 
@@ -58,7 +60,7 @@ void Normalize(float v[3]) {
 bool SameNormal(const float a[3], const float b[3]) { return a[0] == b[0] && a[1] == b[1] && a[2] == b[2]; }
 
 void GenerateNormals(XMeshData& data) {
-    std::vector<LoaderVertex>& v = data.vertices;
+    auto& v = data.vertices;
     for (const LoaderTriangle& t : data.triangles) {
         if (!(t.flags & TRIANGLE_NEEDS_NORMAL) || t.index[0] == DROPPED_VERTEX) continue;
         const float* p0 = v[t.index[0]].position;
@@ -84,7 +86,41 @@ void GenerateNormals(XMeshData& data) {
     }
 }
 
+// A vertex and a normal, as the key of the copy made for that normal.
+struct CopyKey {
+    DWORD vertex;
+    uint32_t normal[3];
+    bool operator==(const CopyKey& o) const {
+        return vertex == o.vertex && normal[0] == o.normal[0] && normal[1] == o.normal[1] && normal[2] == o.normal[2];
+    }
+};
+struct CopyKeyHash {
+    size_t operator()(const CopyKey& k) const {
+        uint64_t h = k.vertex * 0x9E3779B97F4A7C15ull;
+        for (uint32_t n : k.normal) h = (h ^ n) * 0xC2B2AE3D27D4EB4Full;
+        return static_cast<size_t>(h ^ (h >> 31));
+    }
+};
+
+// Equal normals (as floats: -0 is 0) give equal keys; false for a normal
+// with a NaN, which equals nothing and so never shares a copy.
+bool KeyOf(DWORD vertex, const float normal[3], CopyKey& key) {
+    key.vertex = vertex;
+    for (int k = 0; k < 3; ++k) {
+        if (normal[k] != normal[k]) return false;
+        const float n = normal[k] == 0.0f ? 0.0f : normal[k];
+        std::memcpy(&key.normal[k], &n, 4);
+    }
+    return true;
+}
+
 void ApplyNormalReferences(XMeshData& data) {
+    // The copies made so far by vertex and normal: a vertex shared by many
+    // corners with many normals finds its copy without walking the list.
+    // Lists the caller linked beforehand are walked instead.
+    std::unordered_map<CopyKey, DWORD, CopyKeyHash> copies;
+    bool ownLists = true;
+    for (size_t i = 0; i < data.vertices.size() && ownLists; ++i) ownLists = data.vertices[i].nextDuplicate == i;
     for (const NormalReference& ref : data.normalReferences) {
         if (ref.triangle >= data.triangles.size()) continue;
         LoaderTriangle& t = data.triangles[ref.triangle];
@@ -98,12 +134,20 @@ void ApplyNormalReferences(XMeshData& data) {
                 break;
             }
             if (SameNormal(lv.normal, ref.normal)) break;
-            // Look for a copy with this normal, else make one.
+            // The copy with this normal, else a new one linked into the
+            // vertex's list of copies.
+            CopyKey key;
+            const bool keyed = ownLists && KeyOf(corner, ref.normal, key);
             DWORD found = DROPPED_VERTEX;
-            for (DWORD u = lv.nextDuplicate; u != corner; u = data.vertices[u].nextDuplicate) {
-                if (SameNormal(data.vertices[u].normal, ref.normal)) {
-                    found = u;
-                    break;
+            if (keyed) {
+                auto known = copies.find(key);
+                if (known != copies.end()) found = known->second;
+            } else if (!ownLists) {
+                for (DWORD u = lv.nextDuplicate; u != corner; u = data.vertices[u].nextDuplicate) {
+                    if (SameNormal(data.vertices[u].normal, ref.normal)) {
+                        found = u;
+                        break;
+                    }
                 }
             }
             if (found == DROPPED_VERTEX) {
@@ -113,6 +157,7 @@ void ApplyNormalReferences(XMeshData& data) {
                 copy.nextDuplicate = data.vertices[corner].nextDuplicate;
                 data.vertices.push_back(copy);
                 data.vertices[corner].nextDuplicate = found;
+                if (keyed) copies.emplace(key, found);
             }
             corner = found;
             break;
@@ -159,9 +204,15 @@ HRESULT BuildMeshFromXData(XMeshData& data, DWORD options, const D3DVERTEXELEMEN
     MeshCore* core = mesh->Core();
     const DWORD stride = core->GetVertexStride();
 
-    std::vector<BYTE> vertices(size_t{vertexCount} * stride, 0);
+    // Straight into the new buffers, which start zero-filled.
+    BYTE* vertices = nullptr;
+    hr = mesh->LockVertices(0, reinterpret_cast<void**>(&vertices));
+    if (FAILED(hr)) {
+        mesh->Release();
+        return hr;
+    }
     for (DWORD i = 0; i < vertexCount; ++i) {
-        BYTE* to = &vertices[size_t{i} * stride];
+        BYTE* to = vertices + size_t{i} * stride;
         const LoaderVertex& lv = data.vertices[i];
         if (positionElement && positionElement->Type == D3DDECLTYPE_FLOAT3) {
             std::memcpy(to + positionElement->Offset, lv.position, 12);
@@ -178,19 +229,43 @@ HRESULT BuildMeshFromXData(XMeshData& data, DWORD options, const D3DVERTEXELEMEN
             if (from + n <= data.extra.size()) std::memcpy(to + data.extraOffset, &data.extra[from], n);
         }
     }
-    std::vector<DWORD> indices;
-    indices.reserve(size_t{kept} * 3);
+    mesh->UnlockVertices();
+
+    void* indexBytes = nullptr;
+    hr = mesh->LockIndices(0, &indexBytes);
+    if (FAILED(hr)) {
+        mesh->Release();
+        return hr;
+    }
     std::vector<DWORD>& attributes = core->Attributes();
+    const bool wide = core->Wide();
     DWORD face = 0;
     for (const LoaderTriangle& t : data.triangles) {
         if (t.index[0] == DROPPED_VERTEX) continue;
-        indices.insert(indices.end(), t.index, t.index + 3);
+        if (wide) {
+            std::memcpy(static_cast<DWORD*>(indexBytes) + size_t{face} * 3, t.index, 12);
+        } else {
+            WORD* w = static_cast<WORD*>(indexBytes) + size_t{face} * 3;
+            for (int k = 0; k < 3; ++k) w[k] = static_cast<WORD>(t.index[k]);
+        }
         attributes[face++] = (t.flags & TRIANGLE_HAS_MATERIAL) ? t.material : 0;
     }
-    hr = core->WriteVertices(vertices);
-    if (SUCCEEDED(hr)) hr = core->WriteIndices(indices);
+    mesh->UnlockIndices();
 
-    std::vector<DWORD> adjacencyArray(size_t{kept} * 3, NO_ADJACENT_FACE);
+    // The adjacency is built in the output buffer itself when one is wanted.
+    DataBuffer* adjacencyBuffer = nullptr;
+    std::vector<DWORD> localAdjacency;
+    DWORD* adjacencyArray = nullptr;
+    if (SUCCEEDED(hr) && adjacency) {
+        hr = CreateDataBuffer(kept * 12, &adjacencyBuffer);
+        if (SUCCEEDED(hr)) {
+            adjacencyArray = static_cast<DWORD*>(adjacencyBuffer->GetDataPointer());
+            std::fill(adjacencyArray, adjacencyArray + size_t{kept} * 3, NO_ADJACENT_FACE);
+        }
+    } else if (SUCCEEDED(hr)) {
+        localAdjacency.assign(size_t{kept} * 3, NO_ADJACENT_FACE);
+        adjacencyArray = localAdjacency.data();
+    }
     if (SUCCEEDED(hr)) {
         if (data.hasFaceAdjacency && data.faceAdjacency.size() == data.triangles.size() * 3) {
             std::vector<DWORD> renumber(data.triangles.size(), NO_ADJACENT_FACE);
@@ -210,23 +285,21 @@ HRESULT BuildMeshFromXData(XMeshData& data, DWORD options, const D3DVERTEXELEMEN
             for (DWORD i = 0; i < vertexCount; ++i) {
                 reps[i] = data.vertices[i].representative < vertexCount ? data.vertices[i].representative : i;
             }
-            hr = mesh->AdjacencyFromPointReps(reps.data(), adjacencyArray.data());
+            hr = mesh->AdjacencyFromPointReps(reps.data(), adjacencyArray);
         } else {
-            hr = mesh->BuildAdjacency(0.0f, adjacencyArray.data());
+            hr = mesh->BuildAdjacency(0.0f, adjacencyArray);
         }
     }
     if (SUCCEEDED(hr)) {
         hr = mesh->OptimizeMeshInPlace(OPTIMIZE_ATTRIBUTE_SORT | OPTIMIZE_IGNORE_VERTICES | OPTIMIZE_DO_NOT_SPLIT,
-                                       adjacencyArray.data(), adjacencyArray.data(), nullptr, nullptr);
-    }
-    if (SUCCEEDED(hr) && adjacency) {
-        hr = CreateDataBuffer(kept * 12, adjacency);
-        if (SUCCEEDED(hr)) std::memcpy((*adjacency)->GetDataPointer(), adjacencyArray.data(), size_t{kept} * 12);
+                                       adjacencyArray, adjacencyArray, nullptr, nullptr);
     }
     if (FAILED(hr)) {
+        SafeRelease(adjacencyBuffer);
         mesh->Release();
         return hr;
     }
+    if (adjacency) *adjacency = adjacencyBuffer;
     *out = mesh;
     return S_OK;
 }
@@ -299,14 +372,36 @@ HRESULT MergeMaterials(DataBuffer* a, DWORD countA, DataBuffer* b, DWORD countB,
     return CreateMaterialBuffer(entries.data(), static_cast<DWORD>(entries.size()), out);
 }
 
+HRESULT MergeEffects(DataBuffer* a, DWORD countA, DataBuffer* b, DWORD countB, DataBuffer** out) {
+    *out = nullptr;
+    if (!a && !b) return S_OK;
+    // A side with neither instances nor materials adds nothing: the other
+    // buffer serves as it is.
+    if (!a && countA == 0) {
+        b->AddRef();
+        *out = b;
+        return S_OK;
+    }
+    if (!b && countB == 0) {
+        a->AddRef();
+        *out = a;
+        return S_OK;
+    }
+    std::vector<EffectInstanceData> all = ReadEffectInstances(a, countA);
+    std::vector<EffectInstanceData> more = ReadEffectInstances(b, countB);
+    all.insert(all.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+    return CreateEffectInstanceBuffer(all.data(), static_cast<DWORD>(all.size()), out);
+}
+
 }  // namespace
 
-HRESULT MergeMeshes(Mesh* first, const DWORD* firstAdjacency, DataBuffer* firstMaterials, DWORD firstCount,
-                    Mesh* second, const DWORD* secondAdjacency, DataBuffer* secondMaterials, DWORD secondCount,
-                    IDirect3DDevice9* device, DataBuffer** adjacency, DataBuffer** materials, DWORD* count,
-                    Mesh** out) {
+HRESULT MergeMeshes(Mesh* first, const DWORD* firstAdjacency, DataBuffer* firstMaterials, DataBuffer* firstEffects,
+                    DWORD firstCount, Mesh* second, const DWORD* secondAdjacency, DataBuffer* secondMaterials,
+                    DataBuffer* secondEffects, DWORD secondCount, IDirect3DDevice9* device, DataBuffer** adjacency,
+                    DataBuffer** materials, DataBuffer** effects, DWORD* count, Mesh** out) {
     if (adjacency) *adjacency = nullptr;
     if (materials) *materials = nullptr;
+    if (effects) *effects = nullptr;
     if (out) *out = nullptr;
     if (!first || !second || !out || !device) return ERR_INVALID_DATA;
     MeshCore* a = first->Core();
@@ -324,6 +419,7 @@ HRESULT MergeMeshes(Mesh* first, const DWORD* firstAdjacency, DataBuffer* firstM
     Mesh* cb = nullptr;
     Mesh* merged = nullptr;
     DataBuffer* mergedMaterials = nullptr;
+    DataBuffer* mergedEffects = nullptr;
     DataBuffer* mergedAdjacency = nullptr;
     hr = Matching(a, options, elements, device, &ca);
     if (SUCCEEDED(hr)) hr = Matching(b, options, elements, device, &cb);
@@ -369,17 +465,20 @@ HRESULT MergeMeshes(Mesh* first, const DWORD* firstAdjacency, DataBuffer* firstM
         }
     }
     if (SUCCEEDED(hr) && materials) hr = MergeMaterials(firstMaterials, firstCount, secondMaterials, secondCount, &mergedMaterials);
+    if (SUCCEEDED(hr) && effects) hr = MergeEffects(firstEffects, firstCount, secondEffects, secondCount, &mergedEffects);
     SafeRelease(ca);
     SafeRelease(cb);
     if (FAILED(hr)) {
         SafeRelease(merged);
         SafeRelease(mergedAdjacency);
         SafeRelease(mergedMaterials);
+        SafeRelease(mergedEffects);
         return hr;
     }
     *out = merged;
     if (adjacency) *adjacency = mergedAdjacency;
     if (materials) *materials = mergedMaterials;
+    if (effects) *effects = mergedEffects;
     if (count) *count = firstCount + secondCount;
     return S_OK;
 }

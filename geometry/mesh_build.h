@@ -4,7 +4,9 @@
 
 #include <vector>
 
+#include "geometry/effect_instance.h"
 #include "geometry/mesh.h"
+#include "platform/xfile/large_blocks.h"
 
 // One material as the loader returns it: the Direct3D material and the
 // texture file name (inside the same DataBuffer) or null.
@@ -49,8 +51,9 @@ struct NormalReference {
 };
 
 struct XMeshData {
-    std::vector<LoaderVertex> vertices;
-    std::vector<LoaderTriangle> triangles;
+    // Large for big models and freed once the mesh is built.
+    xfile::LargeVector<LoaderVertex> vertices;
+    xfile::LargeVector<LoaderTriangle> triangles;
     std::vector<NormalReference> normalReferences;  // 3 per triangle, or empty
     // Extra per-vertex bytes (FVFData, then DeclData), written from
     // `extraOffset` in each vertex.
@@ -74,9 +77,13 @@ DWORD ColorToArgb(const float rgba[4]);
 DWORD UnionFvf(DWORD a, DWORD b);
 
 // Joins `second` after `first`: indices offset by the first's vertex count,
-// attributes by its material count, adjacency by its face count. Outputs
-// other than `out` may be null; adjacency inputs may be null.
-HRESULT MergeMeshes(Mesh* first, const DWORD* firstAdjacency, DataBuffer* firstMaterials, DWORD firstCount,
-                    Mesh* second, const DWORD* secondAdjacency, DataBuffer* secondMaterials, DWORD secondCount,
-                    IDirect3DDevice9* device, DataBuffer** adjacency, DataBuffer** materials, DWORD* count,
-                    Mesh** out);
+// attributes by its material count, adjacency by its face count; materials
+// and effect instances one list after the other. Outputs other than `out`
+// may be null; adjacency, material and effect-instance inputs may be null.
+// When one side has no effect instances and no materials the other side's
+// buffer is returned with a new reference; when it has materials but no
+// instances, its share of the merged buffer holds empty instances.
+HRESULT MergeMeshes(Mesh* first, const DWORD* firstAdjacency, DataBuffer* firstMaterials, DataBuffer* firstEffects,
+                    DWORD firstCount, Mesh* second, const DWORD* secondAdjacency, DataBuffer* secondMaterials,
+                    DataBuffer* secondEffects, DWORD secondCount, IDirect3DDevice9* device, DataBuffer** adjacency,
+                    DataBuffer** materials, DataBuffer** effects, DWORD* count, Mesh** out);

@@ -6,6 +6,28 @@
 
 #include "geometry/mesh.h"
 
+// A mesh's indices as 32-bit values, 3 per face: the index buffer itself
+// when it holds 32-bit indices (locked for reading while the view lives),
+// else a converted copy.
+class IndexView {
+public:
+    IndexView() = default;
+    IndexView(const IndexView&) = delete;
+    IndexView& operator=(const IndexView&) = delete;
+    ~IndexView() { Close(); }
+    const DWORD* Data() const { return data_; }
+    void Close() {
+        if (locked_) locked_->Unlock();
+        locked_ = nullptr;
+    }
+
+private:
+    friend class MeshCore;
+    const DWORD* data_ = nullptr;
+    std::vector<DWORD> copy_;
+    IDirect3DIndexBuffer9* locked_ = nullptr;
+};
+
 class MeshCore : public ComObject<Mesh> {
 public:
     MeshCore(IDirect3DDevice9* device, IDirect3D9* d3d, DWORD options);
@@ -55,6 +77,8 @@ public:
 
     // Reads all indices as 32-bit values (3 per face).
     HRESULT ReadIndices(std::vector<DWORD>& out);
+    // The same without a copy when the buffer is 32-bit.
+    HRESULT ViewIndices(IndexView& view);
     // Writes 3 per face; `indices` must cover the face count.
     HRESULT WriteIndices(const std::vector<DWORD>& indices);
     HRESULT ReadVertices(std::vector<BYTE>& out);
@@ -63,9 +87,13 @@ public:
 private:
     HRESULT AllocateStorage();
     HRESULT DrawPerFace(DWORD attribId);
+    HRESULT PairEdges(const DWORD* indices, const DWORD* pointReps, DWORD* adjacency);
+    HRESULT ExactPointReps(std::vector<DWORD>& reps);
     HRESULT Optimize(DWORD flags, const DWORD* adjacencyIn, DWORD* adjacencyOut, DWORD* faceRemap,
                      DataBuffer** vertexRemap);
     HRESULT ShareVertexBuffer(MeshCore* source);
+    HRESULT OptimizeInOrder(bool sort, const DWORD* adjacencyIn, DWORD* adjacencyOut, DWORD* faceRemap,
+                            DataBuffer** vertexRemap);
 
     IDirect3DDevice9* device_;
     IDirect3D9* d3d_;

@@ -4,10 +4,12 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <numeric>
 #include <utility>
 
 #include "geometry/mesh_core.h"
+#include "platform/xfile/large_blocks.h"
 
 namespace {
 
@@ -23,8 +25,14 @@ HRESULT MeshCore::Optimize(DWORD flags, const DWORD* adjacencyIn, DWORD* adjacen
     const bool ignoreVertices = (flags & OPTIMIZE_IGNORE_VERTICES) != 0;
     const bool sort = (flags & kSortFlags) != 0;
 
+    HRESULT hr = S_OK;
+    if (ignoreVertices && (flags & OPTIMIZE_DO_NOT_SPLIT) && faceCount_) {
+        hr = OptimizeInOrder(sort, adjacencyIn, adjacencyOut, faceRemap, vertexRemap);
+        if (hr != S_FALSE) return hr;
+    }
+
     std::vector<DWORD> indices;
-    HRESULT hr = ReadIndices(indices);
+    hr = ReadIndices(indices);
     if (FAILED(hr)) return hr;
 
     // Compact: drop marked faces; every kept index must name a vertex.
@@ -99,7 +107,7 @@ HRESULT MeshCore::Optimize(DWORD flags, const DWORD* adjacencyIn, DWORD* adjacen
     // Attribute sort: stable by id.
     std::vector<DWORD> order(faces.size());
     std::iota(order.begin(), order.end(), 0u);
-    if (sort) {
+    if (sort && !std::is_sorted(attrs.begin(), attrs.end())) {
         std::stable_sort(order.begin(), order.end(), [&](DWORD a, DWORD b) { return attrs[a] < attrs[b]; });
     }
     // Vertex renumbering group by group.
@@ -211,6 +219,61 @@ HRESULT MeshCore::Optimize(DWORD flags, const DWORD* adjacencyIn, DWORD* adjacen
     return S_OK;
 }
 
+// The common case of a mesh whose faces all stay and are already in
+// attribute order, with the vertices left alone: only the table, the
+// adjacency and the remaps are produced. S_FALSE when the mesh is not such
+// a case.
+HRESULT MeshCore::OptimizeInOrder(bool sort, const DWORD* adjacencyIn, DWORD* adjacencyOut, DWORD* faceRemap,
+                                  DataBuffer** vertexRemap) {
+    IndexView view;
+    HRESULT hr = ViewIndices(view);
+    if (FAILED(hr)) return hr;
+    const DWORD* indices = view.Data();
+    for (DWORD f = 0; f < faceCount_; ++f) {
+        if (indices[size_t{f} * 3] == UNUSED_INDEX32) return S_FALSE;
+        for (int k = 0; k < 3; ++k) {
+            if (indices[size_t{f} * 3 + k] >= vertexCount_) return D3DERR_INVALIDCALL;
+        }
+    }
+    if (sort && !std::is_sorted(attributes_.begin(), attributes_.begin() + faceCount_)) return S_FALSE;
+
+    std::vector<AttributeRange> table;
+    if (sort) {
+        for (DWORD n = 0; n < faceCount_;) {
+            DWORD end = n;
+            DWORD low = UNUSED_INDEX32, high = 0;
+            for (; end < faceCount_ && attributes_[end] == attributes_[n]; ++end) {
+                for (int k = 0; k < 3; ++k) {
+                    low = std::min(low, indices[size_t{end} * 3 + k]);
+                    high = std::max(high, indices[size_t{end} * 3 + k]);
+                }
+            }
+            table.push_back(AttributeRange{attributes_[n], n, end - n, low, high - low + 1});
+            n = end;
+        }
+    }
+    view.Close();
+    if (vertexRemap) {
+        DataBuffer* remap = nullptr;
+        hr = CreateDataBuffer(vertexCount_ * 4, &remap);
+        if (FAILED(hr)) return hr;
+        DWORD* to = static_cast<DWORD*>(remap->GetDataPointer());
+        std::iota(to, to + vertexCount_, 0u);
+        *vertexRemap = remap;
+    }
+    if (sort) {
+        table_.swap(table);
+        tableValid_ = true;
+    }
+    if (adjacencyOut) {
+        for (size_t i = 0, n = size_t{faceCount_} * 3; i < n; ++i) {
+            adjacencyOut[i] = adjacencyIn[i] < faceCount_ ? adjacencyIn[i] : NO_ADJACENT_FACE;
+        }
+    }
+    if (faceRemap) std::iota(faceRemap, faceRemap + faceCount_, 0u);
+    return S_OK;
+}
+
 HRESULT MeshCore::OptimizeIntoNewMesh(DWORD flags, const DWORD* adjacencyIn, DWORD* adjacencyOut, DWORD* faceRemap,
                                       DataBuffer** vertexRemap, Mesh** out) {
     if (out) *out = nullptr;
@@ -256,39 +319,108 @@ HRESULT MeshCore::OptimizeMeshInPlace(DWORD flags, const DWORD* adjacencyIn, DWO
 
 HRESULT MeshCore::AdjacencyFromPointReps(const DWORD* pointReps, DWORD* adjacency) {
     if (!adjacency) return D3DERR_INVALIDCALL;
-    std::vector<DWORD> indices;
-    HRESULT hr = ReadIndices(indices);
+    IndexView indices;
+    HRESULT hr = ViewIndices(indices);
     if (FAILED(hr)) return hr;
-    auto rep = [&](DWORD v) { return pointReps && v < vertexCount_ ? pointReps[v] : v; };
-    struct HalfEdge {
-        DWORD low, high, face, edge;
-    };
-    std::vector<HalfEdge> edges;
-    edges.reserve(size_t{faceCount_} * 3);
+    return PairEdges(indices.Data(), pointReps, adjacency);
+}
+
+// Pairs the half-edges of the faces by their representative end points.
+// Half-edges are bucketed by their lower end (a counting sort, stable in
+// face and edge order) and each bucket sorted stably by the upper end, so a
+// group of equal edges keeps face order and its members pair up in twos.
+HRESULT MeshCore::PairEdges(const DWORD* indices, const DWORD* pointReps, DWORD* adjacency) {
     std::fill(adjacency, adjacency + size_t{faceCount_} * 3, NO_ADJACENT_FACE);
-    for (DWORD f = 0; f < faceCount_; ++f) {
-        if (indices[size_t{f} * 3] == UNUSED_INDEX32) continue;
-        DWORD r[3];
-        for (int k = 0; k < 3; ++k) r[k] = rep(indices[size_t{f} * 3 + k]);
-        if (r[0] == r[1] || r[1] == r[2] || r[0] == r[2]) continue;
-        for (DWORD k = 0; k < 3; ++k) {
-            const DWORD a = r[k], b = r[(k + 1) % 3];
-            edges.push_back(HalfEdge{std::min(a, b), std::max(a, b), f, k});
-        }
+    auto rep = [&](DWORD v) { return pointReps && v < vertexCount_ ? pointReps[v] : v; };
+    // A caller's representative may lie outside the vertex range; buckets are
+    // then keyed by the largest one seen.
+    uint64_t keys = vertexCount_;
+    if (pointReps) {
+        for (DWORD v = 0; v < vertexCount_; ++v) keys = std::max<uint64_t>(keys, uint64_t{pointReps[v]} + 1);
     }
-    std::stable_sort(edges.begin(), edges.end(), [](const HalfEdge& x, const HalfEdge& y) {
-        return x.low != y.low ? x.low < y.low : x.high < y.high;
-    });
-    // Edges shared by exactly two faces' corners are paired in order.
-    for (size_t i = 0; i + 1 < edges.size();) {
-        size_t end = i + 1;
-        while (end < edges.size() && edges[end].low == edges[i].low && edges[end].high == edges[i].high) ++end;
-        for (size_t j = i; j + 1 < end; j += 2) {
-            if (edges[j].face == edges[j + 1].face) continue;
-            adjacency[size_t{edges[j].face} * 3 + edges[j].edge] = edges[j + 1].face;
-            adjacency[size_t{edges[j + 1].face} * 3 + edges[j + 1].edge] = edges[j].face;
+    for (size_t i = 0, n = size_t{faceCount_} * 3; i < n; ++i) {
+        keys = std::max<uint64_t>(keys, uint64_t{indices[i]} + 1);
+    }
+    // Only odd input (representatives far beyond the vertices) takes the
+    // general sort below.
+    if (keys > uint64_t{vertexCount_} + uint64_t{faceCount_} * 3 + 1) keys = 0;
+    auto usable = [&](DWORD f, DWORD r[3]) {
+        if (indices[size_t{f} * 3] == UNUSED_INDEX32) return false;
+        for (int k = 0; k < 3; ++k) r[k] = rep(indices[size_t{f} * 3 + k]);
+        return !(r[0] == r[1] || r[1] == r[2] || r[0] == r[2]);
+    };
+    // Half-edges by corner (face * 3 + edge), bucket by bucket.
+    xfile::LargeVector<DWORD> corners;
+    std::vector<DWORD> start;  // bucket b holds corners[start[b]] .. corners[start[b + 1] - 1]
+    if (keys) {
+        std::vector<DWORD> count(static_cast<size_t>(keys) + 1, 0);
+        DWORD r[3];
+        for (DWORD f = 0; f < faceCount_; ++f) {
+            if (!usable(f, r)) continue;
+            for (int k = 0; k < 3; ++k) ++count[std::min(r[k], r[(k + 1) % 3]) + size_t{1}];
         }
-        i = end;
+        for (size_t i = 1; i < count.size(); ++i) count[i] += count[i - 1];
+        corners.resize(count.back());
+        std::vector<DWORD> fill(count.begin(), count.end() - 1);
+        start.swap(count);
+        for (DWORD f = 0; f < faceCount_; ++f) {
+            if (!usable(f, r)) continue;
+            for (DWORD k = 0; k < 3; ++k) corners[fill[std::min(r[k], r[(k + 1) % 3])]++] = f * 3 + k;
+        }
+    } else {
+        struct Keyed {
+            DWORD low, corner;
+        };
+        std::vector<Keyed> all;
+        DWORD r[3];
+        for (DWORD f = 0; f < faceCount_; ++f) {
+            if (!usable(f, r)) continue;
+            for (DWORD k = 0; k < 3; ++k) all.push_back(Keyed{std::min(r[k], r[(k + 1) % 3]), f * 3 + k});
+        }
+        std::stable_sort(all.begin(), all.end(), [](const Keyed& x, const Keyed& y) { return x.low < y.low; });
+        corners.resize(all.size());
+        start.push_back(0);
+        for (size_t i = 0; i < all.size(); ++i) {
+            if (i > 0 && all[i].low != all[i - 1].low) start.push_back(static_cast<DWORD>(i));
+            corners[i] = all[i].corner;
+        }
+        start.push_back(static_cast<DWORD>(all.size()));
+    }
+    struct HalfEdge {
+        DWORD high, corner;
+    };
+    std::vector<HalfEdge> bucket;
+    for (size_t b = 0; b + 1 < start.size(); ++b) {
+        if (start[b + 1] - start[b] < 2) continue;  // nothing to pair
+        bucket.clear();
+        for (DWORD i = start[b]; i < start[b + 1]; ++i) {
+            const DWORD c = corners[i], f = c / 3, k = c % 3;
+            const DWORD high = std::max(rep(indices[size_t{f} * 3 + k]), rep(indices[size_t{f} * 3 + (k + 1) % 3]));
+            bucket.push_back(HalfEdge{high, c});
+        }
+        HalfEdge* first = bucket.data();
+        HalfEdge* last = first + bucket.size();
+        if (last - first > 16) {
+            std::stable_sort(first, last, [](const HalfEdge& x, const HalfEdge& y) { return x.high < y.high; });
+        } else {
+            for (HalfEdge* i = first + 1; i < last; ++i) {  // insertion sort: buckets are small
+                const HalfEdge e = *i;
+                HalfEdge* j = i;
+                for (; j > first && (j - 1)->high > e.high; --j) *j = *(j - 1);
+                *j = e;
+            }
+        }
+        for (HalfEdge* i = first; i < last;) {
+            HalfEdge* end = i + 1;
+            while (end < last && end->high == i->high) ++end;
+            for (HalfEdge* j = i; j + 1 < end; j += 2) {
+                const DWORD f = j->corner / 3, g = (j + 1)->corner / 3;
+                if (f == g) continue;
+                adjacency[j->corner] = g;
+                adjacency[(j + 1)->corner] = f;
+            }
+            i = end;
+        }
     }
     return S_OK;
 }
@@ -332,8 +464,67 @@ HRESULT MeshCore::PointRepsFromAdjacency(const DWORD* adjacency, DWORD* pointRep
     return S_OK;
 }
 
+// Each vertex's representative is the first vertex at exactly its position
+// (−0 and +0 alike), found through a hash of the positions.
+HRESULT MeshCore::ExactPointReps(std::vector<DWORD>& reps) {
+    const D3DVERTEXELEMENT9* position = FindElement(elements_, D3DDECLUSAGE_POSITION, 0);
+    if (!position) return D3DERR_INVALIDCALL;
+    reps.resize(vertexCount_);
+    std::iota(reps.begin(), reps.end(), 0u);
+    if (!vertexCount_ || !vb_) return S_OK;
+    void* p = nullptr;
+    HRESULT hr = vb_->Lock(0, 0, &p, D3DLOCK_READONLY | D3DLOCK_NOSYSLOCK);
+    if (FAILED(hr)) return hr;
+    const BYTE* base = static_cast<const BYTE*>(p) + position->Offset;
+    const size_t stride = stride_;
+    struct Key {
+        uint32_t bits[3];
+        bool operator==(const Key& o) const {
+            return bits[0] == o.bits[0] && bits[1] == o.bits[1] && bits[2] == o.bits[2];
+        }
+    };
+    auto keyOf = [&](DWORD v) {
+        float xyz[3];
+        std::memcpy(xyz, base + v * stride, 12);
+        Key k;
+        for (int i = 0; i < 3; ++i) {
+            if (xyz[i] == 0.0f) xyz[i] = 0.0f;
+            std::memcpy(&k.bits[i], &xyz[i], 4);
+        }
+        return k;
+    };
+    size_t capacity = 16;
+    while (capacity < size_t{vertexCount_} * 2) capacity <<= 1;
+    const size_t mask = capacity - 1;
+    std::vector<DWORD> slots(capacity, UNUSED_INDEX32);
+    for (DWORD v = 0; v < vertexCount_; ++v) {
+        const Key k = keyOf(v);
+        uint64_t h = (uint64_t{k.bits[0]} * 0x9E3779B97F4A7C15ull) ^ (uint64_t{k.bits[1]} * 0xC2B2AE3D27D4EB4Full) ^
+                     (uint64_t{k.bits[2]} * 0x165667B19E3779F9ull);
+        h ^= h >> 29;
+        for (size_t slot = static_cast<size_t>(h) & mask;; slot = (slot + 1) & mask) {
+            if (slots[slot] == UNUSED_INDEX32) {
+                slots[slot] = v;
+                break;
+            }
+            if (keyOf(slots[slot]) == k) {
+                reps[v] = slots[slot];
+                break;
+            }
+        }
+    }
+    vb_->Unlock();
+    return S_OK;
+}
+
 HRESULT MeshCore::BuildAdjacency(float epsilon, DWORD* adjacency) {
     if (!adjacency) return D3DERR_INVALIDCALL;
+    if (epsilon <= 0.0f) {
+        std::vector<DWORD> reps;
+        HRESULT hr = ExactPointReps(reps);
+        if (FAILED(hr)) return hr;
+        return AdjacencyFromPointReps(reps.data(), adjacency);
+    }
     const D3DVERTEXELEMENT9* position = FindElement(elements_, D3DDECLUSAGE_POSITION, 0);
     if (!position) return D3DERR_INVALIDCALL;
     std::vector<BYTE> vertices;
@@ -356,25 +547,6 @@ HRESULT MeshCore::BuildAdjacency(float epsilon, DWORD* adjacency) {
         while (reps[v] != v) v = reps[v] = reps[reps[v]];
         return v;
     };
-    if (epsilon <= 0.0f) {
-        // Exact matching: equal points are neighbours in lexicographic order.
-        auto less = [&](DWORD a, DWORD b) {
-            const float* p = &xyz[size_t{a} * 3];
-            const float* q = &xyz[size_t{b} * 3];
-            if (p[0] != q[0]) return p[0] < q[0];
-            if (p[1] != q[1]) return p[1] < q[1];
-            return p[2] < q[2];
-        };
-        std::stable_sort(byX.begin(), byX.end(), less);
-        for (size_t i = 1; i < byX.size(); ++i) {
-            if (!less(byX[i - 1], byX[i]) && !less(byX[i], byX[i - 1])) {
-                const DWORD a = find(byX[i]), b = find(byX[i - 1]);
-                if (a < b) reps[b] = a;
-                else reps[a] = b;
-            }
-        }
-        byX.clear();
-    }
     for (size_t i = 0; i < byX.size(); ++i) {
         const float* p = &xyz[size_t{byX[i]} * 3];
         for (size_t j = i; j-- > 0;) {

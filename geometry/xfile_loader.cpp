@@ -93,22 +93,84 @@ struct Outputs {
     Mesh* mesh = nullptr;
     DataBuffer* adjacency = nullptr;
     DataBuffer* materials = nullptr;
+    DataBuffer* effects = nullptr;
     DWORD count = 0;
     void Release() {
         SafeRelease(mesh);
         SafeRelease(adjacency);
         SafeRelease(materials);
+        SafeRelease(effects);
         count = 0;
     }
 };
 
-struct Face {
-    DWORD firstTriangle;
-    DWORD count;          // indices
-    uint64_t offset;      // of the first index in the Mesh data
-};
+// A string member: the packed pointer at `offset` (null when absent).
+const char* StringAt(const Bytes& b, uint64_t offset) {
+    if (b.size < offset + sizeof(char*)) return nullptr;
+    const char* text = nullptr;
+    std::memcpy(&text, b.data + offset, sizeof(text));
+    return text;
+}
 
-HRESULT ReadMaterial(IDirectXFileData* object, MaterialEntry* entry, std::vector<std::string>& names, size_t slot) {
+// One parameter child of an EffectInstance; S_FALSE for other children.
+HRESULT ReadEffectParameter(IDirectXFileData* object, EffectDefaultData* out) {
+    const bool floats = TypeIs(object, DXFILEOBJ_EffectParamFloats);
+    const bool text = TypeIs(object, DXFILEOBJ_EffectParamString);
+    const bool dword = TypeIs(object, DXFILEOBJ_EffectParamDWord);
+    if (!floats && !text && !dword) return S_FALSE;
+    Bytes b{};
+    HRESULT hr = DataOf(object, &b);
+    if (FAILED(hr)) return hr;
+    constexpr uint64_t kName = sizeof(char*);
+    if (b.size < kName + 4) return E_FAIL;
+    const char* name = StringAt(b, 0);
+    out->parameterName = name ? name : "";
+    if (floats) {
+        const uint64_t n = b.U32(kName);
+        if ((b.size - kName - 4) / 4 < n) return E_FAIL;
+        out->type = EFFECT_DEFAULT_FLOATS;
+        out->value.assign(b.data + kName + 4, b.data + kName + 4 + n * 4);
+    } else if (text) {
+        if (b.size < kName * 2) return E_FAIL;
+        const char* value = StringAt(b, kName);
+        if (!value) value = "";
+        out->type = EFFECT_DEFAULT_STRING;
+        out->value.assign(value, value + std::strlen(value) + 1);
+    } else {
+        out->type = EFFECT_DEFAULT_DWORD;
+        out->value.assign(b.data + kName, b.data + kName + 4);
+    }
+    return S_OK;
+}
+
+// An EffectInstance object: its effect file and its parameter children.
+HRESULT ReadEffectInstance(IDirectXFileData* object, EffectInstanceData* out) {
+    Bytes b{};
+    HRESULT hr = DataOf(object, &b);
+    if (FAILED(hr)) return hr;
+    if (b.size < sizeof(char*)) return E_FAIL;
+    EffectInstanceData e;
+    if (const char* file = StringAt(b, 0)) {
+        e.hasEffectFile = true;
+        e.effectFilename = file;
+    }
+    for (;;) {
+        IDirectXFileData* child = nullptr;
+        if (NextChild(object, &child) != S_OK) break;
+        if (!child) continue;
+        EffectDefaultData parameter;
+        hr = ReadEffectParameter(child, &parameter);
+        child->Release();
+        if (FAILED(hr)) return hr;
+        if (hr == S_OK) e.defaults.push_back(std::move(parameter));
+    }
+    *out = std::move(e);
+    return S_OK;
+}
+
+// A Material object; its effect instance is the last EffectInstance child,
+// else one made from the material itself.
+HRESULT ReadMaterial(IDirectXFileData* object, MaterialEntry* entry, std::string* name, EffectInstanceData* effect) {
     Bytes b{};
     HRESULT hr = DataOf(object, &b);
     if (FAILED(hr)) return hr;
@@ -119,7 +181,7 @@ HRESULT ReadMaterial(IDirectXFileData* object, MaterialEntry* entry, std::vector
     m.Specular = {b.F32(20), b.F32(24), b.F32(28), 1.0f};
     m.Emissive = {b.F32(32), b.F32(36), b.F32(40), 1.0f};
     m.Ambient = {0, 0, 0, 1.0f};
-    bool hasName = false;
+    bool hasName = false, hasEffect = false;
     for (;;) {
         IDirectXFileData* child = nullptr;
         if (NextChild(object, &child) != S_OK) break;
@@ -129,17 +191,20 @@ HRESULT ReadMaterial(IDirectXFileData* object, MaterialEntry* entry, std::vector
             hr = DataOf(child, &t);
             if (SUCCEEDED(hr) && t.size < sizeof(char*)) hr = E_FAIL;
             if (SUCCEEDED(hr)) {
-                const char* text = nullptr;
-                std::memcpy(&text, t.data, sizeof(text));
-                names[slot] = text ? text : "";
+                const char* text = StringAt(t, 0);
+                *name = text ? text : "";
                 hasName = text != nullptr;
             }
+        } else if (TypeIs(child, DXFILEOBJ_EffectInstance)) {
+            hr = ReadEffectInstance(child, effect);
+            if (SUCCEEDED(hr)) hasEffect = true;
         }
         child->Release();
         if (FAILED(hr)) return hr;
     }
-    if (!hasName) names[slot].clear();
+    if (!hasName) name->clear();
     entry->textureFilename = hasName ? reinterpret_cast<char*>(1) : nullptr;  // fixed up by the caller
+    if (!hasEffect) *effect = DefaultEffectInstance(m, hasName ? name->c_str() : nullptr);
     return S_OK;
 }
 
@@ -155,8 +220,6 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
     if (nVertices == 0 || nFaces == 0) return ERR_MESH_HAS_NO_DATA;
     if (b.size < nVertices * 12 + nFaces * 4 + 8) return E_FAIL;
 
-    std::vector<Face> faces;
-    faces.reserve(nFaces);
     uint64_t at = 8 + nVertices * 12;
     uint64_t triangles = 0, faceIndexDwords = 0;
     for (uint64_t f = 0; f < nFaces; ++f) {
@@ -164,12 +227,23 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
         const uint64_t n = b.U32(at);
         if (n <= 2) return E_FAIL;
         if ((b.size - at - 4) / 4 < n) return E_FAIL;
-        faces.push_back(Face{static_cast<DWORD>(triangles), static_cast<DWORD>(n), at + 4});
         triangles += n - 2;
         faceIndexDwords += n + 1;
         at += 4 + n * 4;
     }
     if (at != b.size) return E_FAIL;
+    // Walks the faces checked above: visit(face, its first triangle, its
+    // index count, the offset of its first index); stops when visit does.
+    auto forEachFace = [&](auto&& visit) {
+        uint64_t pos = 8 + nVertices * 12, first = 0;
+        for (uint64_t f = 0; f < nFaces; ++f) {
+            const DWORD n = b.U32(pos);
+            if (!visit(f, static_cast<DWORD>(first), n, pos + 4)) return false;
+            first += n - 2;
+            pos += 4 + uint64_t{n} * 4;
+        }
+        return true;
+    };
 
     XMeshData data;
     data.vertices.resize(nVertices);
@@ -179,18 +253,20 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
         lv.representative = lv.nextDuplicate = lv.dataSource = v;
     }
     data.triangles.resize(triangles);
-    for (const Face& face : faces) {
-        const DWORD first = b.U32(face.offset);
-        for (DWORD k = 0; k + 2 < face.count; ++k) {
-            LoaderTriangle& t = data.triangles[face.firstTriangle + k];
+    const bool indicesInRange = forEachFace([&](uint64_t, DWORD firstTriangle, DWORD count, uint64_t offset) {
+        const DWORD first = b.U32(offset);
+        for (DWORD k = 0; k + 2 < count; ++k) {
+            LoaderTriangle& t = data.triangles[firstTriangle + k];
             t.index[0] = first;
-            t.index[1] = b.U32(face.offset + (k + 1) * 4);
-            t.index[2] = b.U32(face.offset + (k + 2) * 4);
+            t.index[1] = b.U32(offset + (k + 1) * 4);
+            t.index[2] = b.U32(offset + (k + 2) * 4);
             for (DWORD i : t.index) {
-                if (i >= nVertices) return E_FAIL;
+                if (i >= nVertices) return false;
             }
         }
-    }
+        return true;
+    });
+    if (!indicesInRange) return E_FAIL;
 
     bool normals = false, colors = false, uvs = false;
     DWORD fvfData = 0;
@@ -199,6 +275,7 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
     std::vector<D3DVERTEXELEMENT9> declElements;
     std::vector<MaterialEntry> entries;
     std::vector<std::string> names;
+    std::vector<EffectInstanceData> effects;
     DWORD materialCount = 0;
 
     for (;;) {
@@ -244,11 +321,11 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
             } else {
                 data.normalReferences.resize(triangles * 3);
                 uint64_t pos = 8 + nNormals * 12;
-                for (const Face& face : faces) {
+                forEachFace([&](uint64_t, DWORD firstTriangle, DWORD count, uint64_t) {
                     const DWORD n = c.U32(pos);
-                    if (n < 3 || n != face.count) {
+                    if (n < 3 || n != count) {
                         hr = E_FAIL;
-                        break;
+                        return false;
                     }
                     auto normalAt = [&](DWORD k, NormalReference& ref, DWORD vertex, DWORD triangle) {
                         const DWORD index = c.U32(pos + 4 + uint64_t{k} * 4);
@@ -260,7 +337,7 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
                         return true;
                     };
                     for (DWORD k = 0; k + 2 < n && SUCCEEDED(hr); ++k) {
-                        const DWORD t = face.firstTriangle + k;
+                        const DWORD t = firstTriangle + k;
                         const DWORD corners[3] = {0, k + 1, k + 2};
                         for (int j = 0; j < 3; ++j) {
                             if (!normalAt(corners[j], data.normalReferences[size_t{t} * 3 + j],
@@ -271,9 +348,10 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
                         }
                         data.triangles[t].flags |= TRIANGLE_HAS_NORMAL_REFS;
                     }
-                    if (FAILED(hr)) break;
+                    if (FAILED(hr)) return false;
                     pos += 4 + uint64_t{n} * 4;
-                }
+                    return true;
+                });
                 if (SUCCEEDED(hr)) normals = true;
             }
         } else if (TypeIs(child, DXFILEOBJ_VertexDuplicationIndices)) {
@@ -303,39 +381,39 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
             if (c.size < 8 || c.size < nIndexes * 4 + 8 || nIndexes > nFaces) {
                 hr = E_FAIL;
             } else if (nMaterials > 0) {
-                for (uint64_t f = 0; f < nFaces && SUCCEEDED(hr); ++f) {
+                forEachFace([&](uint64_t f, DWORD firstTriangle, DWORD count, uint64_t) {
                     const DWORD material = f < nIndexes ? c.U32(8 + f * 4) : 0;
                     if (material >= nMaterials) {
                         hr = E_FAIL;
-                        break;
+                        return false;
                     }
-                    for (DWORD k = 0; k + 2 < faces[f].count; ++k) {
-                        LoaderTriangle& t = data.triangles[faces[f].firstTriangle + k];
+                    for (DWORD k = 0; k + 2 < count; ++k) {
+                        LoaderTriangle& t = data.triangles[firstTriangle + k];
                         t.material = t.attribute = material;
                         t.flags |= TRIANGLE_HAS_MATERIAL;
                     }
-                }
-                // Material children, collected before anything is sized by
-                // the file's count.
-                std::vector<IDirectXFileData*> list;
+                    return true;
+                });
+                // Material children in order; the records grow with the
+                // children, never sized by the file's count alone.
                 for (;;) {
                     IDirectXFileData* m = nullptr;
-                    if (NextChild(child, &m) != S_OK) break;
+                    if (FAILED(hr) || NextChild(child, &m) != S_OK) break;
                     if (!m) continue;
-                    if (TypeIs(m, TID_D3DRMMaterial)) list.push_back(m);
-                    else m->Release();
-                }
-                if (SUCCEEDED(hr) && list.size() > nMaterials) hr = D3DERR_INVALIDCALL;
-                else if (SUCCEEDED(hr) && list.size() < nMaterials) hr = E_FAIL;
-                if (SUCCEEDED(hr)) {
-                    entries.assign(list.size(), MaterialEntry{});
-                    names.assign(list.size(), std::string());
-                    for (size_t i = 0; i < list.size() && SUCCEEDED(hr); ++i) {
-                        hr = ReadMaterial(list[i], &entries[i], names, i);
+                    if (TypeIs(m, TID_D3DRMMaterial)) {
+                        if (entries.size() >= nMaterials) {
+                            hr = D3DERR_INVALIDCALL;
+                        } else {
+                            entries.emplace_back();
+                            names.emplace_back();
+                            effects.emplace_back();
+                            hr = ReadMaterial(m, &entries.back(), &names.back(), &effects.back());
+                        }
                     }
-                    materialCount = static_cast<DWORD>(list.size());
+                    m->Release();
                 }
-                for (IDirectXFileData* m : list) m->Release();
+                if (SUCCEEDED(hr) && entries.size() < nMaterials) hr = E_FAIL;
+                if (SUCCEEDED(hr)) materialCount = static_cast<DWORD>(entries.size());
             }
         } else if (TypeIs(child, DXFILEOBJ_FVFData)) {
             const uint64_t n = c.size >= 8 ? c.U32(4) : 0;
@@ -441,6 +519,7 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
             entries[i].textureFilename = entries[i].textureFilename ? names[i].data() : nullptr;
         }
         hr = CreateMaterialBuffer(entries.data(), materialCount, &out->materials);
+        if (SUCCEEDED(hr)) hr = CreateEffectInstanceBuffer(effects.data(), materialCount, &out->effects);
         if (FAILED(hr)) {
             out->Release();
             return hr;
@@ -490,8 +569,9 @@ HRESULT LoadXDataObject(IDirectXFileData* object, Matrix* parent, DWORD options,
         }
         Outputs merged;
         hr = MergeMeshes(out->mesh, static_cast<const DWORD*>(out->adjacency->GetDataPointer()), out->materials,
-                         out->count, mesh.mesh, static_cast<const DWORD*>(mesh.adjacency->GetDataPointer()),
-                         mesh.materials, mesh.count, device, &merged.adjacency, &merged.materials, &merged.count,
+                         out->effects, out->count, mesh.mesh,
+                         static_cast<const DWORD*>(mesh.adjacency->GetDataPointer()), mesh.materials, mesh.effects,
+                         mesh.count, device, &merged.adjacency, &merged.materials, &merged.effects, &merged.count,
                          &merged.mesh);
         mesh.Release();
         if (FAILED(hr)) return hr;
@@ -567,6 +647,10 @@ HRESULT Load(void* source, DXFILELOADOPTIONS how, DWORD options, IDirect3DDevice
         grey.material.Diffuse = {0.5f, 0.5f, 0.5f, 0};
         grey.material.Specular = {0.5f, 0.5f, 0.5f, 0};
         hr = CreateMaterialBuffer(&grey, 1, &out.materials);
+        if (SUCCEEDED(hr)) {
+            const EffectInstanceData effect = DefaultEffectInstance(grey.material, nullptr);
+            hr = CreateEffectInstanceBuffer(&effect, 1, &out.effects);
+        }
         if (SUCCEEDED(hr)) out.count = 1;
     }
     SafeRelease(enumerator);
@@ -580,6 +664,8 @@ HRESULT Load(void* source, DXFILELOADOPTIONS how, DWORD options, IDirect3DDevice
     else SafeRelease(out.adjacency);
     if (materials) *materials = out.materials;
     else SafeRelease(out.materials);
+    if (effectInstances) *effectInstances = out.effects;
+    else SafeRelease(out.effects);
     if (materialCount) *materialCount = out.count;
     return S_OK;
 }

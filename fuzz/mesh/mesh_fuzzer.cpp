@@ -31,9 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Mesh* mesh = nullptr;
     DataBuffer* materials = nullptr;
     DataBuffer* adjacency = nullptr;
+    DataBuffer* effects = nullptr;
     DWORD count = 0;
     HRESULT hr = LoadMeshFromXMemory(data, static_cast<DWORD>(size), OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, Device(),
-                                     &adjacency, &materials, nullptr, &count, &mesh);
+                                     &adjacency, &materials, &effects, &count, &mesh);
     if (SUCCEEDED(hr)) {
         Mesh* sorted = nullptr;
         if (SUCCEEDED(mesh->OptimizeIntoNewMesh(OPTIMIZE_ATTRIBUTE_SORT, nullptr, nullptr, nullptr, nullptr, &sorted))) {
@@ -52,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         mesh->Release();
         if (materials) materials->Release();
         if (adjacency) adjacency->Release();
+        if (effects) effects->Release();
     }
     return 0;
 }

@@ -217,3 +217,17 @@ void FillDeviceCaps(D3DCAPS9* caps) {
     caps->NumSimultaneousRTs = 1;
     caps->StretchRectFilterCaps = D3DPTFILTERCAPS_STRETCHRECT;
 }
+
+namespace {
+DeviceCapsHook g_capsHook = nullptr;
+}  // namespace
+
+DeviceCapsHook SetDeviceCapsHookForTesting(DeviceCapsHook hook) {
+    DeviceCapsHook previous = g_capsHook;
+    g_capsHook = hook;
+    return previous;
+}
+
+void ApplyDeviceCapsHook(D3DCAPS9* caps) {
+    if (g_capsHook) g_capsHook(caps);
+}

@@ -22,6 +22,14 @@ constexpr D3DFORMAT kAdapterFormat = D3DFMT_X8R8G8B8;
 
 void FillDeviceCaps(D3DCAPS9* caps);
 
+// Tests may pretend a more limited device: the hook edits the record each
+// IDirect3DDevice9::GetDeviceCaps reports (the limits the device enforces
+// stay as they are). Null removes it; returns the previous hook.
+using DeviceCapsHook = void (*)(D3DCAPS9* caps);
+DeviceCapsHook SetDeviceCapsHookForTesting(DeviceCapsHook hook);
+// Applies the hook, if any, to a record about to be reported.
+void ApplyDeviceCapsHook(D3DCAPS9* caps);
+
 // The answer of IDirect3D9::CheckDeviceFormat for the one adapter, once the
 // adapter and the device type are known to be good: D3D_OK, D3DOK_NOAUTOGEN,
 // D3DERR_NOTAVAILABLE or D3DERR_INVALIDCALL (an unknown resource type).

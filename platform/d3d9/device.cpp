@@ -324,6 +324,7 @@ HRESULT Device::GetDirect3D(IDirect3D9** direct3d) {
 HRESULT Device::GetDeviceCaps(D3DCAPS9* caps) {
     if (!caps) return InvalidCall("IDirect3DDevice9::GetDeviceCaps", "null output");
     *caps = caps_;
+    ApplyDeviceCapsHook(caps);
     return D3D_OK;
 }
 

@@ -59,8 +59,11 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-void AppendLittleEndian(std::vector<uint8_t>& out, uint64_t v, size_t bytes) {
-    for (size_t i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+void AppendLittleEndian(LargeVector<uint8_t>& out, uint64_t v, size_t bytes) {
+    const size_t at = out.size();
+    out.resize(at + bytes);
+    uint8_t* to = out.data() + at;
+    for (size_t i = 0; i < bytes; ++i) to[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 struct Value {
@@ -69,6 +72,9 @@ struct Value {
     double real = 0;
     std::string_view text;
 };
+
+// Members a flat template may have (see Template::flatIntegers).
+constexpr size_t kFlatMembers = 16;
 
 class Parser {
 public:
@@ -174,6 +180,11 @@ private:
             minValues = SaturatingAdd(minValues, SaturatingMul(element, count));
         }
         t->minValues = minValues;
+        t->flatIntegers = t->flatFloats = !t->members.empty() && t->members.size() <= kFlatMembers;
+        for (const Member& m : t->members) {
+            if (m.primitive != Primitive::Dword && m.primitive != Primitive::Sdword) t->flatIntegers = false;
+            if (m.primitive != Primitive::Float) t->flatFloats = false;
+        }
         doc_.templates.Add(std::move(t));
         return S_OK;
     }
@@ -373,6 +384,14 @@ private:
             --listLeft_;
             return S_OK;
         }
+        Lexer::Number number;
+        if (lex_.NextNumber(number)) {
+            valueOffset_ = number.offset;
+            v.kind = number.integral ? Value::Kind::Integer : Value::Kind::Real;
+            v.integer = number.integer;
+            v.real = number.real;
+            return S_OK;
+        }
         for (;;) {
             const Token* p;
             if (HRESULT hr = lex_.Peek(p); FAILED(hr)) return hr;
@@ -418,7 +437,7 @@ private:
 
     HRESULT Store(Primitive prim, const Value& v, Node& node, uint64_t& asCount) {
         const size_t where = valueOffset_;
-        std::vector<uint8_t>& out = node.data;
+        LargeVector<uint8_t>& out = node.data;
         if (prim == Primitive::String) {
             if (v.kind != Value::Kind::String) return lex_.Fail(DXFILEERR_BADVALUE, where, "expected a string");
             auto s = std::make_unique<char[]>(v.text.size() + 1);
@@ -468,6 +487,58 @@ private:
         return S_OK;
     }
 
+    // Grows the packed data for `more` bytes to come, within what the rest of
+    // the input could hold (no value packs to more than 8 bytes).
+    void Reserve(Node& node, uint64_t more) {
+        more = std::min(more, SaturatingMul(RemainingValues(), 8));
+        const uint64_t wanted = SaturatingAdd(node.data.size(), more);
+        if (wanted > node.data.capacity() && wanted <= UINT32_MAX) node.data.reserve(static_cast<size_t>(wanted));
+    }
+
+    // Copies up to `most` values of a binary list straight into the packed
+    // data when the list holds them in the member's own form (DWORDs from an
+    // integer list, 32-bit floats from a float list). Returns how many.
+    uint64_t TakeListRun(Primitive prim, uint64_t most, Node& node) {
+        if (listLeft_ == 0) return 0;
+        const bool match = listFloat_ ? prim == Primitive::Float && lex_.FloatSize() == 32
+                                      : prim == Primitive::Dword || prim == Primitive::Sdword;
+        if (!match) return 0;
+        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(most, listLeft_));
+        node.data.insert(node.data.end(), list_, list_ + size_t{n} * 4);
+        list_ += size_t{n} * 4;
+        listLeft_ -= n;
+        valueOffset_ = listOffset_;
+        return n;
+    }
+
+    // Packs one instance of a flat template straight from the binary list
+    // being read, when the list holds the whole instance in the template's
+    // own form; false (nothing taken) otherwise.
+    bool TakeFlatElement(const Template& t, Node& node) {
+        if (listLeft_ == 0) return false;
+        if (t.flatFloats ? !(listFloat_ && lex_.FloatSize() == 32) : !(t.flatIntegers && !listFloat_)) return false;
+        uint64_t counts[kFlatMembers];
+        uint64_t used = 0;
+        for (size_t i = 0; i < t.members.size(); ++i) {
+            const Member& m = t.members[i];
+            uint64_t n = 1;
+            if (m.isArray) {
+                for (const Dimension& d : m.dimensions) n = SaturatingMul(n, d.member >= 0 ? counts[d.member] : d.constant);
+            }
+            if (n > listLeft_ - used) return false;
+            if (!m.isArray) {
+                const uint8_t* v = list_ + used * 4;
+                counts[i] = uint32_t(v[0]) | (uint32_t(v[1]) << 8) | (uint32_t(v[2]) << 16) | (uint32_t(v[3]) << 24);
+            }
+            used += n;
+        }
+        node.data.insert(node.data.end(), list_, list_ + used * 4);
+        list_ += used * 4;
+        listLeft_ -= static_cast<uint32_t>(used);
+        valueOffset_ = listOffset_;
+        return true;
+    }
+
     HRESULT PackStruct(const Template& t, Node& node, bool top, size_t where) {
         uint64_t small[16];
         std::vector<uint64_t> large;
@@ -500,16 +571,28 @@ private:
                                  "array " + m.name + " of " + std::to_string(count) + " elements in " + t.name +
                                      " is longer than the file");
             if (m.primitive != Primitive::None) {
-                node.data.reserve(node.data.size() + static_cast<size_t>(count) * PrimitiveSize(m.primitive));
+                Reserve(node, SaturatingMul(count, PrimitiveSize(m.primitive)));
                 uint64_t unused = 0;
-                for (uint64_t k = 0; k < count; ++k) {
+                for (uint64_t k = 0; k < count;) {
+                    if (const uint64_t n = TakeListRun(m.primitive, count - k, node)) {
+                        k += n;
+                        continue;
+                    }
                     Value v;
                     if (HRESULT hr = NextValue(v); FAILED(hr)) return hr;
                     if (HRESULT hr = Store(m.primitive, v, node, unused); FAILED(hr)) return hr;
+                    ++k;
                 }
             } else {
-                for (uint64_t k = 0; k < count; ++k)
-                    if (HRESULT hr = PackStruct(*m.type, node, false, where); FAILED(hr)) return hr;
+                // Room for the rest as large as the first element: exact for
+                // arrays of like elements, which is what files hold.
+                const size_t before = node.data.size();
+                for (uint64_t k = 0; k < count; ++k) {
+                    if (!TakeFlatElement(*m.type, node)) {
+                        if (HRESULT hr = PackStruct(*m.type, node, false, where); FAILED(hr)) return hr;
+                    }
+                    if (k == 0) Reserve(node, SaturatingMul(count - 1, node.data.size() - before));
+                }
             }
         }
         if (node.data.size() > UINT32_MAX) return lex_.Fail(DXFILEERR_BADVALUE, where, "object too large");

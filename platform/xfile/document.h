@@ -12,6 +12,7 @@
 
 #include "platform/win32/types.h"
 #include "platform/xfile/format.h"
+#include "platform/xfile/large_blocks.h"
 
 namespace xfile {
 
@@ -52,6 +53,11 @@ struct Template {
     // type packs to nothing and reads nothing.
     uint64_t minValues = 0;
     int depth = 1;  // nesting of member types, itself included
+    // Every member a DWORD or SDWORD (flat integers), or every member a
+    // FLOAT (flat floats), arrays included: packed, such an instance is the
+    // very bytes of the binary list values it is read from.
+    bool flatIntegers = false;
+    bool flatFloats = false;
 
     bool Allows(const Template& child) const;
 };
@@ -76,7 +82,7 @@ struct Node {
     bool hasGuid = false;
     GUID guid{};
     std::shared_ptr<const Template> type;  // data objects
-    std::vector<uint8_t> data;             // packed members
+    LargeVector<uint8_t> data;             // packed members
     std::vector<uint32_t> memberOffsets;   // one per member, then the end
     std::vector<std::unique_ptr<char[]>> strings;  // what string members point at
     std::vector<std::unique_ptr<Node>> children;

@@ -1,5 +1,6 @@
 #include "platform/xfile/lexer.h"
 
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <cstring>
@@ -68,9 +69,20 @@ bool EqualNoCase(std::string_view a, const char* b) {
     return true;
 }
 
-bool IsWordByte(uint8_t c) {
-    return std::isalnum(c) || c == '_' || c == '-' || c == '+' || c == '.' || c >= 0x80;
-}
+// Bytes that make up words and numbers: ASCII letters and digits, "_-+."
+// and every byte of 0x80 and above.
+constexpr auto kWordBytes = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        table[c] = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
+                   c == '-' || c == '+' || c == '.' || c >= 0x80;
+    }
+    return table;
+}();
+
+bool IsWordByte(uint8_t c) { return kWordBytes[c]; }
+
+bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -83,7 +95,7 @@ uint32_t U16(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8); 
 uint32_t U32(const uint8_t* p) { return U16(p) | (U16(p + 2) << 16); }
 
 // Classifies a word that looks numeric; false when it is not a number.
-bool ParseNumber(std::string_view word, Token& token) {
+bool ParseNumber(std::string_view word, Tok& kind, int64_t& integer, double& real) {
     std::string_view w = word;
     if (!w.empty() && w[0] == '+') w.remove_prefix(1);
     if (w.empty()) return false;
@@ -91,23 +103,33 @@ bool ParseNumber(std::string_view word, Token& token) {
     const char* last = w.data() + w.size();
     bool integral = true;
     for (size_t i = (w[0] == '-' ? 1 : 0); i < w.size(); ++i)
-        if (!std::isdigit(static_cast<unsigned char>(w[i]))) integral = false;
+        if (!IsDigit(static_cast<uint8_t>(w[i]))) {
+            integral = false;
+            break;
+        }
     if (integral && w.size() > (w[0] == '-' ? 1u : 0u)) {
         int64_t v = 0;
         auto [p, ec] = std::from_chars(first, last, v);
         if (ec == std::errc() && p == last) {
-            token.kind = Tok::Integer;
-            token.integer = v;
-            token.real = static_cast<double>(v);
+            kind = Tok::Integer;
+            integer = v;
+            real = static_cast<double>(v);
             return true;
         }
     }
     double d = 0;
     auto [p, ec] = std::from_chars(first, last, d, std::chars_format::general);
     if (ec != std::errc() || p != last) return false;
-    token.kind = Tok::Float;
-    token.real = d;
+    kind = Tok::Float;
+    real = d;
     return true;
+}
+
+// Whether a word is to be read as a number (when it parses as one).
+bool LooksNumeric(std::string_view word) {
+    const uint8_t first = static_cast<uint8_t>(word[0]);
+    return IsDigit(first) || ((first == '-' || first == '+' || first == '.') && word.size() > 1 &&
+                              (IsDigit(static_cast<uint8_t>(word[1])) || word[1] == '.'));
 }
 
 }  // namespace
@@ -167,6 +189,36 @@ HRESULT Lexer::Peek(const Token*& token) {
     }
     token = &peek_;
     return peekStatus_;
+}
+
+bool Lexer::NextNumber(Number& number) {
+    if (peeked_ || encoding_ != Encoding::Text) return false;
+    for (;;) {
+        while (pos_ < size_ && (data_[pos_] <= ' ' || data_[pos_] == 0x7F)) ++pos_;
+        if (pos_ >= size_) return false;
+        const uint8_t c = data_[pos_];
+        if (c == ',' || c == ';') {
+            ++pos_;
+            continue;
+        }
+        if (c == '#' || (c == '/' && size_ - pos_ >= 2 && data_[pos_ + 1] == '/')) {
+            while (pos_ < size_ && data_[pos_] != '\n') ++pos_;
+            continue;
+        }
+        break;
+    }
+    const size_t start = pos_;
+    size_t end = start;
+    while (end < size_ && IsWordByte(data_[end])) ++end;
+    if (end == start) return false;
+    const std::string_view word(reinterpret_cast<const char*>(data_ + start), end - start);
+    if (word.find_first_not_of('.') == std::string_view::npos || !LooksNumeric(word)) return false;
+    Tok kind = Tok::End;
+    if (!ParseNumber(word, kind, number.integer, number.real)) return false;
+    number.integral = kind == Tok::Integer;
+    number.offset = start;
+    pos_ = end;
+    return true;
 }
 
 HRESULT Lexer::Read(Token& token) {
@@ -234,11 +286,7 @@ HRESULT Lexer::ReadText(Token& token) {
         else return Fail(DXFILEERR_PARSEERROR, token.offset, "unexpected dots");
         return S_OK;
     }
-    const unsigned char first = static_cast<unsigned char>(word[0]);
-    const bool numeric = std::isdigit(first) ||
-                         ((first == '-' || first == '+' || first == '.') && word.size() > 1 &&
-                          (std::isdigit(static_cast<unsigned char>(word[1])) || word[1] == '.'));
-    if (numeric && ParseNumber(word, token)) return S_OK;
+    if (LooksNumeric(word) && ParseNumber(word, token.kind, token.integer, token.real)) return S_OK;
     for (const Keyword& k : kKeywords)
         if (EqualNoCase(word, k.text)) {
             token.kind = k.kind;

@@ -77,6 +77,17 @@ public:
     HRESULT Next(Token& token);
     HRESULT Peek(const Token*& token);
 
+    struct Number {
+        int64_t integer = 0;
+        double real = 0;
+        bool integral = false;
+        size_t offset = 0;
+    };
+    // Text only, for runs of values: skips blanks, comments and separators
+    // and reads the number that follows, if one does. False leaves the rest
+    // (from the first byte that is not a separator) to Next.
+    bool NextNumber(Number& number);
+
     // Bytes not yet consumed: every value still to come needs at least one.
     size_t Remaining() const { return size_ - (peeked_ ? peek_.offset : pos_); }
     int FloatSize() const { return floatSize_; }

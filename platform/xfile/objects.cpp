@@ -1,6 +1,12 @@
 // The component's objects over a parsed document. Every object handed out
 // keeps the document alive, so packed data and strings stay valid while the
 // caller holds any object of the file.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -16,7 +22,7 @@ namespace {
 
 constexpr GUID kNullGuid = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 // Largest file read from disk.
-constexpr long kMaxFileSize = long(1) << 30;
+constexpr off_t kMaxFileSize = off_t(1) << 30;
 
 HRESULT CopyName(const std::string& name, LPSTR buffer, LPDWORD size) {
     if (!size) return DXFILEERR_BADVALUE;
@@ -198,17 +204,62 @@ private:
     size_t next_ = 0;
 };
 
-HRESULT ReadWholeFile(const char* path, std::vector<uint8_t>& bytes) {
-    std::FILE* f = std::fopen(path, "rb");
-    if (!f) return DXFILEERR_FILENOTFOUND;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(f, std::fclose);
-    if (std::fseek(f, 0, SEEK_END) != 0) return DXFILEERR_BADFILE;
-    const long size = std::ftell(f);
-    if (size < 0 || size > kMaxFileSize || std::fseek(f, 0, SEEK_SET) != 0) return DXFILEERR_BADFILE;
-    bytes.resize(static_cast<size_t>(size));
-    if (size > 0 && std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) return DXFILEERR_BADFILE;
-    return S_OK;
-}
+// A whole file's bytes, mapped when the system allows (no copy, and pages
+// come straight from the file cache), else read.
+class FileBytes {
+public:
+    FileBytes() = default;
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+    ~FileBytes() {
+        if (mapped_) munmap(mapped_, size_);
+    }
+
+    HRESULT Open(const char* path) {
+        const int fd = open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return DXFILEERR_FILENOTFOUND;
+        struct stat st {};
+        HRESULT hr = S_OK;
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 || st.st_size > kMaxFileSize) {
+            hr = DXFILEERR_BADFILE;
+        } else {
+            size_ = static_cast<size_t>(st.st_size);
+            if (size_ > 0) {
+                void* p = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
+                if (p != MAP_FAILED) {
+                    mapped_ = p;
+                    data_ = static_cast<const uint8_t*>(p);
+                } else {
+                    hr = ReadAll(fd);
+                }
+            }
+        }
+        close(fd);
+        return hr;
+    }
+    const uint8_t* Data() const { return data_; }
+    size_t Size() const { return size_; }
+
+private:
+    HRESULT ReadAll(int fd) {
+        read_.reset(new (std::nothrow) uint8_t[size_]);
+        if (!read_) return DXFILEERR_BADALLOC;
+        size_t got = 0;
+        while (got < size_) {
+            const ssize_t n = read(fd, read_.get() + got, size_ - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return DXFILEERR_BADFILE;
+            got += static_cast<size_t>(n);
+        }
+        data_ = read_.get();
+        return S_OK;
+    }
+
+    void* mapped_ = nullptr;
+    std::unique_ptr<uint8_t[]> read_;
+    const uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+};
 
 class FileObject final : public ComObject<IDirectXFile> {
 public:
@@ -227,13 +278,13 @@ public:
         if (!enumObject) return DXFILEERR_BADVALUE;
         *enumObject = nullptr;
         if (!source) return DXFILEERR_BADVALUE;
-        std::vector<uint8_t> fileBytes;
+        FileBytes fileBytes;
         const uint8_t* data = nullptr;
         size_t size = 0;
         if (options == DXFILELOAD_FROMFILE) {
-            if (HRESULT hr = ReadWholeFile(static_cast<const char*>(source), fileBytes); FAILED(hr)) return hr;
-            data = fileBytes.data();
-            size = fileBytes.size();
+            if (HRESULT hr = fileBytes.Open(static_cast<const char*>(source)); FAILED(hr)) return hr;
+            data = fileBytes.Data();
+            size = fileBytes.Size();
         } else if (options == DXFILELOAD_FROMMEMORY) {
             const auto* memory = static_cast<const DXFILELOADMEMORY*>(source);
             if (!memory->lpMemory && memory->dSize) return DXFILEERR_BADVALUE;

@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstring>
 
 #include "mesh_fixture.h"
@@ -101,6 +102,55 @@ TEST_F(MeshTest, NormalReferencesSplitVerticesThatNeedTwoNormals) {
     EXPECT_EQ(m->Release(), 0u);
 }
 
+TEST_F(MeshTest, CornersWithTheSameNormalShareOneCopy) {
+    // A fan of 3000 triangles around vertex 0 whose centre corners carry
+    // one of four normals: +x, -x, +x written with a negative zero, and a
+    // NaN that equals nothing. Rim corners all point up.
+    const int fans = 3000;
+    XMeshData d;
+    for (int i = 0; i < fans + 2; ++i) {
+        LoaderVertex v;
+        v.position[0] = i == 0 ? 0.0f : std::cos(i * 0.002f);
+        v.position[2] = i == 0 ? 0.0f : std::sin(i * 0.002f);
+        v.representative = v.nextDuplicate = v.dataSource = static_cast<DWORD>(i);
+        d.vertices.push_back(v);
+    }
+    const float nan = std::nanf("");
+    const float centre[4][3] = {{1, 0, 0}, {-1, 0, 0}, {1, -0.0f, 0}, {nan, 0, 0}};
+    const float up[3] = {0, 1, 0};
+    int nanCorners = 0;
+    for (int t = 0; t < fans; ++t) {
+        LoaderTriangle tri;
+        tri.index[0] = 0;
+        tri.index[1] = static_cast<DWORD>(t + 1);
+        tri.index[2] = static_cast<DWORD>(t + 2);
+        tri.flags = TRIANGLE_HAS_NORMAL_REFS;
+        d.triangles.push_back(tri);
+        for (int k = 0; k < 3; ++k) {
+            NormalReference r;
+            r.vertex = tri.index[k];
+            r.triangle = static_cast<DWORD>(t);
+            const int kind = t % 4;
+            std::memcpy(r.normal, k == 0 ? centre[kind] : up, 12);
+            if (k == 0 && kind == 3) ++nanCorners;
+            d.normalReferences.push_back(r);
+        }
+    }
+    Mesh* m = nullptr;
+    ASSERT_EQ(BuildMeshFromXData(d, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, Layout(D3DFVF_XYZ | D3DFVF_NORMAL), device,
+                                 nullptr, &m),
+              S_OK);
+    // Vertex 0 keeps +x (the signed zero is the same normal); one copy for
+    // -x; every NaN corner a copy of its own.
+    EXPECT_EQ(m->GetVertexCount(), DWORD(fans + 2 + 1 + nanCorners));
+    const std::vector<DWORD> idx = Indices(m);
+    EXPECT_EQ(idx[0], 0u);
+    EXPECT_EQ(idx[6], 0u) << "triangle 2's centre is the same +x";
+    EXPECT_EQ(idx[3], idx[3 + 12]) << "triangles 1 and 5 share the -x copy";
+    EXPECT_NE(idx[9], idx[9 + 12]) << "NaN corners never share";
+    EXPECT_EQ(m->Release(), 0u);
+}
+
 TEST_F(MeshTest, BuildSwitchesToWideIndicesAbove65534Vertices) {
     XMeshData d = Square();
     d.vertices.resize(65535, d.vertices[0]);
@@ -137,7 +187,7 @@ TEST_F(MeshTest, MergeOffsetsIndicesAttributesAdjacencyAndKeepsNames) {
     Mesh* merged = nullptr;
     DataBuffer *adjacency = nullptr, *materials = nullptr;
     DWORD count = 0;
-    ASSERT_EQ(MergeMeshes(a, adjA, bufA, 2, b, adjB, bufB, 1, device, &adjacency, &materials, &count, &merged), S_OK);
+    ASSERT_EQ(MergeMeshes(a, adjA, bufA, nullptr, 2, b, adjB, bufB, nullptr, 1, device, &adjacency, &materials, nullptr, &count, &merged), S_OK);
     bufA->Release();  // the merged names must not point into the inputs
     bufB->Release();
     EXPECT_EQ(count, 3u);
@@ -167,7 +217,55 @@ TEST_F(MeshTest, MergeOffsetsIndicesAttributesAdjacencyAndKeepsNames) {
     EXPECT_EQ(merged->Release(), 0u);
     EXPECT_EQ(a->Release(), 0u);
     EXPECT_EQ(b->Release(), 0u);
-    EXPECT_EQ(MergeMeshes(nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, 0, device, nullptr, nullptr, nullptr,
+    EXPECT_EQ(MergeMeshes(nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0, device, nullptr, nullptr, nullptr, nullptr,
                           &merged),
               ERR_INVALID_DATA);
+}
+
+TEST_F(MeshTest, MergeSharesOrFillsMissingEffectInstances) {
+    Mesh* a = Make({0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2}, {0});
+    Mesh* b = Make({0, 0, 5, 1, 0, 5, 0, 1, 5}, {0, 1, 2}, {0});
+    ASSERT_TRUE(a && b);
+    D3DMATERIAL9 red{};
+    red.Diffuse = {1, 0, 0, 1};
+    EffectInstanceData named;
+    named.hasEffectFile = true;
+    named.effectFilename = "b.fx";
+    const EffectInstanceData forB[2] = {DefaultEffectInstance(red, "t.dds"), named};
+    DataBuffer* effectsB = nullptr;
+    ASSERT_EQ(CreateEffectInstanceBuffer(forB, 2, &effectsB), S_OK);
+
+    // The first side has neither materials nor instances: the second's
+    // buffer is handed on as it is.
+    Mesh* merged = nullptr;
+    DataBuffer* effects = nullptr;
+    DWORD count = 0;
+    ASSERT_EQ(MergeMeshes(a, nullptr, nullptr, nullptr, 0, b, nullptr, nullptr, effectsB, 2, device, nullptr, nullptr,
+                          &effects, &count, &merged),
+              S_OK);
+    EXPECT_EQ(effects, effectsB);
+    EXPECT_EQ(count, 2u);
+    effects->Release();
+    merged->Release();
+
+    // With a material but no instance, the first side's share is an empty
+    // instance, so instance i still belongs to material i.
+    ASSERT_EQ(MergeMeshes(a, nullptr, nullptr, nullptr, 1, b, nullptr, nullptr, effectsB, 2, device, nullptr, nullptr,
+                          &effects, &count, &merged),
+              S_OK);
+    ASSERT_NE(effects, effectsB);
+    ASSERT_GE(effects->GetDataSize(), 3 * sizeof(EffectInstance));
+    effectsB->Release();  // the merged buffer stands alone
+    const EffectInstance* e = static_cast<const EffectInstance*>(effects->GetDataPointer());
+    EXPECT_EQ(e[0].effectFilename, nullptr);
+    EXPECT_EQ(e[0].numDefaults, 0u);
+    ASSERT_EQ(e[1].numDefaults, 6u);
+    EXPECT_STREQ(static_cast<const char*>(e[1].defaults[5].value), "t.dds");
+    EXPECT_EQ(static_cast<const float*>(e[1].defaults[0].value)[0], 1.0f);
+    EXPECT_STREQ(e[2].effectFilename, "b.fx");
+    EXPECT_EQ(e[2].numDefaults, 0u);
+    EXPECT_EQ(effects->Release(), 0u);
+    EXPECT_EQ(merged->Release(), 0u);
+    EXPECT_EQ(a->Release(), 0u);
+    EXPECT_EQ(b->Release(), 0u);
 }

@@ -1,3 +1,4 @@
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -9,23 +10,59 @@ struct Loaded {
     HRESULT hr;
     Mesh* mesh = nullptr;
     DataBuffer* materials = nullptr;
+    DataBuffer* effects = nullptr;
     DWORD count = 0;
     void Release() {
         if (mesh) {
             EXPECT_EQ(mesh->Release(), 0u);
         }
         if (materials) materials->Release();
+        if (effects) {
+            EXPECT_EQ(effects->Release(), 0u);
+        }
         mesh = nullptr;
         materials = nullptr;
+        effects = nullptr;
     }
 };
 
-Loaded LoadText(IDirect3DDevice9* device, const std::string& body) {
+Loaded LoadText(IDirect3DDevice9* device, const std::string& body, bool withEffects = false) {
     const std::string text = "xof 0303txt 0032\n" + body;
     Loaded l;
     l.hr = LoadMeshFromXMemory(text.data(), static_cast<DWORD>(text.size()), OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM,
-                               device, nullptr, &l.materials, nullptr, &l.count, &l.mesh);
+                               device, nullptr, &l.materials, withEffects ? &l.effects : nullptr, &l.count, &l.mesh);
     return l;
+}
+
+// The floats of an effect default.
+std::vector<float> FloatsOf(const EffectDefault& d) {
+    std::vector<float> out(d.numBytes / 4);
+    std::memcpy(out.data(), d.value, out.size() * 4);
+    return out;
+}
+
+// Every pointer of an effect-instance buffer lands inside it.
+void ExpectSelfContained(DataBuffer* buffer, DWORD count) {
+    const BYTE* begin = static_cast<const BYTE*>(buffer->GetDataPointer());
+    const BYTE* end = begin + buffer->GetDataSize();
+    auto inside = [&](const void* p, size_t n) {
+        const BYTE* b = static_cast<const BYTE*>(p);
+        return b >= begin && b + n <= end;
+    };
+    ASSERT_GE(buffer->GetDataSize(), count * sizeof(EffectInstance));
+    const EffectInstance* e = static_cast<const EffectInstance*>(buffer->GetDataPointer());
+    for (DWORD i = 0; i < count; ++i) {
+        if (e[i].effectFilename) {
+            EXPECT_TRUE(inside(e[i].effectFilename, 1));
+        }
+        if (e[i].numDefaults) {
+            ASSERT_TRUE(inside(e[i].defaults, e[i].numDefaults * sizeof(EffectDefault)));
+        }
+        for (DWORD k = 0; k < e[i].numDefaults; ++k) {
+            EXPECT_TRUE(inside(e[i].defaults[k].parameterName, 1));
+            EXPECT_TRUE(inside(e[i].defaults[k].value, e[i].defaults[k].numBytes));
+        }
+    }
 }
 
 std::vector<float> Positions(Mesh* mesh) {
@@ -139,4 +176,79 @@ TEST_F(MeshTest, EveryCorpusModelLoads) {
         if (materials) materials->Release();
     }
     EXPECT_GE(files, 11);
+}
+
+TEST_F(MeshTest, EffectInstancesComeFromTheMaterialsOrTheirOwnObjects) {
+    // Default material: no effect file, the five colour defaults.
+    Loaded l = LoadText(device, kQuad, true);
+    ASSERT_EQ(l.hr, S_OK);
+    ASSERT_NE(l.effects, nullptr);
+    ExpectSelfContained(l.effects, 1);
+    const EffectInstance* e = static_cast<const EffectInstance*>(l.effects->GetDataPointer());
+    EXPECT_EQ(e->effectFilename, nullptr);
+    ASSERT_EQ(e->numDefaults, 5u);
+    const char* names[5] = {"Diffuse", "Power", "Specular", "Emissive", "Ambient"};
+    for (int k = 0; k < 5; ++k) {
+        EXPECT_STREQ(e->defaults[k].parameterName, names[k]);
+        EXPECT_EQ(e->defaults[k].type, EFFECT_DEFAULT_FLOATS);
+        EXPECT_EQ(e->defaults[k].numBytes, k == 1 ? 4u : 16u);
+    }
+    EXPECT_EQ(FloatsOf(e->defaults[0]), (std::vector<float>{0.5f, 0.5f, 0.5f, 0}));
+    EXPECT_EQ(FloatsOf(e->defaults[2]), (std::vector<float>{0.5f, 0.5f, 0.5f, 0}));
+    l.Release();
+
+    // A textured material adds its texture; one with an EffectInstance
+    // child takes that instead, parameters in file order.
+    const std::string body =
+        "Mesh { 3; 0;0;0;, 1;0;0;, 1;0;1;; 2; 3;0,1,2;, 3;0,2,1;; MeshMaterialList { 2; 2; 0, 1;;"
+        " Material { 1;0;0;1;; 7; 0.25;0.5;0.75;; 0;0;1;; TextureFilename { \"road.dds\"; } }"
+        " Material { 0;1;0;1;; 5; 1;1;1;; 0;0;0;; EffectInstance { \"shiny.fx\";"
+        " EffectParamFloats { \"Tint\"; 3; 1.0, 0.5, 0.25;; } EffectParamString { \"Map\"; \"b.dds\"; }"
+        " EffectParamDWord { \"Passes\"; 2; } } } } }\n";
+    l = LoadText(device, body, true);
+    ASSERT_EQ(l.hr, S_OK);
+    ASSERT_EQ(l.count, 2u);
+    ExpectSelfContained(l.effects, 2);
+    e = static_cast<const EffectInstance*>(l.effects->GetDataPointer());
+    EXPECT_EQ(e[0].effectFilename, nullptr);
+    ASSERT_EQ(e[0].numDefaults, 6u);
+    EXPECT_EQ(FloatsOf(e[0].defaults[1]), (std::vector<float>{7}));
+    EXPECT_EQ(FloatsOf(e[0].defaults[2]), (std::vector<float>{0.25f, 0.5f, 0.75f, 1}));
+    EXPECT_EQ(FloatsOf(e[0].defaults[3]), (std::vector<float>{0, 0, 1, 1}));
+    EXPECT_EQ(FloatsOf(e[0].defaults[4]), (std::vector<float>{0, 0, 0, 1}));
+    EXPECT_STREQ(e[0].defaults[5].parameterName, "Texture0@Name");
+    EXPECT_EQ(e[0].defaults[5].type, EFFECT_DEFAULT_STRING);
+    EXPECT_EQ(e[0].defaults[5].numBytes, 9u) << "the name with its terminator";
+    EXPECT_STREQ(static_cast<const char*>(e[0].defaults[5].value), "road.dds");
+    ASSERT_NE(e[1].effectFilename, nullptr);
+    EXPECT_STREQ(e[1].effectFilename, "shiny.fx");
+    ASSERT_EQ(e[1].numDefaults, 3u);
+    EXPECT_STREQ(e[1].defaults[0].parameterName, "Tint");
+    EXPECT_EQ(FloatsOf(e[1].defaults[0]), (std::vector<float>{1.0f, 0.5f, 0.25f}));
+    EXPECT_EQ(e[1].defaults[1].type, EFFECT_DEFAULT_STRING);
+    EXPECT_STREQ(static_cast<const char*>(e[1].defaults[1].value), "b.dds");
+    EXPECT_EQ(e[1].defaults[2].type, EFFECT_DEFAULT_DWORD);
+    EXPECT_EQ(*static_cast<const DWORD*>(e[1].defaults[2].value), 2u);
+    l.Release();
+}
+
+TEST_F(MeshTest, MergedMeshesKeepEveryMaterialsEffectInOrder) {
+    const std::string first =
+        "Mesh { 3; 0;0;0;, 1;0;0;, 1;0;1;; 1; 3;0,1,2;; MeshMaterialList { 1; 1; 0;;"
+        " Material { 1;0;0;1;; 5; 1;1;1;; 0;0;0;; EffectInstance { \"a.fx\"; } } } }\n";
+    const std::string second =
+        "Mesh { 3; 0;5;0;, 1;5;0;, 1;5;1;; 1; 3;0,1,2;; MeshMaterialList { 2; 1; 1;;"
+        " Material { 0;1;0;1;; 5; 1;1;1;; 0;0;0;; } Material { 0;0;1;1;; 5; 1;1;1;; 0;0;0;;"
+        " EffectInstance { \"c.fx\"; } } } }\n";
+    // A mesh without materials in between adds none.
+    Loaded l = LoadText(device, first + std::string(kQuad) + second, true);
+    ASSERT_EQ(l.hr, S_OK);
+    ASSERT_EQ(l.count, 3u);
+    ExpectSelfContained(l.effects, 3);
+    const EffectInstance* e = static_cast<const EffectInstance*>(l.effects->GetDataPointer());
+    EXPECT_STREQ(e[0].effectFilename, "a.fx");
+    EXPECT_EQ(e[1].effectFilename, nullptr);
+    EXPECT_EQ(FloatsOf(e[1].defaults[0]), (std::vector<float>{0, 1, 0, 1}));
+    EXPECT_STREQ(e[2].effectFilename, "c.fx");
+    l.Release();
 }

@@ -42,6 +42,7 @@ protected:
         p.BackBufferWidth = 64;
         p.BackBufferHeight = 64;
         p.BackBufferFormat = D3DFMT_X8R8G8B8;
+        p.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
         p.SwapEffect = D3DSWAPEFFECT_DISCARD;
         p.Windowed = TRUE;
         ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, MeshTestWindow(),
@@ -90,6 +91,21 @@ protected:
         }
         mesh->UnlockIndices();
         return out;
+    }
+
+    // The back buffer's pixel at (x, y), as X8R8G8B8.
+    DWORD BackPixel(int x, int y) {
+        IDirect3DSurface9* back = nullptr;
+        EXPECT_EQ(device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back), D3D_OK);
+        if (!back) return 0;
+        D3DLOCKED_RECT lr{};
+        DWORD v = 0;
+        if (back->LockRect(&lr, nullptr, D3DLOCK_READONLY) == D3D_OK) {
+            v = reinterpret_cast<const DWORD*>(static_cast<const BYTE*>(lr.pBits) + y * lr.Pitch)[x] & 0xFFFFFF;
+            back->UnlockRect();
+        }
+        back->Release();
+        return v;
     }
 
     IDirect3D9* d3d = nullptr;

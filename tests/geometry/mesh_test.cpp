@@ -1,6 +1,8 @@
+#include <cmath>
 #include <cstring>
 
 #include "mesh_fixture.h"
+#include "platform/d3d9/caps.h"
 
 TEST(FvfTest, VertexSizesAndDeclarations) {
     EXPECT_EQ(GetFvfVertexSize(0x112), 32u);
@@ -323,5 +325,226 @@ TEST_F(OptimizeTest, TheWideFormStopsAtTheFirstFailingDraw) {
     DrawCounter draws;
     EXPECT_EQ(m->DrawAttributeGroup(1), D3DERR_INVALIDCALL);
     EXPECT_EQ(draws.indexed + draws.perFace, 1);
+    EXPECT_EQ(m->Release(), 0u);
+}
+
+namespace {
+
+// Pretends a device that cannot index 65536 vertices (or, with `faces`,
+// draw more than that many primitives at once) while it lives.
+class LimitedDevice {
+public:
+    explicit LimitedDevice(DWORD maxPrimitives = 0xFFFFFF) {
+        maxPrimitives_ = maxPrimitives;
+        previous_ = SetDeviceCapsHookForTesting([](D3DCAPS9* caps) {
+            caps->MaxVertexIndex = 0xFFFF;
+            caps->MaxPrimitiveCount = maxPrimitives_;
+        });
+    }
+    ~LimitedDevice() { SetDeviceCapsHookForTesting(previous_); }
+
+private:
+    static inline DWORD maxPrimitives_ = 0;
+    DeviceCapsHook previous_;
+};
+
+}  // namespace
+
+TEST_F(MeshTest, ALimitedDeviceDrawsWideMeshesFaceByFace) {
+    // Three screen-space triangles side by side, attributes 0, 1, 0, each in
+    // its own colour.
+    struct V {
+        float x, y, z, rhw;
+        DWORD color;
+    };
+    const DWORD colors[3] = {0xFF0000, 0x00FF00, 0x0000FF};
+    std::vector<V> v;
+    for (int f = 0; f < 3; ++f) {
+        const float x = 20.0f * f;
+        v.push_back({x, 0, 0.5f, 1, colors[f]});
+        v.push_back({x + 18, 0, 0.5f, 1, colors[f]});
+        v.push_back({x, 18, 0.5f, 1, colors[f]});
+    }
+    auto make = [&](DWORD options) {
+        Mesh* m = nullptr;
+        EXPECT_EQ(CreateMeshFvf(3, 9, options | OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, D3DFVF_XYZRHW | D3DFVF_DIFFUSE,
+                                device, &m),
+                  S_OK);
+        if (!m) return m;
+        void* p = nullptr;
+        m->LockVertices(0, &p);
+        std::memcpy(p, v.data(), v.size() * sizeof(V));
+        m->UnlockVertices();
+        m->LockIndices(0, &p);
+        for (DWORD i = 0; i < 9; ++i) {
+            if (options & OPT_32BIT_INDICES) static_cast<DWORD*>(p)[i] = i;
+            else static_cast<WORD*>(p)[i] = static_cast<WORD>(i);
+        }
+        m->UnlockIndices();
+        DWORD* a = nullptr;
+        m->LockAttributes(0, &a);
+        a[0] = 0, a[1] = 1, a[2] = 0;
+        m->UnlockAttributes();
+        return m;
+    };
+    auto drawn = [&](Mesh* m, DWORD id) {
+        EXPECT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0), D3D_OK);
+        EXPECT_EQ(device->BeginScene(), D3D_OK);
+        EXPECT_EQ(device->SetRenderState(D3DRS_LIGHTING, FALSE), D3D_OK);
+        EXPECT_EQ(m->DrawAttributeGroup(id), S_OK);
+        EXPECT_EQ(device->EndScene(), D3D_OK);
+        std::vector<DWORD> seen;
+        for (int f = 0; f < 3; ++f) seen.push_back(BackPixel(20 * f + 4, 4));
+        return seen;
+    };
+
+    LimitedDevice limited;
+    Mesh* wide = make(OPT_32BIT_INDICES);
+    ASSERT_NE(wide, nullptr);
+    {
+        // One DrawPrimitiveUP per face; outside a scene the first refusal
+        // ends the group.
+        DrawCounter draws;
+        EXPECT_EQ(wide->DrawAttributeGroup(0), D3DERR_INVALIDCALL);
+        EXPECT_EQ(draws.perFace, 1);
+        EXPECT_EQ(draws.indexed, 0);
+        EXPECT_EQ(wide->DrawAttributeGroup(5), S_OK) << "an absent id draws nothing";
+        EXPECT_EQ(draws.perFace, 1);
+    }
+    // Without a table: every face of the id, wherever it lies.
+    EXPECT_EQ(drawn(wide, 0), (std::vector<DWORD>{0xFF0000, 0, 0x0000FF}));
+    EXPECT_EQ(drawn(wide, 1), (std::vector<DWORD>{0, 0x00FF00, 0}));
+    // With a table: the entry's range only, whatever the attributes say.
+    const AttributeRange table[2] = {{0, 2, 1, 0, 9}, {1, 0, 2, 0, 9}};
+    ASSERT_EQ(wide->ReplaceAttributeTable(table, 2), S_OK);
+    EXPECT_EQ(drawn(wide, 0), (std::vector<DWORD>{0, 0, 0x0000FF}));
+    EXPECT_EQ(drawn(wide, 1), (std::vector<DWORD>{0xFF0000, 0x00FF00, 0}));
+    EXPECT_EQ(wide->Release(), 0u);
+
+    // The 16-bit form is never limited this way: one indexed call.
+    Mesh* narrow = make(0);
+    ASSERT_NE(narrow, nullptr);
+    {
+        DrawCounter draws;
+        EXPECT_EQ(narrow->DrawAttributeGroup(1), D3DERR_INVALIDCALL);
+        EXPECT_EQ(draws.indexed, 1);
+        EXPECT_EQ(draws.perFace, 0);
+    }
+    EXPECT_EQ(narrow->Release(), 0u);
+}
+
+TEST_F(MeshTest, TooFewPrimitivesPerCallAlsoMeansFaceByFace) {
+    std::vector<float> xyz = {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0};
+    {
+        LimitedDevice limited(2);
+        Mesh* m = Make(xyz, {0, 1, 2, 1, 3, 2, 0, 1, 3}, {0, 0, 0}, OPT_32BIT_INDICES | OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM);
+        ASSERT_NE(m, nullptr);
+        DrawCounter draws;
+        m->DrawAttributeGroup(0);
+        EXPECT_EQ(draws.perFace, 1);
+        EXPECT_EQ(draws.indexed, 0);
+        EXPECT_EQ(m->Release(), 0u);
+    }
+    // The caps are read when the storage is made: a mesh made on the full
+    // device draws indexed.
+    Mesh* m = Make(xyz, {0, 1, 2, 1, 3, 2, 0, 1, 3}, {0, 0, 0}, OPT_32BIT_INDICES | OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM);
+    ASSERT_NE(m, nullptr);
+    DrawCounter draws;
+    m->DrawAttributeGroup(0);
+    EXPECT_EQ(draws.indexed, 1);
+    EXPECT_EQ(draws.perFace, 0);
+    EXPECT_EQ(m->Release(), 0u);
+}
+
+TEST_F(MeshTest, PointRepsFollowTheAdjacencyBothWays) {
+    // Two triangles over one edge, each with its own copies of the edge's
+    // vertices: face 0 (0, 1, 2), face 1 (4, 3, 5) where 4 sits on 2 and 3
+    // on 1.
+    std::vector<float> xyz = {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0};
+    Mesh* m = Make(xyz, {0, 1, 2, 4, 3, 5}, {0, 0});
+    ASSERT_NE(m, nullptr);
+    const DWORD adjacency[6] = {NO_ADJACENT_FACE, 1, NO_ADJACENT_FACE, 0, NO_ADJACENT_FACE, NO_ADJACENT_FACE};
+    DWORD reps[6] = {};
+    ASSERT_EQ(m->PointRepsFromAdjacency(adjacency, reps), S_OK);
+    EXPECT_EQ(std::vector<DWORD>(reps, reps + 6), (std::vector<DWORD>{0, 1, 2, 1, 2, 5}));
+    // Back again: the same adjacency.
+    DWORD back[6] = {};
+    ASSERT_EQ(m->AdjacencyFromPointReps(reps, back), S_OK);
+    EXPECT_EQ(std::vector<DWORD>(back, back + 6), std::vector<DWORD>(adjacency, adjacency + 6));
+
+    // A link only one face claims, or to a face that does not exist, joins
+    // nothing; no adjacency at all leaves every vertex its own.
+    const DWORD oneSided[6] = {NO_ADJACENT_FACE, 1, 7, NO_ADJACENT_FACE, NO_ADJACENT_FACE, NO_ADJACENT_FACE};
+    ASSERT_EQ(m->PointRepsFromAdjacency(oneSided, reps), S_OK);
+    EXPECT_EQ(std::vector<DWORD>(reps, reps + 6), (std::vector<DWORD>{0, 1, 2, 3, 4, 5}));
+    ASSERT_EQ(m->PointRepsFromAdjacency(nullptr, reps), S_OK);
+    EXPECT_EQ(std::vector<DWORD>(reps, reps + 6), (std::vector<DWORD>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(m->PointRepsFromAdjacency(adjacency, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(m->Release(), 0u);
+}
+
+TEST_F(MeshTest, BuildAdjacencyWeldsWithinEpsilonOnEveryAxis) {
+    // Face 0 and face 1 share an edge whose copies differ by 1e-4 in x;
+    // face 2 shares face 0's other edge, its copies 1e-4 apart in x but 0.5
+    // apart in z; face 3 is a sliver whose two close corners weld.
+    std::vector<float> xyz = {
+        0, 0, 0, 1, 0, 0, 0, 1, 0,                  // face 0
+        1.0001f, 0, 0, 0.0001f, 1, 0, 1, 1, 0,      // face 1 on edge 1-2
+        0.0001f, 0, 0.5f, 0, 1, 0.5f, -1, 0, 0,     // face 2 near edge 0-2, but not in z
+        5, 0, 0, 5.00005f, 0, 0, 5, 1, 0,           // face 3: corners 0 and 1 weld
+        -0.0f, 0, 0, 0, -1, 0, 1, 0, 0,             // face 4: -0 is 0 (vertex 0), and on edge 0-1
+    };
+    Mesh* m = Make(xyz, {0, 1, 2, 4, 3, 5, 8, 7, 6, 9, 10, 11, 12, 14, 13}, {0, 0, 0, 0, 0});
+    ASSERT_NE(m, nullptr);
+    std::vector<DWORD> adjacency(15);
+    ASSERT_EQ(m->BuildAdjacency(0.0f, adjacency.data()), S_OK);
+    const DWORD N = NO_ADJACENT_FACE;
+    EXPECT_EQ(adjacency, (std::vector<DWORD>{4, N, N, N, N, N, N, N, N, N, N, N, 0, N, N}))
+        << "exact: only the signed zero matches";
+    ASSERT_EQ(m->BuildAdjacency(0.001f, adjacency.data()), S_OK);
+    EXPECT_EQ(adjacency, (std::vector<DWORD>{4, 1, N, 0, N, N, N, N, N, N, N, N, 0, N, N}));
+    ASSERT_EQ(m->BuildAdjacency(0.6f, adjacency.data()), S_OK);
+    EXPECT_EQ(adjacency[2], 2u) << "within 0.6 face 2 meets face 0";
+    EXPECT_EQ(adjacency[7], 0u);
+    EXPECT_EQ(m->Release(), 0u);
+}
+
+TEST_F(MeshTest, AdjacencyPairsSharedEdgesInFaceOrder) {
+    // A fan of 24 triangles around vertex 0 (one bucket of 48 edges), plus
+    // two more faces on the fan's first spoke: only the first two claimants
+    // of an edge are paired.
+    std::vector<float> xyz = {0, 0, 0};
+    std::vector<DWORD> indices;
+    for (int i = 0; i <= 24; ++i) xyz.insert(xyz.end(), {std::cos(i * 0.25f), std::sin(i * 0.25f), 0});
+    for (DWORD i = 0; i < 24; ++i) indices.insert(indices.end(), {0, i + 1, i + 2});
+    xyz.insert(xyz.end(), {0, 0, 1});
+    indices.insert(indices.end(), {1, 0, 26});
+    indices.insert(indices.end(), {0, 1, 26});
+    Mesh* m = Make(xyz, indices, std::vector<DWORD>(26, 0));
+    ASSERT_NE(m, nullptr);
+    std::vector<DWORD> adjacency(26 * 3);
+    ASSERT_EQ(m->AdjacencyFromPointReps(nullptr, adjacency.data()), S_OK);
+    for (DWORD i = 0; i < 24; ++i) {
+        EXPECT_EQ(adjacency[i * 3 + 0], i == 0 ? 24u : i - 1) << "edge 0-" << i + 1 << " of face " << i;
+        EXPECT_EQ(adjacency[i * 3 + 1], NO_ADJACENT_FACE);
+        EXPECT_EQ(adjacency[i * 3 + 2], i < 23 ? i + 1 : NO_ADJACENT_FACE);
+    }
+    EXPECT_EQ(adjacency[24 * 3 + 0], 0u);
+    EXPECT_EQ(adjacency[25 * 3 + 0], NO_ADJACENT_FACE) << "a third face on an edge stays unpaired";
+
+    // Vertices that start no edge (here the first two) leave empty buckets.
+    Mesh* sparse = Make({9, 9, 9, 9, 9, 9, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0}, {2, 3, 4, 4, 3, 5}, {0, 0});
+    ASSERT_NE(sparse, nullptr);
+    DWORD pair[6] = {};
+    ASSERT_EQ(sparse->AdjacencyFromPointReps(nullptr, pair), S_OK);
+    EXPECT_EQ(std::vector<DWORD>(pair, pair + 6),
+              (std::vector<DWORD>{NO_ADJACENT_FACE, 1, NO_ADJACENT_FACE, 0, NO_ADJACENT_FACE, NO_ADJACENT_FACE}));
+    EXPECT_EQ(sparse->Release(), 0u);
+
+    // Representatives far outside the vertex range pair the same way.
+    std::vector<DWORD> far(27), adjacencyFar(26 * 3);
+    for (DWORD v = 0; v < 27; ++v) far[v] = 0x40000000u + v * 3;
+    ASSERT_EQ(m->AdjacencyFromPointReps(far.data(), adjacencyFar.data()), S_OK);
+    EXPECT_EQ(adjacencyFar, adjacency);
     EXPECT_EQ(m->Release(), 0u);
 }

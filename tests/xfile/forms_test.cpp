@@ -193,3 +193,86 @@ TEST(XFileForms, EveryPrefixIsSafe) {
 }
 
 }  // namespace
+
+namespace {
+
+// Hand-made binary token streams, for list boundaries the encoder never
+// writes.
+struct BinaryWriter {
+    std::vector<uint8_t> bytes = Bytes("xof 0303bin 0032");
+    void Word(uint16_t v) { bytes.insert(bytes.end(), {uint8_t(v), uint8_t(v >> 8)}); }
+    void Dword(uint32_t v) {
+        for (int i = 0; i < 4; ++i) bytes.push_back(uint8_t(v >> (8 * i)));
+    }
+    void Name(const std::string& s) {
+        Word(1);
+        Dword(uint32_t(s.size()));
+        bytes.insert(bytes.end(), s.begin(), s.end());
+    }
+    void Open() { Word(10); }
+    void Close() { Word(11); }
+    void Integer(uint32_t v) {
+        Word(3);
+        Dword(v);
+    }
+    void Integers(std::initializer_list<uint32_t> values) {
+        Word(6);
+        Dword(uint32_t(values.size()));
+        for (uint32_t v : values) Dword(v);
+    }
+    void Floats(std::initializer_list<float> values) {
+        Word(7);
+        Dword(uint32_t(values.size()));
+        for (float f : values) {
+            uint32_t bits;
+            std::memcpy(&bits, &f, 4);
+            Dword(bits);
+        }
+    }
+};
+
+}  // namespace
+
+TEST(XFileForms, ListsMayEndAnywhereInAnElement) {
+    const std::string expected = DescribeOrFail(Bytes(
+        "xof 0303txt 0032\n"
+        "Mesh { 3; 0.0;0.0;0.0;, 1.0;0.0;0.0;, 0.0;2.0;0.5;; 2; 3;0,1,2;, 4;2,1,0,1;; }\n"
+        "Mesh { 3; 0.0;0.0;0.0;, 1.0;0.0;0.0;, 0.0;2.0;0.5;; 2; 3;0,1,2;, 4;2,1,0,1;; }\n"));
+    ASSERT_EQ(expected.find("failed"), std::string::npos) << expected;
+
+    BinaryWriter w;
+    // Vertices split inside the second vector, faces inside the first face
+    // and just after the second face's count.
+    w.Name("Mesh");
+    w.Open();
+    w.Integers({3});
+    w.Floats({0, 0, 0, 1});
+    w.Floats({0, 0, 0, 2, 0.5f});
+    w.Integers({2, 3, 0});
+    w.Integers({1, 2, 4});
+    w.Integers({2, 1, 0, 1});
+    w.Close();
+    // The same with vertices written as integers (converted one by one) and
+    // faces as single integer tokens between lists.
+    w.Name("Mesh");
+    w.Open();
+    w.Integers({3, 0, 0, 0, 1, 0, 0, 0, 2});
+    w.Floats({0.5f});
+    w.Integer(2);
+    w.Integers({3, 0, 1, 2});
+    w.Integer(4);
+    w.Integers({2, 1, 0, 1});
+    w.Close();
+    EXPECT_EQ(DescribeOrFail(w.bytes), expected);
+
+    // A list that runs past the object's last value is too long.
+    BinaryWriter over;
+    over.Name("Mesh");
+    over.Open();
+    over.Integers({1});
+    over.Floats({0, 0, 0});
+    over.Integers({1, 3, 0, 0, 0, 7});
+    over.Close();
+    xfile::Document doc;
+    EXPECT_EQ(Parse(over.bytes, doc), DXFILEERR_BADARRAYSIZE);
+}
