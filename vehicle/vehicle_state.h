@@ -46,6 +46,9 @@ struct VehicleState {
     void AddEngineLine() const;
     // The position line ("POS X…,Y…,Z…/Rot…").
     void AddPositionLine() const;
+    // Starts the off-course loop on the frame the car leaves the course and
+    // stops it on the frame it comes back; then remembers the flag.
+    void UpdateOffCourseSound();
 
     // Results of the last ProbeGround, for the overlay of the same frame.
     float shake = 0.0f;
@@ -63,6 +66,14 @@ constexpr float finalDrive = 7.714f;
 constexpr float wheelTravelPerTurn = 0.0017404420f;
 // Road speed of each gear at 9000 rpm.
 float GearTopSpeed(int gear);
+
+// The group of the course mesh that is road.
+constexpr int32_t kRoadSubset = 14;
+
+// Casts one ray straight down from 15 units above (x, y, z) at the course's
+// groups in ascending order; returns the first group hit, or -1, and the
+// ground height there in `height` (0 on a miss).
+int32_t PickGroundHeight(const Model& course, float x, float y, float z, float* height);
 
 // The virtual keys of the controls.
 constexpr int kThrottleKey = 'G';
