@@ -93,6 +93,7 @@ DriveResult RunDrive(const DriveOptions& options) {
     textOverlay.SetLineObserver(nullptr);
     SelectSoundOutput(SoundOutputMode::Automatic);
     result.frames = headless.FrameCount();
+    result.messageBoxes = headless.MessageBoxes();
     for (const DriveShot& shot : options.shots)
         if (shot.frame >= result.frames) result.errors.push_back(shot.path + ": frame " + std::to_string(shot.frame) +
                                                                  " was not drawn");

@@ -35,6 +35,7 @@ struct DriveResult {
     std::vector<double> frameMs;       // present to present, from the second frame on
     double firstFrameMs = 0;           // from the start of the run to the first present
     std::vector<std::string> errors;   // shots that could not be written, a data folder that cannot be entered
+    std::vector<HeadlessWindowSystem::LoggedMessageBox> messageBoxes;  // shown during the run
 };
 
 // The working directory is changed to `dataDir` for the run and restored.
