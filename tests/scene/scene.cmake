@@ -16,3 +16,27 @@ if(TARGET vintrel_drive)
     add_dependencies(test-scene-golden data)
     add_dependencies(test-scene-lap data)
 endif()
+
+# The drive tool from the command line: help, refused arguments, and the
+# overlay and state lines of one frame with the throttle held.
+if(TARGET vintrel-drive)
+    add_test(NAME drive-help COMMAND vintrel-drive --help)
+    set_tests_properties(drive-help PROPERTIES PASS_REGULAR_EXPRESSION "usage: vintrel-drive")
+    foreach(bad "--frames;0" "--frames;x" "--keys;0-1 H" "--shot;5" "--threads;0" "--script" "--bogus"
+                "--keys;0-1 G;--script;x")
+        string(MAKE_C_IDENTIFIER "${bad}" name)
+        add_test(NAME drive-refuses${name}
+            COMMAND sh -c "\"$0\" \"$@\" >/dev/null 2>&1; echo \"status $?\"" $<TARGET_FILE:vintrel-drive> ${bad})
+        set_tests_properties(drive-refuses${name} PROPERTIES PASS_REGULAR_EXPRESSION "^status 2\n$")
+    endforeach()
+    add_test(NAME drive-one-frame
+        COMMAND sh -c [[
+out=$("$0" --keys '0-0 G' --frames 1 --print-overlay --print-state --threads 1) || exit 1
+echo "$out" | grep -qx 'overlay frame=0 x=0 y=16 text=Vintrel Test #02/Nov 1,2003' || exit 2
+echo "$out" | grep -qx 'overlay frame=0 x=0 y=416 text=View:Behind' || exit 3
+[ "$(echo "$out" | grep -c '^overlay frame=0 ')" = 15 ] || exit 4
+echo "$out" | grep -q '^state frame=0 posX=[^ ]* posY=[^ ]* posZ=[^ ]* heading=-88.9599991 engineRpm=[^ ]* targetRpm=142.5 gear=0 .* offCourse=0 ' || exit 5
+echo "$out" | tail -1 | grep -q '^frames=1 median_ms=[0-9.]* p95_ms=[0-9.]* fps=[0-9.]* startup_ms=[0-9.]*' || exit 6
+]] $<TARGET_FILE:vintrel-drive>)
+    set_tests_properties(drive-one-frame PROPERTIES TIMEOUT 120)
+endif()

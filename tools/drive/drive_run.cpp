@@ -1,5 +1,6 @@
 #include "drive_run.h"
 
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +19,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// Processor time of the whole process (every render thread included), ms.
+double CpuMs() {
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1000.0 + double(t.tv_nsec) / 1e6;
+}
 
 }  // namespace
 
@@ -64,6 +72,7 @@ DriveResult RunDrive(const DriveOptions& options) {
     const std::uint64_t frames = std::max<std::uint64_t>(options.frames, 1);
     const Clock::time_point start = Clock::now();
     Clock::time_point last = start;
+    double lastCpu = CpuMs();
     if (options.printOverlay) {
         textOverlay.SetLineObserver([&](float x, float y, const char* text) {
             std::fprintf(options.out, "overlay frame=%llu x=%g y=%g text=%s\n",
@@ -72,11 +81,12 @@ DriveResult RunDrive(const DriveOptions& options) {
     }
     headless.SetFrameHook([&](std::uint64_t presented) {
         const Clock::time_point now = Clock::now();
+        const double cpu = CpuMs();
         const std::uint64_t frame = presented - 1;
         if (frame == 0)
             result.firstFrameMs = Ms(now - start);
         else
-            result.frameMs.push_back(Ms(now - last));
+            result.frameMs.push_back(Ms(now - last)), result.frameCpuMs.push_back(cpu - lastCpu);
         if (options.printState) std::fprintf(options.out, "%s\n", FormatVehicleState(frame).c_str());
         for (const DriveShot& shot : options.shots) {
             std::string error;
@@ -86,6 +96,7 @@ DriveResult RunDrive(const DriveOptions& options) {
         if (options.afterFrame) options.afterFrame(frame, headless.LastFrame());
         if (presented == frames) headless.ClickCloseBox(GetMainWindow());
         last = Clock::now();  // the hook's own printing is not the frame's time
+        lastCpu = CpuMs();
     });
     InstallWindowSystem(&headless);
     result.exitCode = WinMain(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT);

@@ -33,6 +33,7 @@ struct DriveResult {
     int exitCode = 0;                  // the program's own exit code
     std::uint64_t frames = 0;          // frames presented
     std::vector<double> frameMs;       // present to present, from the second frame on
+    std::vector<double> frameCpuMs;    // the process's processor time over the same spans
     double firstFrameMs = 0;           // from the start of the run to the first present
     std::vector<std::string> errors;   // shots that could not be written, a data folder that cannot be entered
     std::vector<HeadlessWindowSystem::LoggedMessageBox> messageBoxes;  // shown during the run
