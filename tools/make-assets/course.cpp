@@ -1,6 +1,7 @@
 #include "course.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -15,7 +16,7 @@ constexpr float kPi = 3.14159265358979f;
 constexpr float kSegmentLength = 5.0f;   // centre-line sample spacing
 constexpr float kKerbOuter = 10.0f;      // kerbs or verge from the road edge to here
 constexpr float kRunoffOuter = 38.0f;    // run-off areas out to here
-constexpr float kTerrainCell = 16.0f;
+constexpr float kTerrainCell = 18.0f;
 constexpr float kTerrainMargin = 360.0f;
 constexpr float kTargetLength = 5400.0f;
 
@@ -123,13 +124,20 @@ float TerrainHeight(const CentreLine& line, const SegmentIndex& index, float x, 
 // coordinates, so that corners shared by faces share a vertex.
 struct MeshBuilder {
     XMesh mesh;
-    std::map<std::string, uint32_t> materialSlots;
+    // Parts modelled in a frame of their own are placed by this matrix
+    // (row vectors: rotation rows, then translation) as they are added.
+    std::array<float, 16> place = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 
     explicit MeshBuilder(const std::string& name, const std::vector<std::string>& materials) {
         mesh.name = name;
         mesh.materials = materials;
     }
     uint32_t Vertex(Vec3 p, Vec3 n, Vec2 uv) {
+        const auto& m = place;
+        p = {p.x * m[0] + p.y * m[4] + p.z * m[8] + m[12], p.x * m[1] + p.y * m[5] + p.z * m[9] + m[13],
+             p.x * m[2] + p.y * m[6] + p.z * m[10] + m[14]};
+        n = {n.x * m[0] + n.y * m[4] + n.z * m[8], n.x * m[1] + n.y * m[5] + n.z * m[9],
+             n.x * m[2] + n.y * m[6] + n.z * m[10]};
         mesh.positions.push_back(p);
         float len = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
         mesh.normals.push_back(len > 0 ? Vec3{n.x / len, n.y / len, n.z / len} : Vec3{0, 1, 0});
@@ -303,20 +311,22 @@ void BuildRibbon(const CentreLine& line, MeshBuilder& b) {
     size_t n = line.points.size();
     // Road: per segment its own vertex rows, so that its texture can run
     // 0 .. 0.875 on every 20-unit tile and use the band above for the start
-    // line.
-    const float across[] = {-kRoadHalfWidth, 0, kRoadHalfWidth};
+    // line. One quad spans the width: an edge running along the middle
+    // would lie under a car driving straight down the centre, and a probe
+    // ray that meets an edge exactly can slip between its two triangles.
+    const float across[] = {-kRoadHalfWidth, kRoadHalfWidth};
     for (size_t i = 0; i < n; ++i) {
         size_t k = (i + 1) % n;
         float v0 = float(i % 4) * 0.21875f, v1 = v0 + 0.21875f;
         if (i == kStartLineSample) v0 = 0.875f, v1 = 1.0f;
-        uint32_t row0[3], row1[3];
-        for (int c = 0; c < 3; ++c) {
-            float u = (across[c] + kRoadHalfWidth) / (2 * kRoadHalfWidth);
+        uint32_t row0[2], row1[2];
+        for (int c = 0; c < 2; ++c) {
+            float u = float(c);
             row0[c] = b.Vertex(At(line, i, across[c], 0), RibbonNormal(line, i), {u, v0});
             row1[c] = b.Vertex(At(line, k, across[c], 0), RibbonNormal(line, k), {u, v1});
         }
         // Clockwise seen from above: the left edge first.
-        for (int c = 0; c < 2; ++c) b.Face({row0[c + 1], row1[c + 1], row1[c], row0[c]}, kRoad);
+        b.Face({row0[1], row1[1], row1[0], row0[0]}, kRoad);
     }
 
     // Kerbs (in corners) or verge, then run-off, on both sides. These rows
@@ -449,11 +459,8 @@ void BuildTerrain(const CentreLine& line, const SegmentIndex& index, MeshBuilder
 }
 
 // Trees: a six-sided trunk and two cones of leaves, placed away from the
-// track, in their own frame (offset by a translation, so the frame
-// transform is exercised).
-XFrame BuildTrees(const CentreLine& line, const SegmentIndex& index) {
-    const Vec3 origin{kStartX, 0, kStartZ};
-    MeshBuilder b("Trees", Names(kBark, kLeaves));
+// track.
+void BuildTrees(const CentreLine& line, const SegmentIndex& index, MeshBuilder& b) {
     Random random(2003);
     float minX = 1e30f, maxX = -1e30f, minZ = 1e30f, maxZ = -1e30f;
     for (Vec2 p : line.points)
@@ -474,14 +481,14 @@ XFrame BuildTrees(const CentreLine& line, const SegmentIndex& index) {
         float ground = TerrainHeight(line, index, x, z, nullptr) - 0.3f;
         float size = random.Range(0.8f, 1.4f);
         float trunkH = 5 * size, r = 0.7f * size;
-        Vec3 base{x - origin.x, ground, z - origin.z};
+        Vec3 base{x, ground, z};
         // Trunk: six flat sides.
         for (int s = 0; s < 6; ++s) {
             float a0 = s * kPi / 3, a1 = (s + 1) * kPi / 3;
             Vec3 p0{base.x + r * std::cos(a0), base.y, base.z + r * std::sin(a0)};
             Vec3 p1{base.x + r * std::cos(a1), base.y, base.z + r * std::sin(a1)};
             Vec3 q0{p0.x, base.y + trunkH, p0.z}, q1{p1.x, base.y + trunkH, p1.z};
-            b.FlatQuad(q0, q1, p1, p0, {s / 6.0f, 0}, {s / 6.0f + 1 / 6.0f, 0}, {s / 6.0f + 1 / 6.0f, 1}, {s / 6.0f, 1}, 0);
+            b.FlatQuad(q0, q1, p1, p0, {s / 6.0f, 0}, {s / 6.0f + 1 / 6.0f, 0}, {s / 6.0f + 1 / 6.0f, 1}, {s / 6.0f, 1}, kBark);
         }
         // Leaves: two cones, smooth sides.
         for (int layer = 0; layer < 2; ++layer) {
@@ -494,23 +501,19 @@ XFrame BuildTrees(const CentreLine& line, const SegmentIndex& index) {
                 Vec3 p{base.x + radius * std::cos(a), bottom, base.z + radius * std::sin(a)};
                 ring[s] = b.Vertex(p, {std::cos(a), radius / (top - bottom), std::sin(a)}, {s / 8.0f, 1.0f});
             }
-            for (int s = 0; s < 8; ++s) b.Face({apex, ring[(s + 1) % 8], ring[s]}, 1);
+            for (int s = 0; s < 8; ++s) b.Face({apex, ring[(s + 1) % 8], ring[s]}, kLeaves);
         }
     }
-    XFrame frame;
-    frame.name = "Woods";
-    frame.transform[12] = origin.x, frame.transform[13] = origin.y, frame.transform[14] = origin.z;
-    frame.meshes.push_back(std::move(b.mesh));
-    return frame;
 }
 
 // The start gantry and a grandstand, modelled along +x (the direction of
 // travel) from the start line and placed by a rotation and translation.
-XFrame BuildStartArea(const CentreLine& line) {
-    MeshBuilder b("StartArea", Names(kSteel, kRoof));
-    enum { kSteelLocal, kBannerLocal, kSeatsLocal, kRoofLocal };
+void BuildStartArea(const CentreLine& line, MeshBuilder& b) {
     const size_t at = kStartLineSample;
     float h = line.heights[at];
+    Vec2 p = line.points[at], t = line.tangents[at];
+    // Rows: local x -> along the road, local y -> up, local z -> left normal.
+    b.place = {t.x, 0, t.y, 0, 0, 1, 0, 0, -t.y, 0, t.x, 0, p.x, h, p.y, 1};
     // Local frame: x along the road, z to the left (+z is the left normal),
     // y up; origin on the centre line at the start line.
     auto box = [&](float x0, float x1, float y0, float y1, float z0, float z1, uint32_t material, float uRepeat) {
@@ -527,30 +530,23 @@ XFrame BuildStartArea(const CentreLine& line) {
     };
     // Gantry: two posts beside the road and a beam across, above the height
     // that any ground probe looks.
-    box(-0.6f, 0.6f, -1.0f, 22.0f, 10.5f, 11.7f, kSteelLocal, 1);
-    box(-0.6f, 0.6f, -1.0f, 22.0f, -11.7f, -10.5f, kSteelLocal, 1);
-    box(-0.5f, 0.5f, 18.0f, 21.5f, -11.7f, 11.7f, kSteelLocal, 1);
+    box(-0.6f, 0.6f, -1.0f, 22.0f, 10.5f, 11.7f, kSteel, 1);
+    box(-0.6f, 0.6f, -1.0f, 22.0f, -11.7f, -10.5f, kSteel, 1);
+    box(-0.5f, 0.5f, 18.0f, 21.5f, -11.7f, 11.7f, kSteel, 1);
     // Banner on both faces of the beam.
     b.FlatQuad({-0.55f, 21.3f, 11.0f}, {-0.55f, 21.3f, -11.0f}, {-0.55f, 18.2f, -11.0f}, {-0.55f, 18.2f, 11.0f},
-               {0, 0}, {1, 0}, {1, 1}, {0, 1}, kBannerLocal);
+               {0, 0}, {1, 0}, {1, 1}, {0, 1}, kBanner);
     b.FlatQuad({0.55f, 21.3f, -11.0f}, {0.55f, 21.3f, 11.0f}, {0.55f, 18.2f, 11.0f}, {0.55f, 18.2f, -11.0f},
-               {0, 0}, {1, 0}, {1, 1}, {0, 1}, kBannerLocal);
+               {0, 0}, {1, 0}, {1, 1}, {0, 1}, kBanner);
     // Grandstand on the right of the straight, behind the billboards: rows
     // of steps rising away from the road, under a roof on posts.
     for (int row = 0; row < 8; ++row) {
         float z0 = -(42.0f + row * 2.2f), z1 = z0 - 2.2f;
-        box(-70.0f, 70.0f, -2.0f, 0.6f + row * 1.2f, z1, z0, kSeatsLocal, 14);
+        box(-70.0f, 70.0f, -2.0f, 0.6f + row * 1.2f, z1, z0, kSeats, 14);
     }
-    for (float x = -66.0f; x <= 66.0f; x += 33.0f) box(x - 0.4f, x + 0.4f, -2.0f, 16.0f, -61.8f, -61.0f, kSteelLocal, 1);
-    box(-72.0f, 72.0f, 16.0f, 16.6f, -64.0f, -38.0f, kRoofLocal, 1);
-
-    Vec2 p = line.points[at], t = line.tangents[at];
-    XFrame frame;
-    frame.name = "StartArea";
-    // Rows: local x -> along the road, local y -> up, local z -> left normal.
-    frame.transform = {t.x, 0, t.y, 0, 0, 1, 0, 0, -t.y, 0, t.x, 0, p.x, h, p.y, 1};
-    frame.meshes.push_back(std::move(b.mesh));
-    return frame;
+    for (float x = -66.0f; x <= 66.0f; x += 33.0f) box(x - 0.4f, x + 0.4f, -2.0f, 16.0f, -61.8f, -61.0f, kSteel, 1);
+    box(-72.0f, 72.0f, 16.0f, 16.6f, -64.0f, -38.0f, kRoof, 1);
+    b.place = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 }
 }  // namespace
 
@@ -559,16 +555,23 @@ XFile BuildCourse(const CentreLine& line) {
     XFile file;
     file.materials = CourseMaterials();
 
-    MeshBuilder ground("Ground", Names(kGrass, kRoad));
-    BuildRibbon(line, ground);
-    BuildTrackside(line, ground);
-    BuildTerrain(line, index, ground);
+    // One mesh: the program probes the road by attribute group, and only a
+    // mesh built in one piece comes with the attribute table that needs.
+    MeshBuilder b("Ground", Names(kGrass, kRoof));
+    BuildRibbon(line, b);
+    BuildTrackside(line, b);
+    BuildTerrain(line, index, b);
+    BuildTrees(line, index, b);
+    BuildStartArea(line, b);
 
+    // Stored around the start line and put in place by the frame, which
+    // keeps the numbers in the file short.
+    const Vec3 origin{kStartX, 0, kStartZ};
+    for (Vec3& p : b.mesh.positions) p.x -= origin.x, p.z -= origin.z;
     XFrame course;
     course.name = "Course";
-    course.meshes.push_back(std::move(ground.mesh));
-    course.children.push_back(BuildTrees(line, index));
-    course.children.push_back(BuildStartArea(line));
+    course.transform[12] = origin.x, course.transform[13] = origin.y, course.transform[14] = origin.z;
+    course.meshes.push_back(std::move(b.mesh));
     file.frames.push_back(std::move(course));
     return file;
 }

@@ -106,11 +106,12 @@ size_t CountFacesOverRoad(const std::vector<WorldTriangle>& triangles, unsigned 
                 auto it = roadCells.find(key(x, z));
                 if (it == roadCells.end()) continue;
                 for (size_t r : it->second) {
-                    const WorldTriangle& road = triangles[r];
+                    const WorldTriangle& face = triangles[r];
                     float lo = std::min({t.p[0].y, t.p[1].y, t.p[2].y}), hi = std::max({t.p[0].y, t.p[1].y, t.p[2].y});
-                    float roadY = (road.p[0].y + road.p[1].y + road.p[2].y) / 3;
-                    if (hi < roadY - band || lo > roadY + band) continue;
-                    if (OverlapFromAbove(t, road)) {
+                    float roadY = (face.p[0].y + face.p[1].y + face.p[2].y) / 3;
+                    // A lower material wins the probe at any height.
+                    if (t.material > road && (hi < roadY - band || lo > roadY + band)) continue;
+                    if (OverlapFromAbove(t, face)) {
                         hit = true;
                         break;
                     }

@@ -22,8 +22,10 @@ std::vector<WorldTriangle> Flatten(const XFile& file);
 // Writes the map: materials as colours, the centre line, the start pose.
 bool WriteCourseMap(const std::string& path, const CentreLine& line, const std::vector<WorldTriangle>& triangles);
 
-// Faces of other materials that overlap a road face seen from above,
-// within `band` units of its height (what a downward probe could meet).
+// Faces of other materials that overlap a road face seen from above: of a
+// lower material at any height (a probe takes the first material its ray
+// meets, in ascending order), of a higher one within `band` units of the
+// road's height (what a downward probe could meet).
 size_t CountFacesOverRoad(const std::vector<WorldTriangle>& triangles, unsigned road, float band);
 
 }  // namespace assets

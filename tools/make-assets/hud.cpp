@@ -61,7 +61,7 @@ Image MakeFont(TextRenderer& text) {
         int n = code - 32;
         int cellX = (n % 32) * 8, cellY = (n / 32) * 16;
         Image cell(8, 16, {0, 0, 0, 0});
-        text.Draw(cell, char32_t(code), 13, 0.0f, 12.0f, false);
+        text.Draw(cell, char32_t(code), 13, 0.0f, 12.0f, false, true);
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 8; ++x) coverage.at(cellX + x, cellY + y).a = cell.at(x, y).a;
     }

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <map>
 
+#include "texture/block_codec.h"
+
 namespace assets {
 
 namespace {
@@ -22,91 +24,23 @@ struct Bytes {
     }
 };
 
-// Endpoints from the block's colour bounding box, each pixel to the nearest
-// of the four palette colours. Good enough for generated art; the data set
-// normally uses the texture library's encoder instead.
-uint16_t To565(float r, float g, float b) {
-    return uint16_t((std::lround(std::clamp(r, 0.f, 255.f) * 31 / 255) << 11) |
-                    (std::lround(std::clamp(g, 0.f, 255.f) * 63 / 255) << 5) |
-                    std::lround(std::clamp(b, 0.f, 255.f) * 31 / 255));
+// DXT blocks come from the texture library's encoder, the one textures
+// made by the program use too.
+void EncodeBlock(DdsFormat format, const Rgba block[16], uint8_t* out) {
+    Colour4 in[16];
+    for (int i = 0; i < 16; ++i)
+        in[i] = {block[i].r / 255.0f, block[i].g / 255.0f, block[i].b / 255.0f, block[i].a / 255.0f};
+    const D3DFORMAT d3dFormat = format == DdsFormat::DXT1   ? D3DFMT_DXT1
+                                : format == DdsFormat::DXT3 ? D3DFMT_DXT3
+                                                            : D3DFMT_DXT5;
+    EncodeDxtBlock(d3dFormat, in, false, out);
 }
-void From565(uint16_t c, float out[3]) {
-    out[0] = ((c >> 11) & 31) * 255.f / 31, out[1] = ((c >> 5) & 63) * 255.f / 63;
-    out[2] = (c & 31) * 255.f / 31;
-}
-
-void SimpleColourBlock(const Rgba block[16], uint8_t* out, bool fourColour) {
-    float lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
-    for (int i = 0; i < 16; ++i) {
-        const uint8_t c[3] = {block[i].r, block[i].g, block[i].b};
-        for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], float(c[k])), hi[k] = std::max(hi[k], float(c[k]));
-    }
-    uint16_t c0 = To565(hi[0], hi[1], hi[2]), c1 = To565(lo[0], lo[1], lo[2]);
-    if (fourColour && c0 < c1) std::swap(c0, c1);
-    if (fourColour && c0 == c1 && c0 > 0) c1 = uint16_t(c0 - 1);
-    float p[4][3];
-    From565(c0, p[0]);
-    From565(c1, p[1]);
-    bool four = c0 > c1;
-    for (int k = 0; k < 3; ++k) {
-        if (four) {
-            p[2][k] = (2 * p[0][k] + p[1][k]) / 3, p[3][k] = (p[0][k] + 2 * p[1][k]) / 3;
-        } else {
-            p[2][k] = (p[0][k] + p[1][k]) / 2, p[3][k] = 0;
-        }
-    }
-    uint32_t indices = 0;
-    for (int i = 0; i < 16; ++i) {
-        int best = 0;
-        float bestD = 1e30f;
-        for (int j = 0; j < (four ? 4 : 3); ++j) {
-            float d = 0;
-            const float c[3] = {float(block[i].r), float(block[i].g), float(block[i].b)};
-            for (int k = 0; k < 3; ++k) d += (c[k] - p[j][k]) * (c[k] - p[j][k]);
-            if (d < bestD) bestD = d, best = j;
-        }
-        indices |= uint32_t(best) << (2 * i);
-    }
-    out[0] = uint8_t(c0), out[1] = uint8_t(c0 >> 8), out[2] = uint8_t(c1), out[3] = uint8_t(c1 >> 8);
-    for (int i = 0; i < 4; ++i) out[4 + i] = uint8_t(indices >> (8 * i));
-}
-
-void SimpleBlockEncoder(DdsFormat format, const Rgba block[16], uint8_t* out) {
-    if (format == DdsFormat::DXT1) {
-        SimpleColourBlock(block, out, true);
-        return;
-    }
-    if (format == DdsFormat::DXT3) {
-        for (int i = 0; i < 8; ++i)
-            out[i] = uint8_t((block[2 * i].a * 15 + 127) / 255 | (((block[2 * i + 1].a * 15 + 127) / 255) << 4));
-    } else {
-        uint8_t a0 = 0, a1 = 255;
-        for (int i = 0; i < 16; ++i) a0 = std::max(a0, block[i].a), a1 = std::min(a1, block[i].a);
-        out[0] = a0, out[1] = a1;
-        uint64_t bits = 0;
-        for (int i = 0; i < 16; ++i) {
-            int best = 0, bestD = 1 << 30;
-            for (int j = 0; j < 8; ++j) {
-                int v = j == 0 ? a0 : j == 1 ? a1 : a0 == a1 ? a0 : ((8 - j) * a0 + (j - 1) * a1) / 7;
-                int d = std::abs(v - block[i].a);
-                if (d < bestD) bestD = d, best = j;
-            }
-            bits |= uint64_t(best) << (3 * i);
-        }
-        for (int i = 0; i < 6; ++i) out[2 + i] = uint8_t(bits >> (8 * i));
-    }
-    SimpleColourBlock(block, out + 8, true);
-}
-
-DxtBlockEncoder blockEncoder = SimpleBlockEncoder;
 
 bool Fail(const std::string& path, const char* what) {
     std::fprintf(stderr, "make-assets: cannot write %s: %s\n", path.c_str(), what);
     return false;
 }
 }  // namespace
-
-void SetDxtBlockEncoder(DxtBlockEncoder encoder) { blockEncoder = encoder ? encoder : SimpleBlockEncoder; }
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     FILE* f = std::fopen(path.c_str(), "wb");
@@ -330,7 +264,7 @@ bool WriteDds(const std::string& path, const Image& image, DdsFormat format, boo
                         block[i] = level.at(std::min(bx + i % 4, level.width - 1),
                                             std::min(by + i / 4, level.height - 1));
                     uint8_t out[16];
-                    blockEncoder(format, block, out);
+                    EncodeBlock(format, block, out);
                     b.Raw(out, blockBytes);
                 }
             continue;

@@ -25,11 +25,6 @@ bool WritePpm(const std::string& path, const Image& image);
 
 enum class DdsFormat { A8R8G8B8, X8R8G8B8, R5G6B5, A4R4G4B4, A1R5G5B5, DXT1, DXT3, DXT5 };
 
-// Encodes 4x4 blocks of RGBA pixels (64 bytes in, 8 or 16 bytes out). The
-// data set plugs in the texture library's encoder.
-using DxtBlockEncoder = void (*)(DdsFormat format, const Rgba block[16], uint8_t* out);
-void SetDxtBlockEncoder(DxtBlockEncoder encoder);
-
 // A DDS file holding `image` and, with `mips`, its full chain of smaller
 // levels down to 1x1.
 bool WriteDds(const std::string& path, const Image& image, DdsFormat format, bool mips);

@@ -1,10 +1,16 @@
 #include "sounds.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdio>
 
 #include "image.h"
 #include "image_writers.h"
+#include "sound/riff_wave_file.h"
+
+// Samples go to the file as they lie in memory.
+static_assert(std::endian::native == std::endian::little);
 
 namespace assets {
 
@@ -48,8 +54,11 @@ Sound MakeEngineLoop() {
         double v = 0;
         const double amps[] = {1.0, 0.55, 0.42, 0.3, 0.22, 0.14, 0.1, 0.06};
         for (int h = 0; h < 8; ++h) v += amps[h] * std::sin(kTwoPi * (h + 1) * phase + h * 0.7);
-        // Each firing pulse a little harder at its start.
-        double pulse = std::exp(-6.0 * phase);
+        // Each firing pulse a little harder at its start. The quick but
+        // smooth rise keeps the wave and its slope continuous where one
+        // period meets the next (and where the loop meets its start).
+        double rise = 1 - std::exp(-40.0 * phase);
+        double pulse = std::exp(-6.0 * phase) * rise * rise;
         double wobble = 1 + 0.08 * std::sin(kTwoPi * 5 * double(i) / double(length));
         v = v * (0.55 + 0.45 * pulse) * wobble + 0.35 * rasp[i] * pulse;
         s.samples[i] = Pcm(0.3 * v);
@@ -166,23 +175,30 @@ Sound MakeMusic() {
 }
 
 bool WriteWave(const std::string& path, const Sound& sound) {
-    std::vector<uint8_t> b;
-    auto u16 = [&](uint32_t v) { b.push_back(uint8_t(v)), b.push_back(uint8_t(v >> 8)); };
-    auto u32 = [&](uint32_t v) { u16(v), u16(v >> 16); };
-    auto tag = [&](const char* t) {
-        for (int i = 0; i < 4; ++i) b.push_back(uint8_t(t[i]));
-    };
-    uint32_t dataBytes = uint32_t(sound.samples.size() * 2);
-    tag("RIFF");
-    u32(4 + 8 + 16 + 8 + dataBytes);
-    tag("WAVE");
-    tag("fmt ");
-    u32(16), u16(1), u16(uint32_t(sound.channels)), u32(uint32_t(sound.rate));
-    u32(uint32_t(sound.rate * sound.channels * 2)), u16(uint32_t(sound.channels * 2)), u16(16);
-    tag("data");
-    u32(dataBytes);
-    for (int16_t v : sound.samples) u16(uint16_t(v));
-    return WriteFile(path, b);
+    if (sound.channels < 1 || sound.channels > 2 || sound.rate <= 0 || sound.samples.size() > 0x3FFFFFF0u) {
+        std::fprintf(stderr, "make-assets: cannot write %s: unsupported sound\n", path.c_str());
+        return false;
+    }
+    WAVEFORMATEX format{};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = WORD(sound.channels);
+    format.nSamplesPerSec = DWORD(sound.rate);
+    format.wBitsPerSample = 16;
+    format.nBlockAlign = WORD(sound.channels * 2);
+    format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
+    format.cbSize = 0;
+
+    // The program's own wave file class writes what its reader reads.
+    RiffWaveFile wave;
+    const DWORD bytes = DWORD(sound.samples.size() * sizeof(int16_t));
+    DWORD written = 0;
+    bool ok = SUCCEEDED(wave.OpenWave(path.c_str(), &format, RiffWaveFile::kWrite)) &&
+              SUCCEEDED(wave.WriteSamples(reinterpret_cast<const BYTE*>(sound.samples.data()), bytes, &written)) &&
+              written == bytes;
+    // Closing settles the chunk sizes; it must succeed even after a failed write.
+    ok = SUCCEEDED(wave.CloseWave()) && ok;
+    if (!ok) std::fprintf(stderr, "make-assets: cannot write %s\n", path.c_str());
+    return ok;
 }
 
 }  // namespace assets

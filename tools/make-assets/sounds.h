@@ -19,8 +19,7 @@ Sound MakeMusic();
 Sound MakePuff();
 Sound MakeGravelLoop();
 
-// Writes a RIFF WAVE file.
-using WaveWriter = bool (*)(const std::string& path, const Sound& sound);
+// Writes a RIFF WAVE file (PCM, 16-bit) with the program's wave file class.
 bool WriteWave(const std::string& path, const Sound& sound);
 
 }  // namespace assets

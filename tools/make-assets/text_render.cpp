@@ -45,11 +45,18 @@ TextRenderer::~TextRenderer() {
     if (library_) FT_Done_FreeType(static_cast<FT_Library>(library_));
 }
 
-void TextRenderer::Draw(Image& out, char32_t ch, int pixels, float penX, float baseline, bool bold) {
+void TextRenderer::Draw(Image& out, char32_t ch, int pixels, float penX, float baseline, bool bold, bool snap) {
     FT_Face face = static_cast<FT_Face>(bold ? boldFace_ : face_);
     if (!face) return;
     FT_Set_Pixel_Sizes(face, 0, FT_UInt(pixels));
-    if (FT_Load_Char(face, ch, FT_LOAD_RENDER | FT_LOAD_TARGET_NORMAL) != 0) return;
+    if (snap) {
+        // The font's hints for one-bit output put stems on whole pixels;
+        // rendered with grey levels they stay crisp with smooth curves.
+        if (FT_Load_Char(face, ch, FT_LOAD_TARGET_MONO) != 0) return;
+        if (FT_Render_Glyph(face->glyph, FT_RENDER_MODE_NORMAL) != 0) return;
+    } else if (FT_Load_Char(face, ch, FT_LOAD_RENDER | FT_LOAD_TARGET_NORMAL) != 0) {
+        return;
+    }
     FT_GlyphSlot g = face->glyph;
     int left = int(std::lround(penX)) + g->bitmap_left;
     int top = int(std::lround(baseline)) - g->bitmap_top;

@@ -20,7 +20,8 @@ public:
     // Coverage of one character (0..255 per pixel) at `pixels` em height,
     // placed with its baseline at `baseline` and pen at `penX` in `out`,
     // which must be a single-channel picture stored in the alpha bytes.
-    void Draw(Image& out, char32_t ch, int pixels, float penX, float baseline, bool bold);
+    // `snap`: hinted for whole-pixel stems (small text read at 1:1).
+    void Draw(Image& out, char32_t ch, int pixels, float penX, float baseline, bool bold, bool snap = false);
     // Width of a string's advances at that size.
     float Measure(const std::string& text, int pixels, bool bold);
     // Draws a string in `colour` (blended by coverage).

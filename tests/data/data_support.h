@@ -1,0 +1,108 @@
+// Shared helpers of the data-set tests: where the data set lives, a software
+// device for the libraries that need one, and file reading.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/d3d9/d3d9.h"
+#include "texture/pixel_codec.h"
+#include "texture/texture.h"
+
+namespace datatest {
+
+inline std::string DataPath(const std::string& name) { return std::string(VINTREL_DATA_DIR) + "/" + name; }
+
+inline std::vector<uint8_t> ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline HWND TestWindow() {
+    static int window;
+    return reinterpret_cast<HWND>(&window);
+}
+
+// A software device, as the program makes one (the back buffer size does
+// not matter to loading).
+class DeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        d3d = Direct3DCreate9(D3D_SDK_VERSION);
+        ASSERT_NE(d3d, nullptr);
+        D3DPRESENT_PARAMETERS p{};
+        p.BackBufferWidth = 64;
+        p.BackBufferHeight = 64;
+        p.BackBufferFormat = D3DFMT_X8R8G8B8;
+        p.SwapEffect = D3DSWAPEFFECT_DISCARD;
+        p.Windowed = TRUE;
+        ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, TestWindow(),
+                                    D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &device),
+                  D3D_OK);
+    }
+    void TearDown() override {
+        if (device) {
+            EXPECT_EQ(device->Release(), 0u) << "something still holds the device";
+        }
+        if (d3d) d3d->Release();
+    }
+
+    IDirect3D9* d3d = nullptr;
+    IDirect3DDevice9* device = nullptr;
+};
+
+// A file decoded by the texture library: its description and every level's
+// pixels as 8-bit RGBA (rounded from the library's colours).
+struct DecodedImage {
+    HRESULT result = E_FAIL;
+    ImageInfo info{};
+    struct Level {
+        UINT width = 0, height = 0;
+        std::vector<uint8_t> rgba;  // 4 bytes a pixel, rows from the top
+        uint8_t at(UINT x, UINT y, int channel) const { return rgba[(size_t(y) * width + x) * 4 + channel]; }
+    };
+    std::vector<Level> levels;
+};
+
+inline DecodedImage DecodeFile(const std::string& path) {
+    DecodedImage out;
+    const std::vector<uint8_t> bytes = ReadBytes(path);
+    ImageLevel root;
+    out.result = ReadImageFile(&root, bytes.data(), UINT(bytes.size()), &out.info, TRUE);
+    if (FAILED(out.result)) return out;
+    for (const ImageLevel* level = &root; level; level = level->nextLevel) {
+        PixelSurface surface;
+        surface.pixels = level->pixels;
+        surface.format = level->format;
+        surface.rowPitch = level->rowPitch;
+        surface.slicePitch = level->slicePitch;
+        surface.box = {0, 0, level->width, level->height, 0, 1};
+        surface.palette = level->palette;
+        std::unique_ptr<PixelCodec> codec;
+        if (FAILED(CreatePixelCodec(surface, codec))) {
+            out.result = E_FAIL;
+            return out;
+        }
+        DecodedImage::Level decoded;
+        decoded.width = level->width, decoded.height = level->height;
+        std::vector<Colour4> row(level->width);
+        for (UINT y = 0; y < level->height; ++y) {
+            codec->ReadRow(y, 0, row.data());
+            for (const Colour4& c : row)
+                for (float v : {c.r, c.g, c.b, c.a})
+                    decoded.rgba.push_back(uint8_t(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f)));
+        }
+        out.levels.push_back(std::move(decoded));
+    }
+    return out;
+}
+
+}  // namespace datatest
