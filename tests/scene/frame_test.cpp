@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -247,69 +246,6 @@ TEST_F(SceneRun, CameraSwingsRoundBehindTheTurningCarByAFixedShareAFrame) {
     EXPECT_EQ(checked, 30);
     EXPECT_GT(std::fabs(vehicle.heading - -88.96f), 0.2f);
     EXPECT_NE(camera.cameraLagHeading, vehicle.heading) << "the camera trails the turning car";
-}
-
-TEST_F(SceneRun, DeviceStateAfterAFrameIsTheSceneSetUpWithThe2DPassOnTop) {
-    DWORD fog[7] = {}, blend[5] = {}, stage[6] = {}, sampler[3] = {}, light = 0, lighting = 1, dither = 0;
-    D3DLIGHT9 l{};
-    BOOL enabled = FALSE;
-    Drive("", 1, [&](std::uint64_t) {
-        IDirect3DDevice9* d = GetDevice();
-        const D3DRENDERSTATETYPE fogStates[7] = {D3DRS_FOGENABLE,  D3DRS_FOGCOLOR,      D3DRS_FOGSTART,
-                                                 D3DRS_FOGEND,     D3DRS_FOGDENSITY,    D3DRS_FOGVERTEXMODE,
-                                                 D3DRS_FOGTABLEMODE};
-        for (int i = 0; i < 7; ++i) d->GetRenderState(fogStates[i], &fog[i]);
-        const D3DRENDERSTATETYPE blendStates[5] = {D3DRS_ZENABLE, D3DRS_ZWRITEENABLE, D3DRS_ALPHABLENDENABLE,
-                                                   D3DRS_SRCBLEND, D3DRS_DESTBLEND};
-        for (int i = 0; i < 5; ++i) d->GetRenderState(blendStates[i], &blend[i]);
-        const D3DTEXTURESTAGESTATETYPE stageStates[6] = {D3DTSS_ALPHAOP,   D3DTSS_ALPHAARG1, D3DTSS_ALPHAARG2,
-                                                         D3DTSS_COLOROP,   D3DTSS_COLORARG1, D3DTSS_COLORARG2};
-        for (int i = 0; i < 6; ++i) d->GetTextureStageState(0, stageStates[i], &stage[i]);
-        d->GetSamplerState(0, D3DSAMP_MIPFILTER, &sampler[0]);
-        d->GetSamplerState(0, D3DSAMP_MAGFILTER, &sampler[1]);
-        d->GetSamplerState(0, D3DSAMP_MINFILTER, &sampler[2]);
-        d->GetRenderState(D3DRS_LIGHTING, &lighting);
-        d->GetRenderState(D3DRS_DITHERENABLE, &dither);
-        light = d->GetLight(0, &l);
-        d->GetLightEnable(0, &enabled);
-    });
-    auto bits = [](float f) {
-        DWORD b;
-        std::memcpy(&b, &f, 4);
-        return b;
-    };
-    // The 2D pass ends the frame with fog and lighting off.
-    EXPECT_EQ(fog[0], FALSE);
-    EXPECT_EQ(lighting, FALSE);
-    EXPECT_EQ(fog[1], 0xFF909080u);
-    EXPECT_EQ(fog[2], bits(0.0f));
-    EXPECT_EQ(fog[3], bits(1200.0f));
-    EXPECT_EQ(fog[4], bits(0.4f));
-    EXPECT_EQ(fog[5], DWORD(D3DFOG_LINEAR));
-    EXPECT_EQ(fog[6], DWORD(D3DFOG_LINEAR));
-    EXPECT_EQ(blend[0], DWORD(D3DZB_TRUE));
-    EXPECT_EQ(blend[1], DWORD(TRUE));
-    EXPECT_EQ(blend[2], DWORD(TRUE)) << "blending stays on for everything";
-    EXPECT_EQ(blend[3], DWORD(D3DBLEND_SRCALPHA));
-    EXPECT_EQ(blend[4], DWORD(D3DBLEND_INVSRCALPHA));
-    const DWORD wantStage[6] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE,
-                                D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(stage[i], wantStage[i]) << i;
-    EXPECT_EQ(sampler[0], DWORD(D3DTEXF_NONE)) << "the overlay turns mips off for the 2D pass";
-    EXPECT_EQ(sampler[1], DWORD(D3DTEXF_LINEAR));
-    EXPECT_EQ(sampler[2], DWORD(D3DTEXF_LINEAR));
-    EXPECT_EQ(dither, DWORD(TRUE));
-    ASSERT_EQ(light, D3D_OK);
-    EXPECT_TRUE(enabled);
-    EXPECT_EQ(l.Type, D3DLIGHT_DIRECTIONAL);
-    EXPECT_EQ(l.Diffuse.r, 0.125f);
-    EXPECT_EQ(l.Diffuse.a, 0.0f);
-    EXPECT_EQ(l.Specular.g, 0.3f);
-    EXPECT_EQ(l.Ambient.b, 0.5f);
-    EXPECT_EQ(l.Direction.x, 0.8f);
-    EXPECT_EQ(l.Direction.y, -1.0f);
-    EXPECT_EQ(l.Direction.z, 0.0f);
-    EXPECT_EQ(l.Range, 0.0f);
 }
 
 TEST_F(SceneRun, TheCarIsDrawnInTheChaseViewOnlyFromTheDriversSeatItIsNot) {
