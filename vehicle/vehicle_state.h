@@ -38,7 +38,7 @@ struct VehicleState {
     void StepMotion();
     // Three rays down onto the course: height, tilt targets, off-course flag,
     // drag, this frame's shake and the ray-pick overlay line; then the tilt
-    // smoothing. Keeps the probe results for ProbeLine.
+    // smoothing. Keeps the probe results for AddProbeLine.
     void ProbeGround(const Model& course);
     // The probe line of the overlay ("Y L…,R…,C…/Rot Pitch…,Bank…").
     void AddProbeLine() const;
@@ -51,6 +51,7 @@ struct VehicleState {
     void UpdateOffCourseSound();
 
     // Results of the last ProbeGround, for the overlay of the same frame.
+    // `shake` is the random lift of the drawn car and the chase camera.
     float shake = 0.0f;
     float probeHeight[3] = {0, 0, 0};  // L, R, front
     int32_t probeSubset[3] = {-1, -1, -1};

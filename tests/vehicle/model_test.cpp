@@ -166,19 +166,4 @@ TEST_F(ModelTest, MaterialsAreAdjustedAndEachGroupGetsItsOwnTexture) {
     // gives back its mesh and texture references when destroyed.
 }
 
-TEST_F(ModelTest, AdjustmentKeepsOnlyDiffuseAndEmissive) {
-    D3DMATERIAL9 m{};
-    m.Diffuse = {0.2f, 0.4f, 0.6f, 0.8f};
-    m.Ambient = {9, 9, 9, 9};
-    m.Specular = {7, 7, 7, 7};
-    m.Emissive = {0.5f, 0.25f, 0.125f, 1};
-    m.Power = 99;
-    AdjustModelMaterial(m);
-    const D3DCOLORVALUE expected = {0.2f, 0.4f, 0.6f, 128.0f};
-    for (const D3DCOLORVALUE* c : {&m.Diffuse, &m.Ambient, &m.Specular})
-        EXPECT_EQ(std::memcmp(c, &expected, sizeof expected), 0);
-    EXPECT_EQ(m.Emissive.g, 0.25f);
-    EXPECT_EQ(m.Power, 10.0f);
-}
-
 }  // namespace
