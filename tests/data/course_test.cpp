@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -17,29 +18,9 @@ using namespace datatest;
 namespace {
 constexpr DWORD kRoadSubset = 14;
 
-struct LoadedModel {
-    Mesh* mesh = nullptr;
-    DataBuffer* materials = nullptr;
-    DWORD materialCount = 0;
-    HRESULT result = E_FAIL;
-
-    void Load(const std::string& name, IDirect3DDevice9* device) {
-        // The program's options: vertex and index buffers in system memory.
-        result = LoadMeshFromXFile(DataPath(name).c_str(), OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, device, nullptr,
-                                   &materials, nullptr, &materialCount, &mesh);
-    }
-    void Release() {
-        if (mesh) mesh->Release();
-        if (materials) materials->Release();
-        mesh = nullptr;
-        materials = nullptr;
-    }
-    const MaterialEntry* Entries() const { return static_cast<const MaterialEntry*>(materials->GetDataPointer()); }
-};
-
 // The car's ground probe: the first subset, in ascending order, that a ray
 // from 15 units above the point straight down meets, and the height there.
-int PickGroundHeight(const LoadedModel& model, float x, float y, float z, float* height) {
+int PickGroundHeight(const ModelFile& model, float x, float y, float z, float* height) {
     *height = 0;
     const Vector3 origin{x, y + 15.0f, z}, down{0, -1, 0};
     for (DWORD s = 0; s < model.materialCount; ++s) {
@@ -74,96 +55,65 @@ int PickGroundHeight(const LoadedModel& model, float x, float y, float z, float*
     return -1;
 }
 
-class Course : public DeviceTest {
+class DataCourse : public DeviceTest {
 protected:
     void SetUp() override {
         DeviceTest::SetUp();
-        course.Load("ct01.x", device);
-        ASSERT_EQ(course.result, S_OK);
+        course = std::make_unique<ModelFile>(DataPath("ct01.x"), device);
+        ASSERT_EQ(course->result, S_OK);
     }
     void TearDown() override {
-        course.Release();
+        course.reset();
         DeviceTest::TearDown();
     }
-
-    // World-space triangles of the loaded mesh with their subsets.
-    struct Triangle {
-        float x[3], y[3], z[3];
-        DWORD subset;
-    };
-    std::vector<Triangle> Triangles() {
-        std::vector<Triangle> out(course.mesh->GetFaceCount());
-        const DWORD stride = course.mesh->GetVertexStride();
-        void* v = nullptr;
-        void* i = nullptr;
-        DWORD* a = nullptr;
-        EXPECT_EQ(course.mesh->LockVertices(D3DLOCK_READONLY, &v), S_OK);
-        EXPECT_EQ(course.mesh->LockIndices(D3DLOCK_READONLY, &i), S_OK);
-        EXPECT_EQ(course.mesh->LockAttributes(D3DLOCK_READONLY, &a), S_OK);
-        for (size_t f = 0; f < out.size(); ++f) {
-            for (int k = 0; k < 3; ++k) {
-                const WORD index = static_cast<const WORD*>(i)[3 * f + k];
-                const float* p = reinterpret_cast<const float*>(static_cast<const BYTE*>(v) + size_t(index) * stride);
-                out[f].x[k] = p[0], out[f].y[k] = p[1], out[f].z[k] = p[2];
-            }
-            out[f].subset = a[f];
-        }
-        course.mesh->UnlockAttributes();
-        course.mesh->UnlockIndices();
-        course.mesh->UnlockVertices();
-        return out;
-    }
-
-    LoadedModel course;
+    std::unique_ptr<ModelFile> course;
 };
 
-TEST_F(Course, LoadsWithSixteenBitIndicesAndItsBudget) {
-    EXPECT_GE(course.materialCount, 16u);
-    EXPECT_EQ(course.mesh->GetCreationOptions() & OPT_32BIT_INDICES, 0u);
-    EXPECT_GE(course.mesh->GetFaceCount(), 30000u);
-    EXPECT_LE(course.mesh->GetFaceCount(), 80000u);
-    EXPECT_LT(course.mesh->GetVertexCount(), 65534u);
+TEST_F(DataCourse, LoadsWithSixteenBitIndicesAndItsBudget) {
+    EXPECT_GE(course->materialCount, 16u);
+    EXPECT_EQ(course->mesh->GetCreationOptions() & OPT_32BIT_INDICES, 0u);
+    EXPECT_GE(course->mesh->GetFaceCount(), 30000u);
+    EXPECT_LE(course->mesh->GetFaceCount(), 80000u);
+    EXPECT_LT(course->mesh->GetVertexCount(), 65534u);
     // Lit meshes bring normals, textured ones coordinates.
-    EXPECT_EQ(course.mesh->GetVertexFormat(), DWORD(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1));
+    EXPECT_EQ(course->mesh->GetVertexFormat(), DWORD(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1));
 
     // The road and most of the ground are textured, in every format the
     // texture library reads; several materials are flat colours.
-    const MaterialEntry* m = course.Entries();
-    ASSERT_NE(m[kRoadSubset].textureFilename, nullptr);
-    EXPECT_STREQ(m[kRoadSubset].textureFilename, "road.dds");
+    EXPECT_EQ(course->Texture(kRoadSubset), "road.dds");
     std::map<std::string, int> extensions;
     int untextured = 0;
-    for (DWORD k = 0; k < course.materialCount; ++k) {
-        if (!m[k].textureFilename) {
+    for (DWORD k = 0; k < course->materialCount; ++k) {
+        const std::string name = course->Texture(k);
+        if (name.empty()) {
             ++untextured;
             continue;
         }
-        std::string name = m[k].textureFilename;
         ++extensions[name.substr(name.rfind('.') + 1)];
         // Ambient comes from the lighting set-up, not from the file.
-        EXPECT_EQ(m[k].material.Ambient.r, 0.0f);
+        EXPECT_EQ(course->Entry(k).material.Ambient.r, 0.0f);
     }
     for (const char* ext : {"dds", "bmp", "tga", "png", "jpg", "ppm"}) EXPECT_GT(extensions[ext], 0) << ext;
     EXPECT_GE(untextured, 2);
 
     // Every subset has faces: the attribute table covers them all.
     DWORD ranges = 0;
-    ASSERT_EQ(course.mesh->CopyAttributeTable(nullptr, &ranges), S_OK);
+    ASSERT_EQ(course->mesh->CopyAttributeTable(nullptr, &ranges), S_OK);
     std::vector<AttributeRange> table(ranges);
-    ASSERT_EQ(course.mesh->CopyAttributeTable(table.data(), &ranges), S_OK);
-    std::vector<bool> seen(course.materialCount);
+    ASSERT_EQ(course->mesh->CopyAttributeTable(table.data(), &ranges), S_OK);
+    std::vector<bool> seen(course->materialCount);
     for (const AttributeRange& r : table)
         if (r.AttribId < seen.size() && r.FaceCount > 0) seen[r.AttribId] = true;
-    for (DWORD k = 0; k < course.materialCount; ++k) EXPECT_TRUE(seen[k]) << "subset " << k;
+    for (DWORD k = 0; k < course->materialCount; ++k) EXPECT_TRUE(seen[k]) << "subset " << k;
 }
 
-TEST_F(Course, StartPoseProbesOnTheRoad) {
+TEST_F(DataCourse, StartPoseProbesOnTheRoad) {
     // The car starts at height 0, facing along the start straight.
     const float x = assets::kStartX, z = assets::kStartZ, h = assets::kStartHeading, y = 0;
     float hL = 0, hR = 0, hC = 0;
-    EXPECT_EQ(PickGroundHeight(course, x - 2 * std::cos(h), y, z + 2 * std::sin(h), &hL), int(kRoadSubset));
-    EXPECT_EQ(PickGroundHeight(course, x + 2 * std::cos(h), y, z - 2 * std::sin(h), &hR), int(kRoadSubset));
-    EXPECT_EQ(PickGroundHeight(course, x - 4 * std::sin(h), y, z - 4 * std::cos(h), &hC), int(kRoadSubset));
+    EXPECT_EQ(PickGroundHeight(*course, x - 2 * std::cos(h), y, z + 2 * std::sin(h), &hL), int(kRoadSubset));
+    EXPECT_EQ(PickGroundHeight(*course, x + 2 * std::cos(h), y, z - 2 * std::sin(h), &hR), int(kRoadSubset));
+    EXPECT_EQ(PickGroundHeight(*course, x - 4 * std::sin(h), y, z - 4 * std::cos(h), &hC), int(kRoadSubset));
     // Level across, and the straight barely climbs over 4 units.
     EXPECT_NEAR(hL, 0.0f, 0.05f);
     EXPECT_NEAR(hR, 0.0f, 0.05f);
@@ -180,7 +130,7 @@ TEST_F(Course, StartPoseProbesOnTheRoad) {
     }
 }
 
-TEST_F(Course, EveryPointNearTheCentreLineProbesAsRoad) {
+TEST_F(DataCourse, EveryPointNearTheCentreLineProbesAsRoad) {
     assets::CentreLine line = assets::BuildCentreLine();
     const size_t n = line.points.size();
     ASSERT_GT(n, 100u);
@@ -203,7 +153,7 @@ TEST_F(Course, EveryPointNearTheCentreLineProbesAsRoad) {
         for (float across = -5.0f; across <= 5.0f; across += 2.5f) {
             const float x = px - ez * across, z = pz + ex * across;
             float height = 0;
-            const int subset = PickGroundHeight(course, x, py, z, &height);
+            const int subset = PickGroundHeight(*course, x, py, z, &height);
             ++probes;
             if (subset != int(kRoadSubset) || std::abs(height - py) > 0.5f) {
                 if (misses++ == 0)
@@ -239,15 +189,15 @@ bool OverlapFromAbove(const float ax[3], const float az[3], const float bx[3], c
     return true;
 }
 
-TEST_F(Course, NothingElseLiesOverOrUnderTheRoad) {
+TEST_F(DataCourse, NothingElseLiesOverOrUnderTheRoad) {
     // A probe takes the first subset its ray meets in ascending order, so a
     // face of a lower subset anywhere above or below the road would win
     // over it; a face of a higher subset matters where a ray that starts
     // 15 units above the road can reach it.
-    const std::vector<Triangle> all = Triangles();
+    const std::vector<ModelFile::Triangle> all = course->Triangles();
     const float cell = 16;
     auto key = [](int x, int z) { return (uint64_t(uint32_t(x)) << 32) | uint32_t(z); };
-    auto range = [&](const Triangle& t, int& x0, int& x1, int& z0, int& z1) {
+    auto range = [&](const ModelFile::Triangle& t, int& x0, int& x1, int& z0, int& z1) {
         x0 = int(std::floor(std::min({t.x[0], t.x[1], t.x[2]}) / cell));
         x1 = int(std::floor(std::max({t.x[0], t.x[1], t.x[2]}) / cell));
         z0 = int(std::floor(std::min({t.z[0], t.z[1], t.z[2]}) / cell));
@@ -267,7 +217,7 @@ TEST_F(Course, NothingElseLiesOverOrUnderTheRoad) {
 
     size_t lower = 0, withinReach = 0;
     std::string example;
-    for (const Triangle& t : all) {
+    for (const ModelFile::Triangle& t : all) {
         if (t.subset == kRoadSubset) continue;
         int x0, x1, z0, z1;
         range(t, x0, x1, z0, z1);
@@ -278,7 +228,7 @@ TEST_F(Course, NothingElseLiesOverOrUnderTheRoad) {
                 auto it = roadCells.find(key(x, z));
                 if (it == roadCells.end()) continue;
                 for (size_t r : it->second) {
-                    const Triangle& road = all[r];
+                    const ModelFile::Triangle& road = all[r];
                     const bool reachable = bottom < std::max({road.y[0], road.y[1], road.y[2]}) + 16.0f;
                     if (t.subset > kRoadSubset && !reachable) continue;
                     if (!OverlapFromAbove(t.x, t.z, road.x, road.z)) continue;

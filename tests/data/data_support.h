@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "geometry/geometry.h"
 #include "platform/d3d9/d3d9.h"
 #include "texture/pixel_codec.h"
 #include "texture/texture.h"
@@ -57,6 +58,60 @@ protected:
 
     IDirect3D9* d3d = nullptr;
     IDirect3DDevice9* device = nullptr;
+};
+
+// A .x file loaded as the program loads its models (buffers in system
+// memory), with its faces in world space.
+struct ModelFile {
+    HRESULT result = E_FAIL;
+    Mesh* mesh = nullptr;
+    DataBuffer* materials = nullptr;
+    DWORD materialCount = 0;
+
+    struct Triangle {
+        float x[3], y[3], z[3];
+        DWORD subset;
+    };
+
+    ModelFile(const std::string& path, IDirect3DDevice9* device) {
+        result = LoadMeshFromXFile(path.c_str(), OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, device, nullptr, &materials,
+                                   nullptr, &materialCount, &mesh);
+    }
+    ~ModelFile() { Release(); }
+    ModelFile(const ModelFile&) = delete;
+    ModelFile& operator=(const ModelFile&) = delete;
+    void Release() {
+        if (mesh) mesh->Release();
+        if (materials) materials->Release();
+        mesh = nullptr;
+        materials = nullptr;
+    }
+    const MaterialEntry& Entry(DWORD k) const { return static_cast<const MaterialEntry*>(materials->GetDataPointer())[k]; }
+    std::string Texture(DWORD k) const { return Entry(k).textureFilename ? Entry(k).textureFilename : ""; }
+
+    std::vector<Triangle> Triangles() const {
+        std::vector<Triangle> out(mesh->GetFaceCount());
+        const DWORD stride = mesh->GetVertexStride();
+        const bool wide = (mesh->GetCreationOptions() & OPT_32BIT_INDICES) != 0;
+        void* v = nullptr;
+        void* i = nullptr;
+        DWORD* a = nullptr;
+        EXPECT_EQ(mesh->LockVertices(D3DLOCK_READONLY, &v), S_OK);
+        EXPECT_EQ(mesh->LockIndices(D3DLOCK_READONLY, &i), S_OK);
+        EXPECT_EQ(mesh->LockAttributes(D3DLOCK_READONLY, &a), S_OK);
+        for (size_t f = 0; f < out.size(); ++f) {
+            for (int k = 0; k < 3; ++k) {
+                const DWORD index = wide ? static_cast<const DWORD*>(i)[3 * f + k] : static_cast<const WORD*>(i)[3 * f + k];
+                const float* p = reinterpret_cast<const float*>(static_cast<const BYTE*>(v) + size_t(index) * stride);
+                out[f].x[k] = p[0], out[f].y[k] = p[1], out[f].z[k] = p[2];
+            }
+            out[f].subset = a[f];
+        }
+        mesh->UnlockAttributes();
+        mesh->UnlockIndices();
+        mesh->UnlockVertices();
+        return out;
+    }
 };
 
 // A file decoded by the texture library: its description and every level's

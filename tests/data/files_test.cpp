@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "geometry/geometry.h"
 #include "sound/riff_wave_file.h"
 #include "tests/data/data_support.h"
 
@@ -22,56 +21,39 @@ struct Bounds {
     float lo[3] = {1e30f, 1e30f, 1e30f}, hi[3] = {-1e30f, -1e30f, -1e30f};
 };
 
-class Models : public DeviceTest {
+class DataModels : public DeviceTest {
 protected:
     struct Loaded {
         HRESULT result = E_FAIL;
-        DWORD materialCount = 0, faces = 0, fvf = 0;
-        std::vector<std::string> materialNames;  // texture names, "" for none
+        DWORD materialCount = 0, fvf = 0;
+        std::vector<std::string> textures;
         std::vector<D3DMATERIAL9> materials;
         Bounds all;
         std::vector<Bounds> bySubset;
     };
     Loaded Load(const std::string& name) {
         Loaded out;
-        Mesh* mesh = nullptr;
-        DataBuffer* materials = nullptr;
-        out.result = LoadMeshFromXFile(DataPath(name).c_str(), OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, device, nullptr,
-                                       &materials, nullptr, &out.materialCount, &mesh);
+        ModelFile file(DataPath(name), device);
+        out.result = file.result;
         if (FAILED(out.result)) return out;
-        const auto* entries = static_cast<const MaterialEntry*>(materials->GetDataPointer());
-        for (DWORD k = 0; k < out.materialCount; ++k) {
-            out.materialNames.push_back(entries[k].textureFilename ? entries[k].textureFilename : "");
-            out.materials.push_back(entries[k].material);
+        out.materialCount = file.materialCount;
+        out.fvf = file.mesh->GetVertexFormat();
+        for (DWORD k = 0; k < file.materialCount; ++k) {
+            out.textures.push_back(file.Texture(k));
+            out.materials.push_back(file.Entry(k).material);
         }
-        out.faces = mesh->GetFaceCount();
-        out.fvf = mesh->GetVertexFormat();
-        out.bySubset.resize(out.materialCount);
-        const DWORD stride = mesh->GetVertexStride();
-        const bool wide = (mesh->GetCreationOptions() & OPT_32BIT_INDICES) != 0;
-        void* v = nullptr;
-        void* i = nullptr;
-        DWORD* a = nullptr;
-        mesh->LockVertices(D3DLOCK_READONLY, &v);
-        mesh->LockIndices(D3DLOCK_READONLY, &i);
-        mesh->LockAttributes(D3DLOCK_READONLY, &a);
-        for (DWORD f = 0; f < out.faces; ++f)
+        out.bySubset.resize(file.materialCount);
+        for (const ModelFile::Triangle& t : file.Triangles())
             for (int k = 0; k < 3; ++k) {
-                const DWORD index = wide ? static_cast<const DWORD*>(i)[3 * f + k] : static_cast<const WORD*>(i)[3 * f + k];
-                const float* p = reinterpret_cast<const float*>(static_cast<const BYTE*>(v) + size_t(index) * stride);
-                for (Bounds* b : {&out.all, &out.bySubset[a[f]]})
+                const float p[3] = {t.x[k], t.y[k], t.z[k]};
+                for (Bounds* b : {&out.all, &out.bySubset[t.subset]})
                     for (int c = 0; c < 3; ++c) b->lo[c] = std::min(b->lo[c], p[c]), b->hi[c] = std::max(b->hi[c], p[c]);
             }
-        mesh->UnlockAttributes();
-        mesh->UnlockIndices();
-        mesh->UnlockVertices();
-        mesh->Release();
-        materials->Release();
         return out;
     }
 };
 
-TEST_F(Models, CarHasTheStatedSizeAndFacesMinusZ) {
+TEST_F(DataModels, CarHasTheStatedSizeAndFacesMinusZ) {
     const Loaded car = Load("car.x");
     ASSERT_EQ(car.result, S_OK);
     // Lit with hard edges from its own normals.
@@ -104,7 +86,7 @@ TEST_F(Models, CarHasTheStatedSizeAndFacesMinusZ) {
     EXPECT_GT(car.bySubset[tail].lo[2], 15.0f);
 }
 
-TEST_F(Models, MarkersLoadAndPointOppositeWays) {
+TEST_F(DataModels, MarkersLoadAndPointOppositeWays) {
     const Loaded right = Load("carveR.x"), left = Load("carveL.x");
     ASSERT_EQ(right.result, S_OK);
     ASSERT_EQ(left.result, S_OK);
@@ -124,7 +106,7 @@ TEST_F(Models, MarkersLoadAndPointOppositeWays) {
 bool Opaque(const DecodedImage::Level& l, UINT x, UINT y) { return l.at(x, y, 3) > 200; }
 bool Clear(const DecodedImage::Level& l, UINT x, UINT y) { return l.at(x, y, 3) == 0; }
 
-TEST(Overlay, FontHasOneOutlinedWhiteGlyphPerCell) {
+TEST(DataOverlay, FontHasOneOutlinedWhiteGlyphPerCell) {
     const DecodedImage font = DecodeFile(DataPath("font.dds"));
     ASSERT_EQ(font.result, S_OK);
     EXPECT_EQ(font.info.width, 256u);
@@ -178,7 +160,7 @@ TEST(Overlay, FontHasOneOutlinedWhiteGlyphPerCell) {
     EXPECT_GT(lowestRow('p'), lowestRow('n'));
 }
 
-TEST(Overlay, SpeedMeterMatchesTheNeedleRules) {
+TEST(DataOverlay, SpeedMeterMatchesTheNeedleRules) {
     const DecodedImage meter = DecodeFile(DataPath("SpeedMeter.dds"));
     ASSERT_EQ(meter.result, S_OK);
     EXPECT_EQ(meter.info.width, 256u);
@@ -274,7 +256,7 @@ TEST(Overlay, SpeedMeterMatchesTheNeedleRules) {
 
 // ---- Course textures ----
 
-TEST(CourseTextures, EveryFormatTheLibraryReadsIsUsedAndLoads) {
+TEST(DataTextures, EveryFormatTheLibraryReadsIsUsedAndLoads) {
     struct Expected {
         const char* name;
         ImageFileType type;
@@ -329,11 +311,11 @@ TEST(CourseTextures, EveryFormatTheLibraryReadsIsUsedAndLoads) {
     }
 }
 
-TEST_F(Models, EveryTextureTheCourseNamesBecomesATexture) {
+TEST_F(DataModels, EveryTextureTheCourseNamesBecomesATexture) {
     const Loaded course = Load("ct01.x");
     ASSERT_EQ(course.result, S_OK);
     int textured = 0;
-    for (const std::string& name : course.materialNames) {
+    for (const std::string& name : course.textures) {
         if (name.empty()) continue;
         ++textured;
         IDirect3DTexture9* texture = nullptr;
@@ -394,7 +376,7 @@ void ExpectSeamless(const Wave& w, const char* name) {
     }
 }
 
-TEST(Sounds, ParseWithTheStatedFormatsAndLengths) {
+TEST(DataSounds, ParseWithTheStatedFormatsAndLengths) {
     const Wave engine = ReadWave("media/eng2.wav"), music = ReadWave("media/Get_Closer.wav");
     const Wave puff = ReadWave("media/puffs.wav"), gravel = ReadWave("media/out.wav");
     for (const Wave* w : {&engine, &music, &puff, &gravel}) {
@@ -429,7 +411,7 @@ TEST(Sounds, ParseWithTheStatedFormatsAndLengths) {
     EXPECT_GT(differ, music.samples.size() / 8);
 }
 
-TEST(Sounds, LoopsJoinWithoutAClickAndThePuffFadesOut) {
+TEST(DataSounds, LoopsJoinWithoutAClickAndThePuffFadesOut) {
     ExpectSeamless(ReadWave("media/eng2.wav"), "eng2.wav");
     ExpectSeamless(ReadWave("media/Get_Closer.wav"), "Get_Closer.wav");
     ExpectSeamless(ReadWave("media/out.wav"), "out.wav");
@@ -442,7 +424,7 @@ TEST(Sounds, LoopsJoinWithoutAClickAndThePuffFadesOut) {
 
 // The engine loop's pitch: played at 17 025 to 68 025 Hz its fundamental
 // must land in an engine's range, so it must repeat with a steady period.
-TEST(Sounds, EngineLoopHasASteadyLowPitch) {
+TEST(DataSounds, EngineLoopHasASteadyLowPitch) {
     const Wave engine = ReadWave("media/eng2.wav");
     ASSERT_EQ(engine.result, S_OK);
     const std::vector<int16_t>& s = engine.samples;

@@ -15,6 +15,20 @@ using namespace datatest;
 namespace fs = std::filesystem;
 
 namespace {
+// The time budget is the optimised build's; sanitizers and debug code
+// measure themselves.
+#if defined(__SANITIZE_ADDRESS__) || !defined(NDEBUG)
+constexpr bool kTimed = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kTimed = false;
+#else
+constexpr bool kTimed = true;
+#endif
+#else
+constexpr bool kTimed = true;
+#endif
+
 const std::string kGenerator = std::string(VINTREL_BINARY_DIR) + "/bin/vintrel-make-assets";
 
 fs::path Scratch(const std::string& name) {
@@ -44,13 +58,15 @@ int RunGenerator(const std::string& args, std::string* out = nullptr) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(Generator, WritesTheSameBytesEveryRunInGoodTime) {
+TEST(DataGenerator, WritesTheSameBytesEveryRunInGoodTime) {
     const fs::path first = Scratch("first"), second = Scratch("second");
     std::string report;
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(RunGenerator(Quote(first.string()) + " --map " + Quote((first / "map.png").string()), &report), 0) << report;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_LT(seconds, 20.0);
+    if (kTimed) {
+        EXPECT_LT(seconds, 20.0);
+    }
     EXPECT_NE(report.find("triangles="), std::string::npos) << report;
     ASSERT_EQ(RunGenerator(Quote(second.string())), 0);
 
@@ -80,7 +96,7 @@ TEST(Generator, WritesTheSameBytesEveryRunInGoodTime) {
     fs::remove_all(first.parent_path());
 }
 
-TEST(Generator, FailsClearlyAndHelps) {
+TEST(DataGenerator, FailsClearlyAndHelps) {
     std::string out;
     EXPECT_EQ(RunGenerator("--help", &out), 0);
     EXPECT_NE(out.find("usage: vintrel-make-assets OUTDIR"), std::string::npos) << out;

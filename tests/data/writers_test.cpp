@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "geometry/geometry.h"
 #include "image.h"
 #include "image_writers.h"
 #include "tests/data/data_support.h"
@@ -74,7 +73,7 @@ double MeanError(const DecodedImage::Level& level, const assets::Image& image) {
     return sum / (3.0 * image.width * image.height);
 }
 
-TEST(ImageWriters, LosslessFormatsReadBackExactly) {
+TEST(DataImageWriters, LosslessFormatsReadBackExactly) {
     const assets::Image image = Pattern();
     struct Case {
         const char* name;
@@ -100,7 +99,7 @@ TEST(ImageWriters, LosslessFormatsReadBackExactly) {
     }
 }
 
-TEST(ImageWriters, RunLengthTgaSplitsLongRunsAndMixesPackets) {
+TEST(DataImageWriters, RunLengthTgaSplitsLongRunsAndMixesPackets) {
     // A row longer than one packet of a single colour, raw stretches, and
     // two equal pixels right after a raw stretch.
     assets::Image image(300, 3, {10, 20, 30, 40});
@@ -116,7 +115,7 @@ TEST(ImageWriters, RunLengthTgaSplitsLongRunsAndMixesPackets) {
     }
 }
 
-TEST(ImageWriters, PalettedBmpIsExactUpTo256ColoursAndCloseBeyond) {
+TEST(DataImageWriters, PalettedBmpIsExactUpTo256ColoursAndCloseBeyond) {
     assets::Image few(37, 5);
     for (int y = 0; y < 5; ++y)
         for (int x = 0; x < 37; ++x) few.at(x, y) = {uint8_t(x * 7), uint8_t(y * 50), uint8_t((x + y) % 4 * 60), 255};
@@ -136,7 +135,7 @@ TEST(ImageWriters, PalettedBmpIsExactUpTo256ColoursAndCloseBeyond) {
     EXPECT_LE(MaxError(read.levels[0], many, false), 26);
 }
 
-TEST(ImageWriters, JpegStaysCloseToItsPicture) {
+TEST(DataImageWriters, JpegStaysCloseToItsPicture) {
     const assets::Image image = Smooth(48, 32);
     ASSERT_TRUE(assets::WriteJpeg(Temp("g.jpg"), image, 90));
     const DecodedImage read = DecodeFile(Temp("g.jpg"));
@@ -147,7 +146,7 @@ TEST(ImageWriters, JpegStaysCloseToItsPicture) {
     EXPECT_LT(MeanError(read.levels[0], image), 3.0);
 }
 
-TEST(ImageWriters, DdsUncompressedFormatsAndMipChains) {
+TEST(DataImageWriters, DdsUncompressedFormatsAndMipChains) {
     const assets::Image image = Pattern();
     struct Case {
         assets::DdsFormat format;
@@ -198,7 +197,7 @@ TEST(ImageWriters, DdsUncompressedFormatsAndMipChains) {
     EXPECT_EQ(MaxError(one.levels[0], image, true), 0);
 }
 
-TEST(ImageWriters, DdsBlockFormatsStayCloseAndKeepAlpha) {
+TEST(DataImageWriters, DdsBlockFormatsStayCloseAndKeepAlpha) {
     const assets::Image image = Smooth(18, 10);  // partial blocks at both edges
     struct Case {
         assets::DdsFormat format;
@@ -262,7 +261,7 @@ TEST(ImageWriters, DdsBlockFormatsStayCloseAndKeepAlpha) {
     }
 }
 
-TEST(ImageWriters, ReportUnwritablePaths) {
+TEST(DataImageWriters, ReportUnwritablePaths) {
     const std::string bad = Temp("no-such-folder/x");
     const assets::Image image = Pattern();
     EXPECT_FALSE(assets::WritePng(bad, image, true));
@@ -274,52 +273,30 @@ TEST(ImageWriters, ReportUnwritablePaths) {
 
 // ---- .x writer ----
 
-class XWriter : public DeviceTest {
+class DataXWriter : public DeviceTest {
 protected:
     struct Read {
         HRESULT result = E_FAIL;
         DWORD materialCount = 0, faces = 0, vertices = 0, fvf = 0;
-        std::vector<MaterialEntry> entries;
+        std::vector<D3DMATERIAL9> materials;
         std::vector<std::string> textures;
-        std::vector<std::array<float, 3>> positions;  // per face corner
-        std::vector<DWORD> attributes;
+        std::vector<ModelFile::Triangle> triangles;
     };
-    Read Load(const assets::XFile& file) {
+    Read Load(const assets::XFile& x) {
         Read out;
-        if (!assets::WriteXFile(Temp("t.x"), file)) return out;
-        Mesh* mesh = nullptr;
-        DataBuffer* materials = nullptr;
-        out.result = LoadMeshFromXFile(Temp("t.x").c_str(), OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, device, nullptr,
-                                       &materials, nullptr, &out.materialCount, &mesh);
+        if (!assets::WriteXFile(Temp("t.x"), x)) return out;
+        ModelFile file(Temp("t.x"), device);
+        out.result = file.result;
         if (FAILED(out.result)) return out;
-        const auto* e = static_cast<const MaterialEntry*>(materials->GetDataPointer());
-        for (DWORD k = 0; k < out.materialCount; ++k) {
-            out.entries.push_back(e[k]);
-            out.textures.push_back(e[k].textureFilename ? e[k].textureFilename : "");
+        out.materialCount = file.materialCount;
+        for (DWORD k = 0; k < file.materialCount; ++k) {
+            out.materials.push_back(file.Entry(k).material);
+            out.textures.push_back(file.Texture(k));
         }
-        out.faces = mesh->GetFaceCount();
-        out.vertices = mesh->GetVertexCount();
-        out.fvf = mesh->GetVertexFormat();
-        void* v = nullptr;
-        void* i = nullptr;
-        DWORD* a = nullptr;
-        mesh->LockVertices(D3DLOCK_READONLY, &v);
-        mesh->LockIndices(D3DLOCK_READONLY, &i);
-        mesh->LockAttributes(D3DLOCK_READONLY, &a);
-        const DWORD stride = mesh->GetVertexStride();
-        for (DWORD f = 0; f < out.faces; ++f) {
-            out.attributes.push_back(a[f]);
-            for (int k = 0; k < 3; ++k) {
-                const float* p = reinterpret_cast<const float*>(static_cast<const BYTE*>(v) +
-                                                                size_t(static_cast<const WORD*>(i)[3 * f + k]) * stride);
-                out.positions.push_back({p[0], p[1], p[2]});
-            }
-        }
-        mesh->UnlockAttributes();
-        mesh->UnlockIndices();
-        mesh->UnlockVertices();
-        mesh->Release();
-        materials->Release();
+        out.faces = file.mesh->GetFaceCount();
+        out.vertices = file.mesh->GetVertexCount();
+        out.fvf = file.mesh->GetVertexFormat();
+        out.triangles = file.Triangles();
         return out;
     }
 
@@ -345,7 +322,7 @@ protected:
     }
 };
 
-TEST_F(XWriter, FramesMeshesAndMaterialsLoadAsWritten) {
+TEST_F(DataXWriter, FramesMeshesAndMaterialsLoadAsWritten) {
     assets::XFile file;
     assets::XMaterial red;
     red.name = "Red";
@@ -378,7 +355,7 @@ TEST_F(XWriter, FramesMeshesAndMaterialsLoadAsWritten) {
     ASSERT_EQ(r.materialCount, 3u);
     EXPECT_EQ(r.textures[0], "paint.dds");
     EXPECT_EQ(r.textures[2], "");
-    const D3DMATERIAL9& m = r.entries[0].material;
+    const D3DMATERIAL9& m = r.materials[0];
     EXPECT_FLOAT_EQ(m.Diffuse.r, 0.9f);
     EXPECT_FLOAT_EQ(m.Diffuse.a, 0.5f);
     EXPECT_FLOAT_EQ(m.Power, 12.5f);
@@ -388,28 +365,25 @@ TEST_F(XWriter, FramesMeshesAndMaterialsLoadAsWritten) {
 
     // The pentagon's triangles carry material 0 and sit around (100, 2, -3);
     // the square's carry 1 + 1 = 2 and sit 10 higher, turned.
-    ASSERT_EQ(r.attributes.size(), 5u);
-    for (size_t f = 0; f < 5; ++f) {
-        const bool square = r.attributes[f] == 2;
-        EXPECT_TRUE(square || r.attributes[f] == 0) << f;
+    ASSERT_EQ(r.triangles.size(), 5u);
+    for (const ModelFile::Triangle& t : r.triangles) {
+        const bool square = t.subset == 2;
+        EXPECT_TRUE(square || t.subset == 0);
         for (int k = 0; k < 3; ++k) {
-            const auto& p = r.positions[f * 3 + k];
-            EXPECT_NEAR(p[1], square ? 12.0f : 2.0f, 1e-4f);
-            const float dx = p[0] - 100, dz = p[2] + 3;
+            EXPECT_NEAR(t.y[k], square ? 12.0f : 2.0f, 1e-4f);
+            const float dx = t.x[k] - 100, dz = t.z[k] + 3;
             EXPECT_NEAR(std::hypot(dx, dz), square ? 2.0f : 1.0f, 1e-4f);
         }
     }
     // The square's first corner (2, 0, 0) turned a quarter: (0, 0, 2).
     bool found = false;
-    for (size_t f = 0; f < 5; ++f)
-        for (int k = 0; k < 3 && r.attributes[f] == 2; ++k) {
-            const auto& p = r.positions[f * 3 + k];
-            if (std::abs(p[0] - 100) < 1e-3f && std::abs(p[2] - (-3 + 2)) < 1e-3f) found = true;
-        }
+    for (const ModelFile::Triangle& t : r.triangles)
+        for (int k = 0; k < 3 && t.subset == 2; ++k)
+            if (std::abs(t.x[k] - 100) < 1e-3f && std::abs(t.z[k] - (-3 + 2)) < 1e-3f) found = true;
     EXPECT_TRUE(found);
 }
 
-TEST_F(XWriter, MeshWithoutNormalsOrCoordinatesLoadsWithoutThem) {
+TEST_F(DataXWriter, MeshWithoutNormalsOrCoordinatesLoadsWithoutThem) {
     assets::XFile file;
     assets::XMaterial grey;
     grey.name = "Grey";
