@@ -59,22 +59,28 @@ bool ParseRange(const std::string& entry, std::vector<Range>* ranges, std::strin
 }
 
 // The frames where the held set may change are the starts of ranges and the
-// frames after their ends; each gets the full set held there.
+// frames after their ends; a sweep over them in order keeps, per key, how
+// many ranges hold it, so long scripts stay linear.
 void Build(const std::vector<Range>& ranges, DriveScript* script) {
-    std::set<std::uint64_t> changes;
-    for (const Range& r : ranges) {
-        changes.insert(r.from);
-        changes.insert(r.to + 1);
-    }
+    std::map<std::uint64_t, std::vector<std::pair<int, int>>> changes;  // frame -> (key, +1 | -1)
     script->keys.clear();
     script->empty = ranges.empty();
     script->lastFrame = 0;
-    for (const Range& r : ranges) script->lastFrame = std::max(script->lastFrame, r.to);
-    for (std::uint64_t frame : changes) {
-        std::set<int> held;
-        for (const Range& r : ranges)
-            if (r.from <= frame && frame <= r.to) held.insert(r.keys.begin(), r.keys.end());
-        script->keys[frame] = held;
+    for (const Range& r : ranges) {
+        script->lastFrame = std::max(script->lastFrame, r.to);
+        auto& start = changes[r.from];
+        auto& end = changes[r.to + 1];
+        for (int key : r.keys) {
+            start.emplace_back(key, +1);
+            end.emplace_back(key, -1);
+        }
+    }
+    std::map<int, int> holders;
+    for (const auto& [frame, deltas] : changes) {
+        for (const auto& [key, delta] : deltas)
+            if ((holders[key] += delta) == 0) holders.erase(key);
+        std::set<int>& held = script->keys[frame];
+        for (const auto& entry : holders) held.insert(entry.first);
     }
 }
 
