@@ -47,4 +47,18 @@ echo "$out" | grep -q '^state frame=0 posX=[^ ]* posY=[^ ]* posZ=[^ ]* heading=-
 echo "$out" | tail -1 | grep -q '^frames=1 median_ms=[0-9.]* p95_ms=[0-9.]* fps=[0-9.]* startup_ms=[0-9.]*' || exit 6
 ]] $<TARGET_FILE:vintrel-drive>)
     set_tests_properties(drive-one-frame PROPERTIES TIMEOUT 120)
+    # A shot is a PNG of the whole frame, named from where the tool started;
+    # a shot of a frame never drawn and a missing data folder fail with 1.
+    add_test(NAME drive-shots
+        COMMAND sh -c [[
+dir=$(mktemp -d) && cd "$dir" || exit 1
+"$0" --frames 2 --shot 1:one.png >/dev/null || exit 2
+[ "$(head -c 8 one.png | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || exit 3
+"$0" --frames 2 --shot 5:late.png >/dev/null 2>err.txt; [ $? = 1 ] || exit 4
+grep -q 'late.png: frame 5 was not drawn' err.txt || exit 5
+"$0" --data "$dir/none" >/dev/null 2>err.txt; [ $? = 1 ] || exit 6
+grep -q 'cannot enter the data folder' err.txt || exit 7
+rm -rf "$dir"
+]] $<TARGET_FILE:vintrel-drive>)
+    set_tests_properties(drive-shots PROPERTIES TIMEOUT 120)
 endif()
