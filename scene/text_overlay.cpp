@@ -17,6 +17,7 @@ void TextOverlay::ClearOverlay() { std::vector<ScreenQuad>().swap(glyphs_); }
 
 void TextOverlay::AddText(float x, float y, const char* text) {
     if (!text || !*text) return;
+    if (observer_) observer_(x, y, text);
     for (int i = 0; text[i]; ++i) {
         // Bytes as signed characters: codes outside 32..127 give cells
         // outside the font, as the layout implies.

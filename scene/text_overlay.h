@@ -2,6 +2,7 @@
 // texture, rebuilt every frame as one screen quad per character.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "scene/screen_quad.h"
@@ -17,10 +18,16 @@ public:
 
     const std::vector<ScreenQuad>& Glyphs() const { return glyphs_; }
 
+    // Called with every non-empty line as it is added (the drive tool
+    // prints them); empty by default.
+    using LineObserver = std::function<void(float x, float y, const char* text)>;
+    void SetLineObserver(LineObserver observer) { observer_ = std::move(observer); }
+
     IDirect3DTexture9* fontTexture = nullptr;
 
 private:
     std::vector<ScreenQuad> glyphs_;
+    LineObserver observer_;
 };
 
 extern TextOverlay textOverlay;

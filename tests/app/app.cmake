@@ -30,7 +30,7 @@ if(TARGET vintrel AND TARGET vintrel_shell_gtk AND X11_FOUND)
         add_test(NAME app-smoke COMMAND test-app-smoke)
     endif()
     set_tests_properties(app-smoke PROPERTIES TIMEOUT 300 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]"
-        ENVIRONMENT "LSAN_OPTIONS=suppressions=${VINTREL_TEST_FOLDER}/smoke_leaks.supp:print_suppressions=0")
+        ENVIRONMENT "VINTREL_AUDIO=capture;LSAN_OPTIONS=suppressions=${VINTREL_TEST_FOLDER}/smoke_leaks.supp:print_suppressions=0")
 endif()
 
 # The executable itself: --help, a headless run that ends by itself, and a
