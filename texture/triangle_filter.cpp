@@ -9,8 +9,17 @@
 #include <memory>
 #include <new>
 
+#include "texture/triangle_filter.h"
+
 #include "texture/copy_engine.h"
 #include "texture/filter.h"
+
+#if defined(__SSE2__) && !VINTREL_NO_SIMD
+#include <xmmintrin.h>
+#define VINTREL_TRIANGLE_SSE 1
+#else
+#define VINTREL_TRIANGLE_SSE 0
+#endif
 
 namespace {
 constexpr float kSmallestWeight = 0.00001f;
@@ -123,8 +132,20 @@ FlatTaps FlattenByDestination(const TriangleTaps& taps, UINT destSize) {
 }
 
 // Filters one source row across into a row of the destination's width;
-// each destination pixel is summed in registers and stored once.
+// each destination pixel is summed in registers and stored once. The four
+// channels go side by side, each with the same products and sums in the
+// same order as one channel alone.
 void FilterAcross(const Colour4* in, UINT destWidth, const FlatTaps& columns, Colour4* across) {
+#if VINTREL_TRIANGLE_SSE
+    const UINT* index = columns.index.data();
+    const float* weight = columns.weight.data();
+    for (UINT t = 0; t < destWidth; ++t) {
+        __m128 sum = _mm_setzero_ps();
+        for (UINT k = columns.first[t]; k < columns.first[t + 1]; ++k)
+            sum = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps(&in[index[k]].r), _mm_set1_ps(weight[k])));
+        _mm_storeu_ps(&across[t].r, sum);
+    }
+#else
     for (UINT t = 0; t < destWidth; ++t) {
         Colour4 sum = {0, 0, 0, 0};
         for (UINT k = columns.first[t]; k < columns.first[t + 1]; ++k) {
@@ -137,6 +158,7 @@ void FilterAcross(const Colour4* in, UINT destWidth, const FlatTaps& columns, Co
         }
         across[t] = sum;
     }
+#endif
 }
 
 void AddScaled(Colour4* __restrict out, const Colour4* __restrict in, UINT count, float w) {
@@ -197,4 +219,136 @@ HRESULT TriangleFilter(PixelCodec& source, PixelCodec& dest, DWORD filter) {
         return E_OUTOFMEMORY;
     }
     return S_OK;
+}
+
+namespace {
+// One destination of TriangleFilterLevels: its tap tables and the source
+// rows, filtered across to its width, that destination rows still need.
+struct LevelState {
+    PixelCodec* dest = nullptr;
+    UINT width = 0, height = 0;
+    FlatTaps columns;
+    std::vector<std::vector<std::pair<UINT, float>>> rows;  // per destination row
+    float sliceWeight = 1.0f;
+    std::vector<long long> readyAfter;  // per destination row: last source step it waits for
+    std::vector<long long> lastUse;     // per source row: last destination row using it, or -1
+    std::vector<std::unique_ptr<Colour4[]>> filtered;  // per source row, while in use
+    std::vector<std::unique_ptr<Colour4[]>> spare;
+    std::vector<Colour4> out;
+    UINT next = 0;  // next destination row to write
+};
+}  // namespace
+
+namespace {
+HRESULT FilterLevels(PixelCodec& source, const std::vector<PixelCodec*>& dests, DWORD filter) {
+    const UINT sw = source.Width(), sh = source.Height();
+    if (source.Depth() != 1) return E_FAIL;
+    for (PixelCodec* dest : dests)
+        if (dest->Depth() != 1) return E_FAIL;
+    // Source rows are taken once each, the last row first: with wrapping
+    // tents the first destination row needs it, and every other row comes
+    // in increasing order. Step of source row j in that order:
+    auto step = [sh](UINT j) -> long long { return j + 1 == sh ? -1 : static_cast<long long>(j); };
+    try {
+        std::vector<LevelState> levels(dests.size());
+        for (size_t n = 0; n < dests.size(); ++n) {
+            LevelState& level = levels[n];
+            level.dest = dests[n];
+            level.width = dests[n]->Width();
+            level.height = dests[n]->Height();
+            level.columns =
+                FlattenByDestination(BuildTriangleTaps(sw, level.width, (filter & FILTER_MIRROR_U) != 0), level.width);
+            level.rows = Transpose(BuildTriangleTaps(sh, level.height, (filter & FILTER_MIRROR_V) != 0), level.height);
+            // The single slice feeds the single slice with the weight the
+            // one-slice filter gives it, as in TriangleFilter.
+            const auto slices = Transpose(BuildTriangleTaps(1, 1, (filter & FILTER_MIRROR_W) != 0), 1);
+            if (slices[0].size() != 1) return E_FAIL;
+            level.sliceWeight = slices[0][0].second;
+            level.readyAfter.assign(level.height, -1);
+            level.lastUse.assign(sh, -1);
+            for (UINT ty = 0; ty < level.height; ++ty) {
+                for (const auto& [jy, wy] : level.rows[ty]) {
+                    level.readyAfter[ty] = std::max(level.readyAfter[ty], step(jy));
+                    level.lastUse[jy] = ty;
+                }
+            }
+            level.filtered.resize(sh);
+            level.out.resize(level.width);
+        }
+
+        std::vector<Colour4> sourceRow(sw);
+        for (UINT n = 0; n < sh; ++n) {
+            const UINT j = n == 0 ? sh - 1 : n - 1;
+            const long long at = step(j);
+            bool read = false;
+            for (LevelState& level : levels) {
+                if (level.lastUse[j] < 0) continue;
+                if (!read) {
+                    source.ReadRow(j, 0, sourceRow.data());
+                    read = true;
+                }
+                if (level.spare.empty()) {
+                    level.filtered[j].reset(new Colour4[level.width]);
+                } else {
+                    level.filtered[j] = std::move(level.spare.back());
+                    level.spare.pop_back();
+                }
+                FilterAcross(sourceRow.data(), level.width, level.columns, level.filtered[j].get());
+            }
+            // Every destination row whose source rows are all in is summed
+            // and written, in increasing order.
+            for (LevelState& level : levels) {
+                while (level.next < level.height && level.readyAfter[level.next] <= at) {
+                    const UINT ty = level.next++;
+                    std::fill(level.out.begin(), level.out.end(), Colour4{0, 0, 0, 0});
+                    for (const auto& [jy, wy] : level.rows[ty]) {
+                        AddScaled(level.out.data(), level.filtered[jy].get(), level.width, level.sliceWeight * wy);
+                        if (level.lastUse[jy] == static_cast<long long>(ty))
+                            level.spare.push_back(std::move(level.filtered[jy]));
+                    }
+                    ClampToRange(level.out.data(), level.width, source.Range());
+                    level.dest->WriteRow(ty, 0, level.out.data());
+                }
+            }
+        }
+        for (const LevelState& level : levels)
+            if (level.next != level.height) return E_FAIL;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+}  // namespace
+
+HRESULT TriangleFilterLevels(const std::vector<PixelSurface>& destsIn, const PixelSurface& sourceIn, DWORD filter) {
+    if (!IsValidFilter(filter) || (filter & 0xFFFF) != FILTER_TRIANGLE) return D3DERR_INVALIDCALL;
+    // The flags each side takes from the filter word, as for any copy.
+    PixelSurface sourceDesc = sourceIn;
+    sourceDesc.gamma = (filter & FILTER_SRGB_IN) != 0;
+    sourceDesc.orderedDither = sourceDesc.diffusionDither = false;
+    auto empty = [](const D3DBOX& b) { return b.Right <= b.Left || b.Bottom <= b.Top || b.Back <= b.Front; };
+    if (empty(sourceDesc.box)) return E_FAIL;
+    std::vector<std::unique_ptr<PixelCodec>> dests;
+    std::vector<PixelCodec*> targets;
+    std::unique_ptr<PixelCodec> source;
+    HRESULT hr = S_OK;
+    for (const PixelSurface& destIn : destsIn) {
+        PixelSurface destDesc = destIn;
+        destDesc.gamma = (filter & FILTER_SRGB_OUT) != 0;
+        destDesc.orderedDither = (filter & FILTER_DITHER) != 0;
+        destDesc.diffusionDither = (filter & FILTER_DITHER_DIFFUSION) != 0;
+        destDesc.colourKey = 0;
+        if (empty(destDesc.box)) continue;
+        std::unique_ptr<PixelCodec> dest;
+        hr = CreatePixelCodec(destDesc, dest);
+        if (FAILED(hr)) return hr;
+        if (!dest) return E_FAIL;
+        targets.push_back(dest.get());
+        dests.push_back(std::move(dest));
+    }
+    hr = CreatePixelCodec(sourceDesc, source);
+    if (FAILED(hr)) return hr;
+    if (!source) return E_FAIL;
+    for (PixelCodec* dest : targets) LinkPixelCodecs(*source, *dest);
+    return FilterLevels(*source, targets, filter);
 }
