@@ -9,6 +9,7 @@
 
 #include "texture/copy_engine.h"
 #include "texture/filter.h"
+#include "texture/triangle_filter.h"
 
 namespace {
 PixelSurface Block(std::vector<BYTE>& bytes, D3DFORMAT format, UINT width, UINT height, UINT bytesPerPixel,
@@ -355,4 +356,56 @@ TEST(CopyPaths, FormatsWithoutCodecFail) {
     std::vector<BYTE> src(16), dst(16);
     EXPECT_EQ(CopyPixels(Block(dst, D3DFMT_D24S8, 2, 2, 4), Block(src, D3DFMT_A8R8G8B8, 2, 2, 4), FILTER_NONE), E_FAIL);
     EXPECT_EQ(CopyPixels(Block(dst, D3DFMT_A8R8G8B8, 2, 2, 4), Block(src, D3DFMT_D24S8, 2, 2, 4), FILTER_NONE), E_FAIL);
+}
+
+// Filling several destinations in one pass over the source must give each
+// exactly what a copy into it alone gives: mip chains of odd sizes, an
+// enlargement, wrap and mirror, both dithers, gamma, and a DXT destination
+// whose last blocks are partly covered.
+TEST(TriangleFilter, OnePassIntoManyDestinationsMatchesSeparateCopies) {
+    constexpr UINT kWidth = 37, kHeight = 23;
+    std::vector<BYTE> pixels = RandomBytes(kWidth * kHeight * 4, 11);
+    const PixelSurface source = Block(pixels, D3DFMT_A8R8G8B8, kWidth, kHeight, 4);
+    const UINT sizes[][2] = {{18, 11}, {9, 5}, {4, 2}, {2, 1}, {1, 1}, {50, 30}};
+    const DWORD filters[] = {FILTER_TRIANGLE,
+                             FILTER_TRIANGLE | FILTER_DITHER,
+                             FILTER_TRIANGLE | FILTER_DITHER_DIFFUSION | FILTER_MIRROR_V,
+                             FILTER_TRIANGLE | FILTER_MIRROR,
+                             FILTER_TRIANGLE | FILTER_SRGB_IN | FILTER_SRGB_OUT | FILTER_MIRROR_U};
+    // The float destination keeps every bit of the sums.
+    const D3DFORMAT formats[] = {D3DFMT_A32B32G32R32F, D3DFMT_A8R8G8B8, D3DFMT_R5G6B5, D3DFMT_DXT1};
+    for (D3DFORMAT format : formats) {
+        const UINT bytesPerPixel = format == D3DFMT_A32B32G32R32F ? 16 : format == D3DFMT_R5G6B5 ? 2 : 4;
+        for (DWORD filter : filters) {
+            std::vector<std::vector<BYTE>> together, alone;
+            std::vector<PixelSurface> dests;
+            for (const auto& size : sizes) {
+                PixelSurface d;
+                d.format = format;
+                d.rowPitch = format == D3DFMT_DXT1 ? (size[0] + 3) / 4 * 8 : size[0] * bytesPerPixel;
+                const UINT rows = format == D3DFMT_DXT1 ? (size[1] + 3) / 4 : size[1];
+                d.slicePitch = d.rowPitch * rows;
+                d.box = {0, 0, size[0], size[1], 0, 1};
+                together.emplace_back(d.slicePitch, 0);
+                alone.emplace_back(d.slicePitch, 0);
+                dests.push_back(d);
+            }
+            for (size_t n = 0; n < dests.size(); ++n) {
+                dests[n].pixels = alone[n].data();
+                ASSERT_EQ(CopyPixels(dests[n], source, filter), S_OK);
+                dests[n].pixels = together[n].data();
+            }
+            ASSERT_EQ(TriangleFilterLevels(dests, source, filter), S_OK);
+            for (size_t n = 0; n < dests.size(); ++n)
+                EXPECT_EQ(together[n], alone[n]) << "format " << format << " filter " << std::hex << filter
+                                                 << " size " << std::dec << sizes[n][0] << "x" << sizes[n][1];
+        }
+    }
+    // Only the triangle filter, and no source of several slices.
+    std::vector<PixelSurface> none;
+    EXPECT_EQ(TriangleFilterLevels(none, source, FILTER_BOX), D3DERR_INVALIDCALL);
+    std::vector<BYTE> deep = RandomBytes(4 * 4 * 4 * 2, 3);
+    std::vector<BYTE> out(4 * 2 * 2);
+    std::vector<PixelSurface> one = {Block(out, D3DFMT_A8R8G8B8, 2, 2, 4)};
+    EXPECT_EQ(TriangleFilterLevels(one, Block(deep, D3DFMT_A8R8G8B8, 4, 4, 4, 2), FILTER_TRIANGLE), E_FAIL);
 }
