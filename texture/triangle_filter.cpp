@@ -137,14 +137,38 @@ FlatTaps FlattenByDestination(const TriangleTaps& taps, UINT destSize) {
 // same order as one channel alone.
 void FilterAcross(const Colour4* in, UINT destWidth, const FlatTaps& columns, Colour4* across) {
 #if VINTREL_TRIANGLE_SSE
+    const UINT* first = columns.first.data();
     const UINT* index = columns.index.data();
     const float* weight = columns.weight.data();
-    for (UINT t = 0; t < destWidth; ++t) {
+    auto one = [&](UINT t) {
         __m128 sum = _mm_setzero_ps();
-        for (UINT k = columns.first[t]; k < columns.first[t + 1]; ++k)
+        for (UINT k = first[t]; k < first[t + 1]; ++k)
             sum = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps(&in[index[k]].r), _mm_set1_ps(weight[k])));
         _mm_storeu_ps(&across[t].r, sum);
+    };
+    UINT t = 0;
+    // Four destination pixels with as many taps each are summed side by
+    // side, so that their chains of additions overlap.
+    for (; t + 4 <= destWidth; t += 4) {
+        const UINT n = first[t + 1] - first[t];
+        if (first[t + 2] - first[t + 1] != n || first[t + 3] - first[t + 2] != n || first[t + 4] - first[t + 3] != n) {
+            for (UINT u = t; u < t + 4; ++u) one(u);
+            continue;
+        }
+        const UINT k0 = first[t], k1 = first[t + 1], k2 = first[t + 2], k3 = first[t + 3];
+        __m128 s0 = _mm_setzero_ps(), s1 = _mm_setzero_ps(), s2 = _mm_setzero_ps(), s3 = _mm_setzero_ps();
+        for (UINT m = 0; m < n; ++m) {
+            s0 = _mm_add_ps(s0, _mm_mul_ps(_mm_loadu_ps(&in[index[k0 + m]].r), _mm_set1_ps(weight[k0 + m])));
+            s1 = _mm_add_ps(s1, _mm_mul_ps(_mm_loadu_ps(&in[index[k1 + m]].r), _mm_set1_ps(weight[k1 + m])));
+            s2 = _mm_add_ps(s2, _mm_mul_ps(_mm_loadu_ps(&in[index[k2 + m]].r), _mm_set1_ps(weight[k2 + m])));
+            s3 = _mm_add_ps(s3, _mm_mul_ps(_mm_loadu_ps(&in[index[k3 + m]].r), _mm_set1_ps(weight[k3 + m])));
+        }
+        _mm_storeu_ps(&across[t].r, s0);
+        _mm_storeu_ps(&across[t + 1].r, s1);
+        _mm_storeu_ps(&across[t + 2].r, s2);
+        _mm_storeu_ps(&across[t + 3].r, s3);
     }
+    for (; t < destWidth; ++t) one(t);
 #else
     for (UINT t = 0; t < destWidth; ++t) {
         Colour4 sum = {0, 0, 0, 0};
