@@ -409,3 +409,117 @@ TEST(TriangleFilter, OnePassIntoManyDestinationsMatchesSeparateCopies) {
     std::vector<PixelSurface> one = {Block(out, D3DFMT_A8R8G8B8, 2, 2, 4)};
     EXPECT_EQ(TriangleFilterLevels(one, Block(deep, D3DFMT_A8R8G8B8, 4, 4, 4, 2), FILTER_TRIANGLE), E_FAIL);
 }
+
+namespace {
+IDirect3DDevice9* HeadlessDevice() {
+    static IDirect3DDevice9* device = [] {
+        IDirect3DDevice9* d = nullptr;
+        if (IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION)) {
+            D3DPRESENT_PARAMETERS pp = {};
+            pp.Windowed = TRUE;
+            pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
+            d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, reinterpret_cast<HWND>(1),
+                              D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &d);
+            d3d->Release();
+        }
+        return d;
+    }();
+    return device;
+}
+
+void FillRandom(IDirect3DSurface9* surface, unsigned seed) {
+    D3DSURFACE_DESC desc;
+    surface->GetDesc(&desc);
+    D3DLOCKED_RECT lr;
+    ASSERT_EQ(surface->LockRect(&lr, nullptr, 0), S_OK);
+    std::mt19937 rng(seed);
+    for (UINT y = 0; y < desc.Height; ++y)
+        for (UINT x = 0; x < desc.Width * 4; ++x) static_cast<BYTE*>(lr.pBits)[size_t(y) * lr.Pitch + x] = BYTE(rng());
+    surface->UnlockRect();
+}
+
+std::vector<BYTE> Contents(IDirect3DSurface9* surface) {
+    D3DSURFACE_DESC desc;
+    surface->GetDesc(&desc);
+    D3DLOCKED_RECT lr;
+    std::vector<BYTE> bytes;
+    if (FAILED(surface->LockRect(&lr, nullptr, D3DLOCK_READONLY))) return bytes;
+    for (UINT y = 0; y < desc.Height; ++y) {
+        const BYTE* row = static_cast<const BYTE*>(lr.pBits) + size_t(y) * lr.Pitch;
+        bytes.insert(bytes.end(), row, row + desc.Width * 4);
+    }
+    surface->UnlockRect();
+    return bytes;
+}
+}  // namespace
+
+// A triangle mip chain fills all levels in one pass; each level must hold
+// what loading it from the source level on its own gives, for 2D textures
+// from level 0 or a later level (scratch memory, where sizes need not be
+// powers of two) and for every face of a cube.
+TEST(MipGeneration, TriangleChainMatchesLevelByLevelLoads) {
+    IDirect3DDevice9* device = HeadlessDevice();
+    ASSERT_NE(device, nullptr);
+    const DWORD filters[] = {FILTER_TRIANGLE | FILTER_DITHER, FILTER_TRIANGLE | FILTER_DITHER_DIFFUSION | FILTER_MIRROR_U};
+    for (DWORD filter : filters) {
+        for (UINT sourceLevel : {0u, 1u}) {
+            IDirect3DTexture9 *chain = nullptr, *reference = nullptr;
+            ASSERT_EQ(device->CreateTexture(45, 30, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_SCRATCH, &chain, nullptr), S_OK);
+            ASSERT_EQ(device->CreateTexture(45, 30, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_SCRATCH, &reference, nullptr), S_OK);
+            for (IDirect3DTexture9* t : {chain, reference}) {
+                IDirect3DSurface9* source = nullptr;
+                t->GetSurfaceLevel(sourceLevel, &source);
+                FillRandom(source, 5);
+                source->Release();
+            }
+            ASSERT_EQ(GenerateMipLevels(chain, nullptr, sourceLevel, filter), S_OK);
+            IDirect3DSurface9* from = nullptr;
+            reference->GetSurfaceLevel(sourceLevel, &from);
+            for (UINT level = sourceLevel + 1; level < chain->GetLevelCount(); ++level) {
+                IDirect3DSurface9 *got = nullptr, *want = nullptr;
+                chain->GetSurfaceLevel(level, &got);
+                reference->GetSurfaceLevel(level, &want);
+                ASSERT_EQ(LoadSurfaceFromSurface(want, nullptr, nullptr, from, nullptr, nullptr, filter, 0), S_OK);
+                const std::vector<BYTE> bytes = Contents(got);
+                EXPECT_FALSE(bytes.empty());
+                EXPECT_EQ(bytes, Contents(want)) << "level " << level << " from " << sourceLevel;
+                got->Release();
+                want->Release();
+            }
+            from->Release();
+            chain->Release();
+            reference->Release();
+        }
+    }
+
+    IDirect3DCubeTexture9 *cube = nullptr, *cubeReference = nullptr;
+    ASSERT_EQ(device->CreateCubeTexture(24, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &cube, nullptr), S_OK);
+    ASSERT_EQ(device->CreateCubeTexture(24, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &cubeReference, nullptr), S_OK);
+    for (UINT face = 0; face < 6; ++face) {
+        for (IDirect3DCubeTexture9* t : {cube, cubeReference}) {
+            IDirect3DSurface9* top = nullptr;
+            t->GetCubeMapSurface(D3DCUBEMAP_FACES(face), 0, &top);
+            FillRandom(top, 100 + face);
+            top->Release();
+        }
+    }
+    // 24 is not a power of two: the default is triangle with dither, mirrored.
+    ASSERT_EQ(GenerateMipLevels(cube, nullptr, USE_DEFAULT, USE_DEFAULT), S_OK);
+    for (UINT face = 0; face < 6; ++face) {
+        IDirect3DSurface9* top = nullptr;
+        cubeReference->GetCubeMapSurface(D3DCUBEMAP_FACES(face), 0, &top);
+        for (UINT level = 1; level < cube->GetLevelCount(); ++level) {
+            IDirect3DSurface9 *got = nullptr, *want = nullptr;
+            cube->GetCubeMapSurface(D3DCUBEMAP_FACES(face), level, &got);
+            cubeReference->GetCubeMapSurface(D3DCUBEMAP_FACES(face), level, &want);
+            ASSERT_EQ(LoadSurfaceFromSurface(want, nullptr, nullptr, top, nullptr, nullptr, FILTER_DEFAULT | FILTER_MIRROR, 0),
+                      S_OK);
+            EXPECT_EQ(Contents(got), Contents(want)) << "face " << face << " level " << level;
+            got->Release();
+            want->Release();
+        }
+        top->Release();
+    }
+    cube->Release();
+    cubeReference->Release();
+}
