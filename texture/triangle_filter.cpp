@@ -114,6 +114,10 @@ struct FlatTaps {
     std::vector<UINT> first;
     std::vector<UINT> index;
     std::vector<float> weight;
+    // Per destination pixel: its source pixels are consecutive; its weights
+    // are those of the pixel before it (the common case in the middle of
+    // an image when the sizes are in a whole ratio).
+    std::vector<BYTE> consecutive, sameWeights;
 };
 
 FlatTaps FlattenByDestination(const TriangleTaps& taps, UINT destSize) {
@@ -128,6 +132,16 @@ FlatTaps FlattenByDestination(const TriangleTaps& taps, UINT destSize) {
         }
     }
     flat.first.push_back(UINT(flat.index.size()));
+    flat.consecutive.assign(destSize, 1);
+    flat.sameWeights.assign(destSize, 0);
+    for (UINT t = 0; t < destSize; ++t) {
+        const UINT k = flat.first[t], n = flat.first[t + 1] - k;
+        for (UINT m = 1; m < n; ++m)
+            if (flat.index[k + m] != flat.index[k] + m) flat.consecutive[t] = 0;
+        if (t > 0 && flat.first[t] - flat.first[t - 1] == n)
+            flat.sameWeights[t] = std::equal(flat.weight.begin() + k, flat.weight.begin() + k + n,
+                                             flat.weight.begin() + flat.first[t - 1]);
+    }
     return flat;
 }
 
@@ -157,11 +171,28 @@ void FilterAcross(const Colour4* in, UINT destWidth, const FlatTaps& columns, Co
         }
         const UINT k0 = first[t], k1 = first[t + 1], k2 = first[t + 2], k3 = first[t + 3];
         __m128 s0 = _mm_setzero_ps(), s1 = _mm_setzero_ps(), s2 = _mm_setzero_ps(), s3 = _mm_setzero_ps();
-        for (UINT m = 0; m < n; ++m) {
-            s0 = _mm_add_ps(s0, _mm_mul_ps(_mm_loadu_ps(&in[index[k0 + m]].r), _mm_set1_ps(weight[k0 + m])));
-            s1 = _mm_add_ps(s1, _mm_mul_ps(_mm_loadu_ps(&in[index[k1 + m]].r), _mm_set1_ps(weight[k1 + m])));
-            s2 = _mm_add_ps(s2, _mm_mul_ps(_mm_loadu_ps(&in[index[k2 + m]].r), _mm_set1_ps(weight[k2 + m])));
-            s3 = _mm_add_ps(s3, _mm_mul_ps(_mm_loadu_ps(&in[index[k3 + m]].r), _mm_set1_ps(weight[k3 + m])));
+        if (columns.consecutive[t] && columns.consecutive[t + 1] && columns.consecutive[t + 2] &&
+            columns.consecutive[t + 3] && columns.sameWeights[t + 1] && columns.sameWeights[t + 2] &&
+            columns.sameWeights[t + 3]) {
+            // Runs of source pixels under one set of weights.
+            const float* p0 = &in[index[k0]].r;
+            const float* p1 = &in[index[k1]].r;
+            const float* p2 = &in[index[k2]].r;
+            const float* p3 = &in[index[k3]].r;
+            for (UINT m = 0; m < n; ++m) {
+                const __m128 w = _mm_set1_ps(weight[k0 + m]);
+                s0 = _mm_add_ps(s0, _mm_mul_ps(_mm_loadu_ps(p0 + 4 * m), w));
+                s1 = _mm_add_ps(s1, _mm_mul_ps(_mm_loadu_ps(p1 + 4 * m), w));
+                s2 = _mm_add_ps(s2, _mm_mul_ps(_mm_loadu_ps(p2 + 4 * m), w));
+                s3 = _mm_add_ps(s3, _mm_mul_ps(_mm_loadu_ps(p3 + 4 * m), w));
+            }
+        } else {
+            for (UINT m = 0; m < n; ++m) {
+                s0 = _mm_add_ps(s0, _mm_mul_ps(_mm_loadu_ps(&in[index[k0 + m]].r), _mm_set1_ps(weight[k0 + m])));
+                s1 = _mm_add_ps(s1, _mm_mul_ps(_mm_loadu_ps(&in[index[k1 + m]].r), _mm_set1_ps(weight[k1 + m])));
+                s2 = _mm_add_ps(s2, _mm_mul_ps(_mm_loadu_ps(&in[index[k2 + m]].r), _mm_set1_ps(weight[k2 + m])));
+                s3 = _mm_add_ps(s3, _mm_mul_ps(_mm_loadu_ps(&in[index[k3 + m]].r), _mm_set1_ps(weight[k3 + m])));
+            }
         }
         _mm_storeu_ps(&across[t].r, s0);
         _mm_storeu_ps(&across[t + 1].r, s1);
