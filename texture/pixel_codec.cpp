@@ -300,9 +300,13 @@ private:
             // Floor rather than truncation: truncating toward zero would
             // pull every negative value up by one step, so -1 would not
             // survive a round trip.
-            q = std::clamp(static_cast<int>(std::floor(v + t)), -max_[c], max_[c]);
+            // Clamped before the conversion: a value beyond the int range
+            // (or NaN) has no integer, and huge ones must saturate.
+            const float x = std::floor(v + t);
+            q = x > -max ? (x < max ? static_cast<int>(x) : max_[c]) : -max_[c];
         } else {
-            q = std::clamp(static_cast<int>(v + t), 0, max_[c]);
+            const float x = v + t;
+            q = x > 0.0f ? static_cast<int>(std::min(x, max)) : 0;
         }
         error = (v - static_cast<float>(q)) / max;
         return (static_cast<ULONGLONG>(static_cast<LONGLONG>(q)) & ((1ull << f.bits) - 1)) << f.shift;
@@ -444,12 +448,10 @@ private:
         }
         const __m128 scale = _mm_set_ps(static_cast<float>(max_[3]), static_cast<float>(max_[2]),
                                         static_cast<float>(max_[1]), static_cast<float>(max_[0]));
-        const __m128i top = _mm_set_epi32(max_[3], max_[2], max_[1], max_[0]);
-        const __m128i zero = _mm_setzero_si128();
         for (UINT x = 0; x < width_; ++x) {
             const __m128 v = _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(&row[x].r), scale), _mm_set1_ps(threshold[x & 3]));
             alignas(16) int q[4];
-            _mm_store_si128(reinterpret_cast<__m128i*>(q), ClampLanes(_mm_cvttps_epi32(v), top, zero));
+            _mm_store_si128(reinterpret_cast<__m128i*>(q), _mm_cvttps_epi32(ClampLanes(v, scale)));
             ULONGLONG word = unusedBits_;
             for (int c = 0; c < 4; ++c) word |= static_cast<ULONGLONG>(static_cast<UINT>(q[c])) << layout_.field[c].shift;
             StoreWord(base + static_cast<size_t>(x) * layout_.bytes, layout_.bytes, word);
@@ -459,13 +461,8 @@ private:
     void WriteBytes(const Colour4* row, BYTE* base, const float threshold[4]) const {
         // Lanes in byte order; a missing channel has scale and top 0.
         alignas(16) float scaleLanes[4];
-        alignas(16) int topLanes[4];
-        for (int k = 0; k < 4; ++k) {
-            scaleLanes[k] = static_cast<float>(max_[byteChannel_[k]]);
-            topLanes[k] = max_[byteChannel_[k]];
-        }
+        for (int k = 0; k < 4; ++k) scaleLanes[k] = static_cast<float>(max_[byteChannel_[k]]);
         const __m128 scale = _mm_load_ps(scaleLanes);
-        const __m128i top = _mm_load_si128(reinterpret_cast<const __m128i*>(topLanes));
         const __m128i zero = _mm_setzero_si128();
         const bool redLow = byteChannel_[0] == 0;
         const DWORD unused = static_cast<DWORD>(unusedBits_);
@@ -473,20 +470,16 @@ private:
             __m128 v = _mm_loadu_ps(&row[x].r);
             if (!redLow) v = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 0, 1, 2));
             v = _mm_add_ps(_mm_mul_ps(v, scale), _mm_set1_ps(threshold[x & 3]));
-            const __m128i q = ClampLanes(_mm_cvttps_epi32(v), top, zero);
+            const __m128i q = _mm_cvttps_epi32(ClampLanes(v, scale));
             const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(q, q), zero);
             const DWORD word = static_cast<DWORD>(_mm_cvtsi128_si32(packed)) | unused;
             std::memcpy(base + static_cast<size_t>(x) * 4, &word, 4);
         }
     }
 
-    // clamp(q, 0, top) lane by lane; a failed conversion (0x80000000)
-    // becomes 0, as std::clamp makes of it.
-    static __m128i ClampLanes(__m128i q, __m128i top, __m128i zero) {
-        q = _mm_and_si128(q, _mm_cmpgt_epi32(q, zero));
-        const __m128i over = _mm_cmpgt_epi32(q, top);
-        return _mm_or_si128(_mm_andnot_si128(over, q), _mm_and_si128(over, top));
-    }
+    // Each lane into [0, top] before it becomes an integer, as Quantise
+    // does; NaN goes to 0 (maxps returns its second operand then).
+    static __m128 ClampLanes(__m128 v, __m128 top) { return _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), top); }
 #else
     void ReadBytes(const BYTE*, Colour4*) const {}
     void ReadPlain(const BYTE*, Colour4*) const {}
@@ -622,8 +615,8 @@ public:
 
 private:
     static BYTE ToByte(float v, float t) {
-        const int q = static_cast<int>(v + t);
-        return static_cast<BYTE>(std::clamp(q, 0, 255));
+        const float x = v + t;
+        return static_cast<BYTE>(x > 0.0f ? static_cast<int>(std::min(x, 255.0f)) : 0);
     }
 
     void DecodePairs(UINT y, UINT z) {

@@ -562,3 +562,17 @@ TEST(PixelCodec, RowShortcutsMatchTheGeneralCode) {
         }
     }
 }
+
+// Values far outside a channel's range saturate instead of wrapping
+// through the integer conversion; NaN stores the lowest value.
+TEST(PixelCodec, OutOfRangeValuesSaturate) {
+    for (bool general : {false, true}) {
+        UseGeneralRowCodecs(general);
+        EXPECT_EQ(WritePixel(D3DFMT_A8R8G8B8, {3e9f, NAN, -3e9f, INFINITY}, 4), (std::vector<BYTE>{0, 0, 255, 255}));
+        EXPECT_EQ(WritePixel(D3DFMT_R5G6B5, {INFINITY, 5e10f, 1e30f, 1}, 2), (std::vector<BYTE>{0xFF, 0xFF}));
+    }
+    UseGeneralRowCodecs(false);
+    EXPECT_EQ(WritePixel(D3DFMT_L8, {3e9f, 3e9f, 3e9f, 1}, 1), (std::vector<BYTE>{255}));
+    EXPECT_EQ(WritePixel(D3DFMT_V8U8, {3e9f, -3e9f, 0, 1}, 2), (std::vector<BYTE>{0x7F, 0x81}));
+    EXPECT_EQ(WritePixel(D3DFMT_YUY2, {1e20f, 1e20f, 1e20f, 1}, 1), (std::vector<BYTE>{255}));  // Y0
+}
