@@ -39,6 +39,8 @@ HRESULT LoadLevel(IDirect3DBaseTexture9* texture, D3DRESOURCETYPE type, UINT fac
     SafeRelease(source);
     return hr;
 }
+
+// Level `level` of one face of a 2D or cube texture; null on failure.
 IDirect3DSurface9* FlatLevel(IDirect3DBaseTexture9* texture, D3DRESOURCETYPE type, UINT face, UINT level) {
     IDirect3DSurface9* surface = nullptr;
     const HRESULT hr =
