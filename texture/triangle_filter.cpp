@@ -295,7 +295,124 @@ struct LevelState {
 }  // namespace
 
 namespace {
-HRESULT FilterLevels(PixelCodec& source, const std::vector<PixelCodec*>& dests, DWORD filter) {
+bool g_exactTriangleChains = false;
+
+bool IsPowerOfTwo(UINT v) { return v != 0 && (v & (v - 1)) == 0; }
+
+// A chain whose every level halves the one above along each axis (an axis
+// already at 1 stays 1), from a source of power-of-two sizes.
+bool IsHalvingChain(UINT width, UINT height, const std::vector<PixelCodec*>& dests) {
+    if (!IsPowerOfTwo(width) || !IsPowerOfTwo(height)) return false;
+    for (const PixelCodec* dest : dests) {
+        width = std::max(width / 2, 1u);
+        height = std::max(height / 2, 1u);
+        if (dest->Width() != width || dest->Height() != height || dest->Depth() != 1) return false;
+    }
+    return true;
+}
+
+// The levels after the first of a chain of halvings. Along each axis the
+// tent filter amounts to the mean, over the destination pixel's extent, of
+// the source interpolated linearly between pixel centres (held flat beyond
+// the edge pixels when mirrored, periodic when wrapped). For a destination
+// pixel covering two pixels of the level above, that mean is the mean of
+// their two means: so, unclamped, each level after the first is the 2x2
+// mean of the one above, and nothing but the first level needs the source.
+// Only float rounding tells the two computations apart.
+class HalvingChain {
+public:
+    HalvingChain(const std::vector<PixelCodec*>& dests, ValueRange range) : range_(range), levels_(dests.size()) {
+        for (size_t n = 0; n < dests.size(); ++n) {
+            Level& level = levels_[n];
+            level.dest = dests[n];
+            level.width = dests[n]->Width();
+            level.height = dests[n]->Height();
+            level.out.resize(level.width);
+            if (n > 0) {
+                level.pairsAcross = levels_[n - 1].width > level.width;
+                level.pairsDown = levels_[n - 1].height > level.height;
+                level.sum.resize(level.width);
+                level.scale = level.pairsAcross && level.pairsDown ? 0.25f
+                              : level.pairsAcross || level.pairsDown ? 0.5f
+                                                                     : 1.0f;
+            }
+        }
+    }
+
+    // Takes the next row of level `n`, unclamped: writes it, and adds it
+    // into the level below, which takes its row once complete.
+    void Take(size_t n, const Colour4* row) {
+        Level& level = levels_[n];
+        std::copy(row, row + level.width, level.out.data());
+        ClampToRange(level.out.data(), level.width, range_);
+        level.dest->WriteRow(level.next++, 0, level.out.data());
+        if (n + 1 == levels_.size()) return;
+
+        Level& below = levels_[n + 1];
+        const bool first = !below.pairsDown || level.next % 2 == 1;
+        AddAcross(row, below, first);
+        if (first && below.pairsDown) return;
+        Scale(below.sum.data(), below.width, below.scale);
+        Take(n + 1, below.sum.data());
+    }
+
+    bool Complete() const {
+        for (const Level& level : levels_)
+            if (level.next != level.height) return false;
+        return true;
+    }
+
+private:
+    struct Level {
+        PixelCodec* dest = nullptr;
+        UINT width = 0, height = 0;
+        bool pairsAcross = false, pairsDown = false;  // what this level takes from the one above
+        float scale = 1.0f;
+        std::vector<Colour4> sum;  // this level's next row, summing
+        std::vector<Colour4> out;  // the row clamped for writing
+        UINT next = 0;             // next row to write
+    };
+
+    // Adds a row of the level above into `below.sum` (or starts it), pixel
+    // pairs summed first: ((a0 + a1) + (b0 + b1)) for a 2x2 block.
+    static void AddAcross(const Colour4* row, Level& below, bool first) {
+        const UINT width = below.width;
+        const UINT step = below.pairsAcross ? 2 : 1;
+        Colour4* sum = below.sum.data();
+#if VINTREL_TRIANGLE_SSE
+        for (UINT x = 0; x < width; ++x) {
+            __m128 v = _mm_loadu_ps(&row[step * x].r);
+            if (step == 2) v = _mm_add_ps(v, _mm_loadu_ps(&row[2 * x + 1].r));
+            if (!first) v = _mm_add_ps(_mm_loadu_ps(&sum[x].r), v);
+            _mm_storeu_ps(&sum[x].r, v);
+        }
+#else
+        for (UINT x = 0; x < width; ++x) {
+            Colour4 v = row[step * x];
+            if (step == 2) {
+                const Colour4& b = row[2 * x + 1];
+                v = {v.r + b.r, v.g + b.g, v.b + b.b, v.a + b.a};
+            }
+            if (!first) v = {sum[x].r + v.r, sum[x].g + v.g, sum[x].b + v.b, sum[x].a + v.a};
+            sum[x] = v;
+        }
+#endif
+    }
+
+    static void Scale(Colour4* row, UINT count, float scale) {
+        if (scale == 1.0f) return;
+        float* f = &row[0].r;
+        for (UINT k = 0; k < 4 * count; ++k) f[k] *= scale;
+    }
+
+    ValueRange range_;
+    std::vector<Level> levels_;
+};
+
+// Fills every destination from `source`; with `chain` only the first
+// destination is filtered from the source and the chain takes its rows.
+HRESULT FilterLevels(PixelCodec& source, const std::vector<PixelCodec*>& dests, DWORD filter,
+                     HalvingChain* chain) {
     const UINT sw = source.Width(), sh = source.Height();
     if (source.Depth() != 1) return E_FAIL;
     for (PixelCodec* dest : dests)
@@ -361,13 +478,18 @@ HRESULT FilterLevels(PixelCodec& source, const std::vector<PixelCodec*>& dests, 
                         if (level.lastUse[jy] == static_cast<long long>(ty))
                             level.spare.push_back(std::move(level.filtered[jy]));
                     }
-                    ClampToRange(level.out.data(), level.width, source.Range());
-                    level.dest->WriteRow(ty, 0, level.out.data());
+                    if (chain) {
+                        chain->Take(0, level.out.data());
+                    } else {
+                        ClampToRange(level.out.data(), level.width, source.Range());
+                        level.dest->WriteRow(ty, 0, level.out.data());
+                    }
                 }
             }
         }
         for (const LevelState& level : levels)
             if (level.next != level.height) return E_FAIL;
+        if (chain && !chain->Complete()) return E_FAIL;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
@@ -405,5 +527,15 @@ HRESULT TriangleFilterLevels(const std::vector<PixelSurface>& destsIn, const Pix
     if (FAILED(hr)) return hr;
     if (!source) return E_FAIL;
     for (PixelCodec* dest : targets) LinkPixelCodecs(*source, *dest);
-    return FilterLevels(*source, targets, filter);
+    if (g_exactTriangleChains || targets.size() < 2 ||
+        !IsHalvingChain(source->Width(), source->Height(), targets) || source->Depth() != 1)
+        return FilterLevels(*source, targets, filter, nullptr);
+    try {
+        HalvingChain chain(targets, source->Range());
+        return FilterLevels(*source, {targets[0]}, filter, &chain);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
 }
+
+void UseExactTriangleChains(bool exact) { g_exactTriangleChains = exact; }

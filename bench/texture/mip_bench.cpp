@@ -4,12 +4,14 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <vector>
 
 #include "bench_targets.h"
 #include "texture/texture.h"
+#include "texture/triangle_filter.h"
 
 namespace {
 constexpr UINT kSize = 2048;
@@ -54,12 +56,15 @@ IDirect3DTexture9* MakeTexture() {
     return texture;
 }
 
-void Mips(benchmark::State& state, DWORD filter) {
+// `exact`: triangle chains of halvings take every level from level 0 with
+// the full filter, as they did before the 2x2 chain (for comparison).
+void Mips(benchmark::State& state, DWORD filter, bool exact = false) {
     IDirect3DTexture9* texture = MakeTexture();
     if (!texture) {
         state.SkipWithError("no device");
         return;
     }
+    UseExactTriangleChains(exact);
     for (auto _ : state) {
         const HRESULT hr = GenerateMipLevels(texture, nullptr, 0, filter);
         if (FAILED(hr)) {
@@ -68,6 +73,7 @@ void Mips(benchmark::State& state, DWORD filter) {
         }
         benchmark::ClobberMemory();
     }
+    UseExactTriangleChains(false);
     state.counters["MP/s"] = benchmark::Counter(kPixels * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
     texture->Release();
 }
@@ -94,6 +100,11 @@ BENCHMARK_CAPTURE(Mips, triangle, FILTER_TRIANGLE)->Name("mips/triangle_2048")->
     ->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK_CAPTURE(Mips, triangle_dither, FILTER_TRIANGLE | FILTER_DITHER)->Name("mips/triangle_dither_2048")
     ->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(Mips, triangle_exact, FILTER_TRIANGLE, true)->Name("mips/triangle_every_level_from_0_2048")
+    ->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(Mips, triangle_dither_exact, FILTER_TRIANGLE | FILTER_DITHER, true)
+    ->Name("mips/triangle_dither_every_level_from_0_2048")->Unit(benchmark::kMillisecond)->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 namespace {
 void ReportMipTargets() {
@@ -102,6 +113,9 @@ void ReportMipTargets() {
     PrintTarget("mip-box-float-mpps", MedianCounter("mips/box_float_dither_2048", "MP/s"), -1, ">=250");
     PrintTarget("mip-triangle-mpps", MedianCounter("mips/triangle_2048", "MP/s"), -1, ">=250");
     PrintTarget("mip-triangle-dither-mpps", MedianCounter("mips/triangle_dither_2048", "MP/s"), -1, ">=250");
+    std::printf("NOTE mip-triangle-every-level-from-0 MP/s plain=%.3f dither=%.3f\n",
+                MedianCounter("mips/triangle_every_level_from_0_2048", "MP/s"),
+                MedianCounter("mips/triangle_dither_every_level_from_0_2048", "MP/s"));
 }
 const bool reported = AddTargetReport(ReportMipTargets);
 }  // namespace

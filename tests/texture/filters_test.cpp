@@ -2,6 +2,7 @@
 // what each one computes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -522,4 +523,124 @@ TEST(MipGeneration, TriangleChainMatchesLevelByLevelLoads) {
     }
     cube->Release();
     cubeReference->Release();
+}
+
+namespace {
+// Every level after a source of `width` x `height` A8R8G8B8 pixels down to
+// 1x1, filled in one pass; the chain of halvings taken the quick way unless
+// `exact`.
+std::vector<std::vector<BYTE>> TriangleChain(const std::vector<BYTE>& pixels, UINT width, UINT height, DWORD filter,
+                                             bool exact, D3DFORMAT format = D3DFMT_A8R8G8B8, UINT bytesPerPixel = 4) {
+    std::vector<BYTE> copy = pixels;
+    const PixelSurface source = Block(copy, format, width, height, bytesPerPixel);
+    std::vector<std::vector<BYTE>> levels;
+    std::vector<UINT> sizes;
+    for (UINT w = width, h = height; w > 1 || h > 1;) {
+        w = std::max(w / 2, 1u);
+        h = std::max(h / 2, 1u);
+        levels.emplace_back(size_t(w) * h * bytesPerPixel, 0);
+        sizes.push_back(w);
+        sizes.push_back(h);
+    }
+    std::vector<PixelSurface> dests;
+    for (size_t n = 0; n < levels.size(); ++n)
+        dests.push_back(Block(levels[n], format, sizes[2 * n], sizes[2 * n + 1], bytesPerPixel));
+    UseExactTriangleChains(exact);
+    const HRESULT hr = TriangleFilterLevels(dests, source, filter);
+    UseExactTriangleChains(false);
+    EXPECT_EQ(hr, S_OK);
+    return levels;
+}
+}  // namespace
+
+// Chains of halvings take each level after the first from the 2x2 means of
+// the one above. That is the same filter: against every level taken from
+// the source, no byte may move by more than one, and only where a value
+// falls on a rounding tie, which random bytes seldom do.
+TEST(TriangleFilter, HalvingChainsStayWithinOneOfTheFullFilter) {
+    const UINT sizes[][2] = {{256, 256}, {128, 32}, {16, 128}, {1, 64}, {64, 1}, {2, 2}};
+    const DWORD filters[] = {FILTER_TRIANGLE,
+                             FILTER_TRIANGLE | FILTER_DITHER,
+                             FILTER_TRIANGLE | FILTER_DITHER_DIFFUSION,
+                             FILTER_TRIANGLE | FILTER_MIRROR,
+                             FILTER_TRIANGLE | FILTER_MIRROR_V | FILTER_DITHER,
+                             FILTER_TRIANGLE | FILTER_SRGB_IN | FILTER_SRGB_OUT,
+                             FILTER_TRIANGLE | FILTER_SRGB_OUT | FILTER_MIRROR_U | FILTER_DITHER};
+    size_t bytes = 0, differing = 0;
+    unsigned seed = 40;
+    for (const auto& size : sizes) {
+        const std::vector<BYTE> pixels = RandomBytes(size_t(size[0]) * size[1] * 4, ++seed);
+        for (DWORD filter : filters) {
+            const auto quick = TriangleChain(pixels, size[0], size[1], filter, false);
+            const auto exact = TriangleChain(pixels, size[0], size[1], filter, true);
+            ASSERT_EQ(quick.size(), exact.size());
+            // The first level is filtered from the source either way.
+            EXPECT_EQ(quick[0], exact[0]) << size[0] << "x" << size[1] << " filter " << std::hex << filter;
+            for (size_t n = 0; n < quick.size(); ++n) {
+                for (size_t i = 0; i < quick[n].size(); ++i) {
+                    ASSERT_LE(std::abs(quick[n][i] - exact[n][i]), 1)
+                        << size[0] << "x" << size[1] << " filter " << std::hex << filter << std::dec << " level "
+                        << n + 1 << " byte " << i;
+                    differing += quick[n][i] != exact[n][i];
+                }
+                bytes += quick[n].size();
+            }
+        }
+    }
+    EXPECT_LT(double(differing) / double(bytes), 0.001) << differing << " of " << bytes;
+}
+
+// Where a chain holds no halving from a power-of-two size the full filter
+// runs as before, to the byte; a flat image stays flat down the chain.
+TEST(TriangleFilter, OtherChainsAreUntouchedAndFlatImagesStayFlat) {
+    const UINT sizes[][2] = {{48, 48}, {12, 12}, {96, 64}, {3, 1}};
+    for (const auto& size : sizes) {
+        const std::vector<BYTE> pixels = RandomBytes(size_t(size[0]) * size[1] * 4, 7);
+        for (DWORD filter : {FILTER_TRIANGLE | FILTER_DITHER, FILTER_TRIANGLE | FILTER_MIRROR}) {
+            EXPECT_EQ(TriangleChain(pixels, size[0], size[1], filter, false),
+                      TriangleChain(pixels, size[0], size[1], filter, true))
+                << size[0] << "x" << size[1];
+        }
+    }
+
+    std::vector<BYTE> flat(128 * 64 * 4);
+    for (size_t i = 0; i < flat.size(); i += 4) {
+        flat[i] = 0x01;
+        flat[i + 1] = 0x7F;
+        flat[i + 2] = 0xC8;
+        flat[i + 3] = 0xFE;
+    }
+    for (DWORD filter : {FILTER_TRIANGLE, FILTER_TRIANGLE | FILTER_DITHER, FILTER_TRIANGLE | FILTER_DITHER_DIFFUSION,
+                         FILTER_TRIANGLE | FILTER_MIRROR | FILTER_SRGB_IN | FILTER_SRGB_OUT}) {
+        const auto levels = TriangleChain(flat, 128, 64, filter, false);
+        ASSERT_EQ(levels.size(), 7u);
+        for (size_t n = 0; n < levels.size(); ++n)
+            for (size_t i = 0; i < levels[n].size(); ++i)
+                ASSERT_EQ(levels[n][i], flat[i % 4]) << "filter " << std::hex << filter << std::dec << " level "
+                                                     << n + 1 << " byte " << i;
+    }
+}
+
+// A float destination shows the two computations apart only in the last
+// bits.
+TEST(TriangleFilter, HalvingChainsIntoFloatsAgreeToRounding) {
+    const std::vector<BYTE> pixels = RandomBytes(64 * 32 * 4, 9);
+    std::vector<BYTE> floats(64 * 32 * 16);
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        const float v = float(pixels[i]) / 17.0f - 5.0f;  // beyond 0..1 on purpose: no clamp for floats
+        std::memcpy(&floats[4 * i], &v, 4);
+    }
+    for (DWORD filter : {FILTER_TRIANGLE, FILTER_TRIANGLE | FILTER_MIRROR}) {
+        const auto quick = TriangleChain(floats, 64, 32, filter, false, D3DFMT_A32B32G32R32F, 16);
+        const auto exact = TriangleChain(floats, 64, 32, filter, true, D3DFMT_A32B32G32R32F, 16);
+        ASSERT_EQ(quick.size(), exact.size());
+        for (size_t n = 0; n < quick.size(); ++n) {
+            for (size_t i = 0; i < quick[n].size(); i += 4) {
+                float a, b;
+                std::memcpy(&a, &quick[n][i], 4);
+                std::memcpy(&b, &exact[n][i], 4);
+                ASSERT_NEAR(a, b, 1e-5f) << "level " << n + 1 << " value " << i / 4;
+            }
+        }
+    }
 }
