@@ -343,9 +343,7 @@ public:
     // into the level below, which takes its row once complete.
     void Take(size_t n, const Colour4* row) {
         Level& level = levels_[n];
-        std::copy(row, row + level.width, level.out.data());
-        ClampToRange(level.out.data(), level.width, range_);
-        level.dest->WriteRow(level.next++, 0, level.out.data());
+        level.dest->WriteRow(level.next++, 0, Clamped(row, level.width, level.out.data()));
         if (n + 1 == levels_.size()) return;
 
         Level& below = levels_[n + 1];
@@ -399,6 +397,25 @@ private:
 #endif
     }
 
+    // `row` clamped to the range, in `out` unless nothing needs clamping.
+    const Colour4* Clamped(const Colour4* row, UINT count, Colour4* out) const {
+        float lowColour = 0.0f, lowAlpha = 0.0f;
+        if (range_ == RANGE_SIGNED_COLOUR) lowColour = -1.0f;
+        if (range_ == RANGE_SIGNED_ALL) lowColour = lowAlpha = -1.0f;
+        if (range_ != RANGE_UNSIGNED && range_ != RANGE_SIGNED_COLOUR && range_ != RANGE_SIGNED_ALL) return row;
+#if VINTREL_TRIANGLE_SSE
+        // max(low, v) and min(high, v) pass NaN through as std::clamp does.
+        const __m128 low = _mm_setr_ps(lowColour, lowColour, lowColour, lowAlpha);
+        const __m128 high = _mm_set1_ps(1.0f);
+        for (UINT i = 0; i < count; ++i)
+            _mm_storeu_ps(&out[i].r, _mm_min_ps(high, _mm_max_ps(low, _mm_loadu_ps(&row[i].r))));
+#else
+        std::copy(row, row + count, out);
+        ClampToRange(out, count, range_);
+#endif
+        return out;
+    }
+
     static void Scale(Colour4* row, UINT count, float scale) {
         if (scale == 1.0f) return;
         float* f = &row[0].r;
@@ -409,10 +426,7 @@ private:
     std::vector<Level> levels_;
 };
 
-// Fills every destination from `source`; with `chain` only the first
-// destination is filtered from the source and the chain takes its rows.
-HRESULT FilterLevels(PixelCodec& source, const std::vector<PixelCodec*>& dests, DWORD filter,
-                     HalvingChain* chain) {
+HRESULT FilterLevels(PixelCodec& source, const std::vector<PixelCodec*>& dests, DWORD filter) {
     const UINT sw = source.Width(), sh = source.Height();
     if (source.Depth() != 1) return E_FAIL;
     for (PixelCodec* dest : dests)
@@ -478,18 +492,92 @@ HRESULT FilterLevels(PixelCodec& source, const std::vector<PixelCodec*>& dests, 
                         if (level.lastUse[jy] == static_cast<long long>(ty))
                             level.spare.push_back(std::move(level.filtered[jy]));
                     }
-                    if (chain) {
-                        chain->Take(0, level.out.data());
-                    } else {
-                        ClampToRange(level.out.data(), level.width, source.Range());
-                        level.dest->WriteRow(ty, 0, level.out.data());
-                    }
+                    ClampToRange(level.out.data(), level.width, source.Range());
+                    level.dest->WriteRow(ty, 0, level.out.data());
                 }
             }
         }
         for (const LevelState& level : levels)
             if (level.next != level.height) return E_FAIL;
-        if (chain && !chain->Complete()) return E_FAIL;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+}  // namespace
+
+namespace {
+// Sums `count` taps of rows filtered across: out = (((0 + r0 w0) + r1 w1)
+// + ...), the products and sums of FilterLevels in its order, in one pass.
+void SumDown(const Colour4* const* rows, const float* weights, UINT count, UINT width, Colour4* out) {
+#if VINTREL_TRIANGLE_SSE
+    if (count == 4) {
+        const __m128 w0 = _mm_set1_ps(weights[0]), w1 = _mm_set1_ps(weights[1]);
+        const __m128 w2 = _mm_set1_ps(weights[2]), w3 = _mm_set1_ps(weights[3]);
+        const float *r0 = &rows[0][0].r, *r1 = &rows[1][0].r, *r2 = &rows[2][0].r, *r3 = &rows[3][0].r;
+        for (UINT k = 0; k < 4 * width; k += 4) {
+            __m128 sum = _mm_add_ps(_mm_setzero_ps(), _mm_mul_ps(_mm_loadu_ps(r0 + k), w0));
+            sum = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps(r1 + k), w1));
+            sum = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps(r2 + k), w2));
+            sum = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps(r3 + k), w3));
+            _mm_storeu_ps(&out[0].r + k, sum);
+        }
+        return;
+    }
+#endif
+    std::fill(out, out + width, Colour4{0, 0, 0, 0});
+    for (UINT m = 0; m < count; ++m) AddScaled(out, rows[m], width, weights[m]);
+}
+
+// A chain of halvings: the first level filtered from the source with the
+// same taps, products and sums as FilterLevels, the further levels from it
+// by HalvingChain.
+HRESULT FilterHalvingChain(PixelCodec& source, const std::vector<PixelCodec*>& dests, DWORD filter) {
+    const UINT sw = source.Width(), sh = source.Height();
+    PixelCodec& top = *dests[0];
+    const UINT dw = top.Width(), dh = top.Height();
+    try {
+        HalvingChain chain(dests, source.Range());
+        const FlatTaps columns = FlattenByDestination(BuildTriangleTaps(sw, dw, (filter & FILTER_MIRROR_U) != 0), dw);
+        const auto rows = Transpose(BuildTriangleTaps(sh, dh, (filter & FILTER_MIRROR_V) != 0), dh);
+        const auto slices = Transpose(BuildTriangleTaps(1, 1, (filter & FILTER_MIRROR_W) != 0), 1);
+        if (slices[0].size() != 1) return E_FAIL;
+        const float sliceWeight = slices[0][0].second;
+
+        // Source rows filtered across, by source row: the first and last
+        // rows (wrapping tents need them at both ends of the image) each in
+        // their own slot, the others in a ring of four, which holds every
+        // row one destination row takes from the middle of the image.
+        constexpr UINT kRing = 4;
+        std::vector<Colour4> sourceRow(sw);
+        std::vector<Colour4> store(size_t(kRing + 2) * dw);
+        UINT held[kRing + 2];
+        std::fill(std::begin(held), std::end(held), ~0u);
+        auto across = [&](UINT j) -> const Colour4* {
+            const UINT slot = j == 0 ? kRing : j + 1 == sh ? kRing + 1 : j % kRing;
+            Colour4* row = store.data() + size_t(slot) * dw;
+            if (held[slot] != j) {
+                source.ReadRow(j, 0, sourceRow.data());
+                FilterAcross(sourceRow.data(), dw, columns, row);
+                held[slot] = j;
+            }
+            return row;
+        };
+
+        std::vector<Colour4> out(dw);
+        std::vector<const Colour4*> taken;
+        std::vector<float> weights;
+        for (UINT ty = 0; ty < dh; ++ty) {
+            taken.clear();
+            weights.clear();
+            for (const auto& [jy, wy] : rows[ty]) {
+                taken.push_back(across(jy));
+                weights.push_back(sliceWeight * wy);
+            }
+            SumDown(taken.data(), weights.data(), UINT(taken.size()), dw, out.data());
+            chain.Take(0, out.data());
+        }
+        if (!chain.Complete()) return E_FAIL;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
@@ -527,15 +615,10 @@ HRESULT TriangleFilterLevels(const std::vector<PixelSurface>& destsIn, const Pix
     if (FAILED(hr)) return hr;
     if (!source) return E_FAIL;
     for (PixelCodec* dest : targets) LinkPixelCodecs(*source, *dest);
-    if (g_exactTriangleChains || targets.size() < 2 ||
-        !IsHalvingChain(source->Width(), source->Height(), targets) || source->Depth() != 1)
-        return FilterLevels(*source, targets, filter, nullptr);
-    try {
-        HalvingChain chain(targets, source->Range());
-        return FilterLevels(*source, {targets[0]}, filter, &chain);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    if (g_exactTriangleChains || targets.size() < 2 || source->Depth() != 1 ||
+        !IsHalvingChain(source->Width(), source->Height(), targets))
+        return FilterLevels(*source, targets, filter);
+    return FilterHalvingChain(*source, targets, filter);
 }
 
 void UseExactTriangleChains(bool exact) { g_exactTriangleChains = exact; }
