@@ -507,6 +507,72 @@ HRESULT FilterLevels(PixelCodec& source, const std::vector<PixelCodec*>& dests, 
 }  // namespace
 
 namespace {
+// The pixels of a halving whose taps are the regular four, source pixels
+// 2t - 1 .. 2t + 2 under the weights of the first of them: [first, end).
+struct RegularRun {
+    UINT first = 0, end = 0;
+};
+
+RegularRun FindRegularRun(const FlatTaps& columns, UINT destWidth) {
+    RegularRun run;
+    auto regular = [&](UINT t) {
+        const UINT k = columns.first[t];
+        return t >= 1 && columns.first[t + 1] - k == 4 && columns.consecutive[t] && columns.index[k] == 2 * t - 1;
+    };
+    UINT t = 0;
+    while (t < destWidth && !regular(t)) ++t;
+    run.first = run.end = t;
+    while (run.end < destWidth && regular(run.end) &&
+           (run.end == run.first || columns.sameWeights[run.end]))
+        ++run.end;
+    return run;
+}
+
+// FilterAcross for a halving: the regular run without looking up taps,
+// four destination pixels side by side, the same products and sums.
+void FilterAcrossHalving(const Colour4* in, UINT destWidth, const FlatTaps& columns, RegularRun run,
+                         Colour4* across) {
+#if VINTREL_TRIANGLE_SSE
+    if (run.end - run.first < 4) {
+        FilterAcross(in, destWidth, columns, across);
+        return;
+    }
+    const UINT* first = columns.first.data();
+    const UINT* index = columns.index.data();
+    const float* weight = columns.weight.data();
+    auto one = [&](UINT t) {
+        __m128 sum = _mm_setzero_ps();
+        for (UINT k = first[t]; k < first[t + 1]; ++k)
+            sum = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps(&in[index[k]].r), _mm_set1_ps(weight[k])));
+        _mm_storeu_ps(&across[t].r, sum);
+    };
+    for (UINT t = 0; t < run.first; ++t) one(t);
+    const UINT k = first[run.first];
+    const __m128 w0 = _mm_set1_ps(weight[k]), w1 = _mm_set1_ps(weight[k + 1]);
+    const __m128 w2 = _mm_set1_ps(weight[k + 2]), w3 = _mm_set1_ps(weight[k + 3]);
+    const __m128 zero = _mm_setzero_ps();
+    auto sum = [&](const float* p) {
+        __m128 s = _mm_add_ps(zero, _mm_mul_ps(_mm_loadu_ps(p), w0));
+        s = _mm_add_ps(s, _mm_mul_ps(_mm_loadu_ps(p + 4), w1));
+        s = _mm_add_ps(s, _mm_mul_ps(_mm_loadu_ps(p + 8), w2));
+        return _mm_add_ps(s, _mm_mul_ps(_mm_loadu_ps(p + 12), w3));
+    };
+    UINT t = run.first;
+    for (; t + 4 <= run.end; t += 4) {
+        const float* p = &in[2 * t - 1].r;
+        const __m128 s0 = sum(p), s1 = sum(p + 8), s2 = sum(p + 16), s3 = sum(p + 24);
+        _mm_storeu_ps(&across[t].r, s0);
+        _mm_storeu_ps(&across[t + 1].r, s1);
+        _mm_storeu_ps(&across[t + 2].r, s2);
+        _mm_storeu_ps(&across[t + 3].r, s3);
+    }
+    for (; t < destWidth; ++t) one(t);
+#else
+    (void)run;
+    FilterAcross(in, destWidth, columns, across);
+#endif
+}
+
 // Sums `count` taps of rows filtered across: out = (((0 + r0 w0) + r1 w1)
 // + ...), the products and sums of FilterLevels in its order, in one pass.
 void SumDown(const Colour4* const* rows, const float* weights, UINT count, UINT width, Colour4* out) {
@@ -539,6 +605,7 @@ HRESULT FilterHalvingChain(PixelCodec& source, const std::vector<PixelCodec*>& d
     try {
         HalvingChain chain(dests, source.Range());
         const FlatTaps columns = FlattenByDestination(BuildTriangleTaps(sw, dw, (filter & FILTER_MIRROR_U) != 0), dw);
+        const RegularRun run = FindRegularRun(columns, dw);
         const auto rows = Transpose(BuildTriangleTaps(sh, dh, (filter & FILTER_MIRROR_V) != 0), dh);
         const auto slices = Transpose(BuildTriangleTaps(1, 1, (filter & FILTER_MIRROR_W) != 0), 1);
         if (slices[0].size() != 1) return E_FAIL;
@@ -558,7 +625,7 @@ HRESULT FilterHalvingChain(PixelCodec& source, const std::vector<PixelCodec*>& d
             Colour4* row = store.data() + size_t(slot) * dw;
             if (held[slot] != j) {
                 source.ReadRow(j, 0, sourceRow.data());
-                FilterAcross(sourceRow.data(), dw, columns, row);
+                FilterAcrossHalving(sourceRow.data(), dw, columns, run, row);
                 held[slot] = j;
             }
             return row;
