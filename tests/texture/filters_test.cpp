@@ -644,3 +644,81 @@ TEST(TriangleFilter, HalvingChainsIntoFloatsAgreeToRounding) {
         }
     }
 }
+
+// Power-of-two textures take the chain of halvings through GenerateMipLevels
+// too: every level within one of loading it alone from the source level,
+// for 2D textures from level 0 or 1 and for mirrored cube faces.
+TEST(MipGeneration, TriangleHalvingChainsStayWithinOneOfLevelByLevelLoads) {
+    IDirect3DDevice9* device = HeadlessDevice();
+    ASSERT_NE(device, nullptr);
+    size_t bytes = 0, differing = 0;
+    auto compare = [&](IDirect3DSurface9* got, IDirect3DSurface9* want, const char* what, UINT level) {
+        const std::vector<BYTE> a = Contents(got), b = Contents(want);
+        ASSERT_FALSE(a.empty());
+        ASSERT_EQ(a.size(), b.size());
+        for (size_t i = 0; i < a.size(); ++i) {
+            ASSERT_LE(std::abs(a[i] - b[i]), 1) << what << " level " << level << " byte " << i;
+            differing += a[i] != b[i];
+        }
+        bytes += a.size();
+    };
+
+    for (UINT sourceLevel : {0u, 1u}) {
+        const DWORD filter = FILTER_TRIANGLE | FILTER_DITHER;
+        IDirect3DTexture9 *chain = nullptr, *reference = nullptr;
+        ASSERT_EQ(device->CreateTexture(128, 64, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &chain, nullptr), S_OK);
+        ASSERT_EQ(device->CreateTexture(128, 64, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &reference, nullptr), S_OK);
+        for (IDirect3DTexture9* t : {chain, reference}) {
+            IDirect3DSurface9* source = nullptr;
+            t->GetSurfaceLevel(sourceLevel, &source);
+            FillRandom(source, 21);
+            source->Release();
+        }
+        ASSERT_EQ(GenerateMipLevels(chain, nullptr, sourceLevel, filter), S_OK);
+        IDirect3DSurface9* from = nullptr;
+        reference->GetSurfaceLevel(sourceLevel, &from);
+        for (UINT level = sourceLevel + 1; level < chain->GetLevelCount(); ++level) {
+            IDirect3DSurface9 *got = nullptr, *want = nullptr;
+            chain->GetSurfaceLevel(level, &got);
+            reference->GetSurfaceLevel(level, &want);
+            ASSERT_EQ(LoadSurfaceFromSurface(want, nullptr, nullptr, from, nullptr, nullptr, filter, 0), S_OK);
+            compare(got, want, sourceLevel == 0 ? "2D from 0" : "2D from 1", level);
+            got->Release();
+            want->Release();
+        }
+        from->Release();
+        chain->Release();
+        reference->Release();
+    }
+
+    const DWORD cubeFilter = FILTER_TRIANGLE | FILTER_MIRROR | FILTER_DITHER_DIFFUSION;
+    IDirect3DCubeTexture9 *cube = nullptr, *cubeReference = nullptr;
+    ASSERT_EQ(device->CreateCubeTexture(32, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &cube, nullptr), S_OK);
+    ASSERT_EQ(device->CreateCubeTexture(32, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &cubeReference, nullptr), S_OK);
+    for (UINT face = 0; face < 6; ++face) {
+        for (IDirect3DCubeTexture9* t : {cube, cubeReference}) {
+            IDirect3DSurface9* top = nullptr;
+            t->GetCubeMapSurface(D3DCUBEMAP_FACES(face), 0, &top);
+            FillRandom(top, 300 + face);
+            top->Release();
+        }
+    }
+    ASSERT_EQ(GenerateMipLevels(cube, nullptr, 0, cubeFilter), S_OK);
+    for (UINT face = 0; face < 6; ++face) {
+        IDirect3DSurface9* top = nullptr;
+        cubeReference->GetCubeMapSurface(D3DCUBEMAP_FACES(face), 0, &top);
+        for (UINT level = 1; level < cube->GetLevelCount(); ++level) {
+            IDirect3DSurface9 *got = nullptr, *want = nullptr;
+            cube->GetCubeMapSurface(D3DCUBEMAP_FACES(face), level, &got);
+            cubeReference->GetCubeMapSurface(D3DCUBEMAP_FACES(face), level, &want);
+            ASSERT_EQ(LoadSurfaceFromSurface(want, nullptr, nullptr, top, nullptr, nullptr, cubeFilter, 0), S_OK);
+            compare(got, want, "cube face", level);
+            got->Release();
+            want->Release();
+        }
+        top->Release();
+    }
+    cube->Release();
+    cubeReference->Release();
+    EXPECT_LT(double(differing) / double(bytes), 0.001) << differing << " of " << bytes;
+}
