@@ -603,6 +603,21 @@ TEST(TriangleFilter, OtherChainsAreUntouchedAndFlatImagesStayFlat) {
         }
     }
 
+    // A power-of-two source whose destinations skip a level is no chain of
+    // halvings either.
+    std::vector<BYTE> square = RandomBytes(64 * 64 * 4, 8);
+    std::vector<std::vector<BYTE>> skipping[2];
+    for (bool exact : {false, true}) {
+        auto& levels = skipping[exact];
+        levels = {std::vector<BYTE>(16 * 16 * 4), std::vector<BYTE>(8 * 8 * 4)};
+        std::vector<PixelSurface> dests = {Block(levels[0], D3DFMT_A8R8G8B8, 16, 16, 4),
+                                           Block(levels[1], D3DFMT_A8R8G8B8, 8, 8, 4)};
+        UseExactTriangleChains(exact);
+        EXPECT_EQ(TriangleFilterLevels(dests, Block(square, D3DFMT_A8R8G8B8, 64, 64, 4), FILTER_TRIANGLE), S_OK);
+        UseExactTriangleChains(false);
+    }
+    EXPECT_EQ(skipping[0], skipping[1]);
+
     std::vector<BYTE> flat(128 * 64 * 4);
     for (size_t i = 0; i < flat.size(); i += 4) {
         flat[i] = 0x01;
