@@ -55,6 +55,8 @@ HRESULT LoadVolumeFromVolume(IDirect3DVolume9* dest, const PALETTEENTRY* destPal
 
 // Fills the levels after `sourceLevel` (USE_DEFAULT: 0) of a 2D, cube or
 // volume texture from that level. Point and box chain each level from the
-// one above; the other filters take every level from the source level.
+// one above; the other filters take every level from the source level
+// (triangle chains of halvings from power-of-two sizes compute the same
+// filter from the first level down, see triangle_filter.h).
 HRESULT GenerateMipLevels(IDirect3DBaseTexture9* texture, const PALETTEENTRY* palette, UINT sourceLevel,
                           DWORD filter);

@@ -10,6 +10,13 @@
 #include "texture/block_codec.h"
 #include "geometry/math.h"
 
+#if defined(__SSE2__) && !VINTREL_NO_SIMD
+#include <emmintrin.h>
+#define VINTREL_CODEC_SSE 1
+#else
+#define VINTREL_CODEC_SSE 0
+#endif
+
 // Values (2k + 1) / 32, each four-value pattern written twice.
 const float OrderedDitherTable[4][8] = {
     {31 / 32.f, 15 / 32.f, 27 / 32.f, 11 / 32.f, 31 / 32.f, 15 / 32.f, 27 / 32.f, 11 / 32.f},
@@ -19,6 +26,9 @@ const float OrderedDitherTable[4][8] = {
 };
 
 namespace {
+
+// Set by tests to compare the row shortcuts with the general conversion.
+bool g_generalRowCodecs = false;
 
 struct GammaTables {
     float encode[256];
@@ -178,6 +188,22 @@ public:
         }
         const ULONGLONG all = layout.bytes >= 8 ? ~0ull : (1ull << (8 * layout.bytes)) - 1;
         unusedBits_ = layout.packing == Packing::Palette ? 0 : all & ~used;
+        // Plain unsigned bit fields in up to four bytes take the shortcut
+        // rows; four-byte formats of 8-bit channels move whole bytes.
+        plain_ = VINTREL_CODEC_SSE && layout.packing == Packing::Direct && !layout.computeC && layout.bytes <= 4;
+        bool bytesOnly = layout.bytes == 4;
+        for (int c = 0; c < 4; ++c) {
+            const Field& f = layout.field[c];
+            if (f.bits && f.isSigned) plain_ = false;
+            if (c < 3 ? f.bits != 8 : (f.bits != 0 && f.bits != 8)) bytesOnly = false;
+            if (f.shift % 8) bytesOnly = false;
+        }
+        byteOrder_ = plain_ && bytesOnly;
+        // Which channel each byte of the word holds: R, G, B, A (3 for an X byte).
+        if (byteOrder_) {
+            for (int k = 0; k < 4; ++k) byteChannel_[k] = 3;
+            for (int c = 0; c < 3; ++c) byteChannel_[layout.field[c].shift / 8] = static_cast<BYTE>(c);
+        }
         if (layout.packing == Packing::Palette) {
             palette_.resize(256);
             for (int i = 0; i < 256; ++i) {
@@ -195,12 +221,10 @@ public:
     void ReadRow(UINT y, UINT z, Colour4* out) override {
         const BYTE* p = first_ + static_cast<size_t>(z) * slicePitch_ + static_cast<size_t>(y) * rowPitch_;
         const UINT bytes = layout_.bytes;
-        if (layout_.format == D3DFMT_A8R8G8B8 || layout_.format == D3DFMT_X8R8G8B8) {
-            const bool alpha = layout_.format == D3DFMT_A8R8G8B8;
-            constexpr float k = 0.003921569f;
-            for (UINT x = 0; x < width_; ++x, p += 4) {
-                out[x] = {p[2] * k, p[1] * k, p[0] * k, alpha ? p[3] * k : 1.0f};
-            }
+        if (byteOrder_ && !g_generalRowCodecs) {
+            ReadBytes(p, out);
+        } else if (plain_ && !g_generalRowCodecs) {
+            ReadPlain(p, out);
         } else {
             for (UINT x = 0; x < width_; ++x, p += bytes) out[x] = Decode(LoadWord(p, bytes));
         }
@@ -212,6 +236,10 @@ public:
         const Colour4* row = PrepareWrite(in);
         BYTE* base = first_ + static_cast<size_t>(z) * slicePitch_ + static_cast<size_t>(y) * rowPitch_;
         const bool backwards = (y & 1) != 0;
+        if (plain_ && !diffusion_ && !g_generalRowCodecs) {
+            WritePlain(y, z, row, base);
+            return;
+        }
         float carry[4] = {0, 0, 0, 0};
         for (UINT i = 0; i < width_; ++i) {
             const UINT x = backwards ? width_ - 1 - i : i;
@@ -272,9 +300,13 @@ private:
             // Floor rather than truncation: truncating toward zero would
             // pull every negative value up by one step, so -1 would not
             // survive a round trip.
-            q = std::clamp(static_cast<int>(std::floor(v + t)), -max_[c], max_[c]);
+            // Clamped before the conversion: a value beyond the int range
+            // (or NaN) has no integer, and huge ones must saturate.
+            const float x = std::floor(v + t);
+            q = x > -max ? (x < max ? static_cast<int>(x) : max_[c]) : -max_[c];
         } else {
-            q = std::clamp(static_cast<int>(v + t), 0, max_[c]);
+            const float x = v + t;
+            q = x > 0.0f ? static_cast<int>(std::min(x, max)) : 0;
         }
         error = (v - static_cast<float>(q)) / max;
         return (static_cast<ULONGLONG>(static_cast<LONGLONG>(q)) & ((1ull << f.bits) - 1)) << f.shift;
@@ -340,10 +372,127 @@ private:
         }
     }
 
+#if VINTREL_CODEC_SSE
+    // Rows of four-byte 8-bit formats: four pixels per step, bytes widened
+    // to floats and put in R, G, B, A order.
+    void ReadBytes(const BYTE* p, Colour4* out) const {
+        const bool alpha = layout_.field[3].bits != 0;
+        const bool redLow = byteChannel_[0] == 0;  // A8B8G8R8, X8B8G8R8
+        const __m128 scale = _mm_set1_ps(scale_[0]);
+        const __m128 keep = _mm_castsi128_ps(_mm_set_epi32(alpha ? -1 : 0, -1, -1, -1));
+        const __m128 one = _mm_set_ps(alpha ? 0.0f : 1.0f, 0.0f, 0.0f, 0.0f);
+        const __m128i zero = _mm_setzero_si128();
+        auto finish = [&](__m128i bytes32) {
+            __m128 v = _mm_mul_ps(_mm_cvtepi32_ps(bytes32), scale);
+            if (!redLow) v = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 0, 1, 2));
+            return _mm_or_ps(_mm_and_ps(v, keep), one);
+        };
+        UINT x = 0;
+        for (; x + 4 <= width_; x += 4, p += 16) {
+            const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i lo = _mm_unpacklo_epi8(four, zero), hi = _mm_unpackhi_epi8(four, zero);
+            _mm_storeu_ps(&out[x].r, finish(_mm_unpacklo_epi16(lo, zero)));
+            _mm_storeu_ps(&out[x + 1].r, finish(_mm_unpackhi_epi16(lo, zero)));
+            _mm_storeu_ps(&out[x + 2].r, finish(_mm_unpacklo_epi16(hi, zero)));
+            _mm_storeu_ps(&out[x + 3].r, finish(_mm_unpackhi_epi16(hi, zero)));
+        }
+        for (; x < width_; ++x, p += 4) {
+            DWORD word;
+            std::memcpy(&word, p, 4);
+            const __m128i b = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(word)), zero);
+            _mm_storeu_ps(&out[x].r, finish(_mm_unpacklo_epi16(b, zero)));
+        }
+    }
+
+    // Rows of other plain bit-field formats, field by field without the
+    // per-pixel dispatch of Decode.
+    template <UINT kBytes>
+    void ReadFields(const BYTE* p, Colour4* out) const {
+        DWORD mask[4];
+        for (int c = 0; c < 4; ++c) mask[c] = static_cast<DWORD>((1ull << layout_.field[c].bits) - 1);
+        for (UINT x = 0; x < width_; ++x, p += kBytes) {
+            const DWORD word = static_cast<DWORD>(LoadWord(p, kBytes));
+            float v[4];
+            for (int c = 0; c < 4; ++c) {
+                v[c] = layout_.field[c].bits
+                           ? static_cast<float>((word >> layout_.field[c].shift) & mask[c]) * scale_[c]
+                           : layout_.missing[c];
+            }
+            out[x] = {v[0], v[1], v[2], v[3]};
+        }
+    }
+
+    void ReadPlain(const BYTE* p, Colour4* out) const {
+        switch (layout_.bytes) {
+            case 1: ReadFields<1>(p, out); break;
+            case 2: ReadFields<2>(p, out); break;
+            case 3: ReadFields<3>(p, out); break;
+            default: ReadFields<4>(p, out); break;
+        }
+    }
+
+    // Writing without error diffusion: every pixel quantised on its own,
+    // the four channels at once, with the same arithmetic as Quantise
+    // (v = value x max; q = v + t truncated, then clamped).
+    void WritePlain(UINT y, UINT z, const Colour4* row, BYTE* base) const {
+        float threshold[4];
+        const bool backwards = (y & 1) != 0;
+        for (UINT k = 0; k < 4; ++k) {
+            // Pixel x is number i in processing order; i mod 4 repeats with x mod 4.
+            const UINT i = backwards ? (width_ - 1 - k) & 3 : k;
+            threshold[k] = orderedDither_ ? OrderedDitherTable[y & 3][(z & 3) + i] : 0.5f;
+        }
+        if (byteOrder_) {
+            WriteBytes(row, base, threshold);
+            return;
+        }
+        const __m128 scale = _mm_set_ps(static_cast<float>(max_[3]), static_cast<float>(max_[2]),
+                                        static_cast<float>(max_[1]), static_cast<float>(max_[0]));
+        for (UINT x = 0; x < width_; ++x) {
+            const __m128 v = _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(&row[x].r), scale), _mm_set1_ps(threshold[x & 3]));
+            alignas(16) int q[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(q), _mm_cvttps_epi32(ClampLanes(v, scale)));
+            ULONGLONG word = unusedBits_;
+            for (int c = 0; c < 4; ++c) word |= static_cast<ULONGLONG>(static_cast<UINT>(q[c])) << layout_.field[c].shift;
+            StoreWord(base + static_cast<size_t>(x) * layout_.bytes, layout_.bytes, word);
+        }
+    }
+
+    void WriteBytes(const Colour4* row, BYTE* base, const float threshold[4]) const {
+        // Lanes in byte order; a missing channel has scale and top 0.
+        alignas(16) float scaleLanes[4];
+        for (int k = 0; k < 4; ++k) scaleLanes[k] = static_cast<float>(max_[byteChannel_[k]]);
+        const __m128 scale = _mm_load_ps(scaleLanes);
+        const __m128i zero = _mm_setzero_si128();
+        const bool redLow = byteChannel_[0] == 0;
+        const DWORD unused = static_cast<DWORD>(unusedBits_);
+        for (UINT x = 0; x < width_; ++x) {
+            __m128 v = _mm_loadu_ps(&row[x].r);
+            if (!redLow) v = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 0, 1, 2));
+            v = _mm_add_ps(_mm_mul_ps(v, scale), _mm_set1_ps(threshold[x & 3]));
+            const __m128i q = _mm_cvttps_epi32(ClampLanes(v, scale));
+            const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(q, q), zero);
+            const DWORD word = static_cast<DWORD>(_mm_cvtsi128_si32(packed)) | unused;
+            std::memcpy(base + static_cast<size_t>(x) * 4, &word, 4);
+        }
+    }
+
+    // Each lane into [0, top] before it becomes an integer, as Quantise
+    // does; NaN goes to 0 (maxps returns its second operand then).
+    static __m128 ClampLanes(__m128 v, __m128 top) { return _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), top); }
+#else
+    void ReadBytes(const BYTE*, Colour4*) const {}
+    void ReadPlain(const BYTE*, Colour4*) const {}
+    void WritePlain(UINT, UINT, const Colour4*, BYTE*) const {}
+#endif
+
     const PackedLayout& layout_;
     float scale_[4];
     int max_[4];
     ULONGLONG unusedBits_;  // X bits, written as ones
+    bool plain_ = false;      // unsigned bit fields: shortcut rows
+    bool byteOrder_ = false;  // and every field a whole byte of four
+    BYTE byteChannel_[4] = {};
 };
 
 // ---------------------------------------------------------------------------
@@ -466,8 +615,8 @@ public:
 
 private:
     static BYTE ToByte(float v, float t) {
-        const int q = static_cast<int>(v + t);
-        return static_cast<BYTE>(std::clamp(q, 0, 255));
+        const float x = v + t;
+        return static_cast<BYTE>(x > 0.0f ? static_cast<int>(std::min(x, 255.0f)) : 0);
     }
 
     void DecodePairs(UINT y, UINT z) {
@@ -504,6 +653,8 @@ private:
 }  // namespace
 
 // ---------------------------------------------------------------------------
+
+void UseGeneralRowCodecs(bool general) { g_generalRowCodecs = general; }
 
 float GammaEncode(float linear) {
     return Interpolate(Gamma().encode, std::sqrt(std::max(linear, 0.0f)) * 254.0f);

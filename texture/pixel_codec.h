@@ -128,4 +128,9 @@ protected:
 // E_OUTOFMEMORY when its rows or tables cannot be allocated. The colour key
 // of the description is prepared; the pixel memory is not touched.
 HRESULT CreatePixelCodec(const PixelSurface& surface, std::unique_ptr<PixelCodec>& codec);
+
+// While UseGeneralRowCodecs(true) is in force, codecs skip the per-format
+// row shortcuts and convert every pixel through the general field code; the
+// two give the same results. For tests and comparisons only.
+void UseGeneralRowCodecs(bool general);
 void LinkPixelCodecs(PixelCodec& source, PixelCodec& destination);

@@ -236,17 +236,20 @@ const bool registered = [] {
 }();
 
 void ReportDxtTargets() {
+    // Both yardsticks beside every peer: the plain RGB error, and the
+    // luma-weighted error the encoder's fit minimises (red and blue count
+    // less than green).
     for (bool dxt5 : {false, true}) {
         const char* format = dxt5 ? "dxt5" : "dxt1";
         for (int i = 0; i < static_cast<int>(sizeof(kImages) / sizeof(kImages[0])); ++i) {
-            // The encoder fits colours in luma-weighted space (red and blue
-            // count less than green), so its plain RGB error is the wrong
-            // yardstick for it alone; the weighted error is shown beside it.
-            std::printf("NOTE %s-rmse-luma-weighted-%s ours=%.3f stb=%.3f stb-hq=%.3f squish-cluster=%.3f\n", format,
-                        kImages[i], MedianCounter(Name(dxt5, i, Encoder::Ours), "rmse_w"),
-                        MedianCounter(Name(dxt5, i, Encoder::Stb), "rmse_w"),
-                        MedianCounter(Name(dxt5, i, Encoder::StbHigh), "rmse_w"),
-                        MedianCounter(Name(dxt5, i, Encoder::SquishCluster), "rmse_w"));
+            for (const char* counter : {"rmse", "rmse_w"}) {
+                std::printf("NOTE %s-%s-%s", format, counter[4] ? "rmse-luma-weighted" : "rmse-rgb", kImages[i]);
+                for (Encoder e : {Encoder::Ours, Encoder::Stb, Encoder::StbHigh, Encoder::SquishRange,
+                                  Encoder::SquishCluster})
+                    std::printf(" %s=%.3f", kEncoderNames[static_cast<int>(e)],
+                                MedianCounter(Name(dxt5, i, e), counter));
+                std::printf("\n");
+            }
         }
     }
     for (bool dxt5 : {false, true}) {

@@ -4,12 +4,15 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <vector>
 
 #include "bench_targets.h"
 #include "texture/texture.h"
+#include "texture/triangle_filter.h"
 
 namespace {
 constexpr UINT kSize = 2048;
@@ -54,12 +57,15 @@ IDirect3DTexture9* MakeTexture() {
     return texture;
 }
 
-void Mips(benchmark::State& state, DWORD filter) {
+// `exact`: triangle chains of halvings take every level from level 0 with
+// the full filter, as they did before the 2x2 chain (for comparison).
+void Mips(benchmark::State& state, DWORD filter, bool exact = false) {
     IDirect3DTexture9* texture = MakeTexture();
     if (!texture) {
         state.SkipWithError("no device");
         return;
     }
+    UseExactTriangleChains(exact);
     for (auto _ : state) {
         const HRESULT hr = GenerateMipLevels(texture, nullptr, 0, filter);
         if (FAILED(hr)) {
@@ -68,6 +74,7 @@ void Mips(benchmark::State& state, DWORD filter) {
         }
         benchmark::ClobberMemory();
     }
+    UseExactTriangleChains(false);
     state.counters["MP/s"] = benchmark::Counter(kPixels * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
     texture->Release();
 }
@@ -94,14 +101,65 @@ BENCHMARK_CAPTURE(Mips, triangle, FILTER_TRIANGLE)->Name("mips/triangle_2048")->
     ->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK_CAPTURE(Mips, triangle_dither, FILTER_TRIANGLE | FILTER_DITHER)->Name("mips/triangle_dither_2048")
     ->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(Mips, triangle_exact, FILTER_TRIANGLE, true)->Name("mips/triangle_every_level_from_0_2048")
+    ->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(Mips, triangle_dither_exact, FILTER_TRIANGLE | FILTER_DITHER, true)
+    ->Name("mips/triangle_dither_every_level_from_0_2048")->Unit(benchmark::kMillisecond)->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 namespace {
+// Bytes of all levels after the first that the chain of halvings stores
+// differently from taking every level from level 0, and by how much at
+// most, on the bench image.
+void ReportChainDifference(DWORD filter) {
+    IDirect3DTexture9* quick = MakeTexture();
+    IDirect3DTexture9* exact = MakeTexture();
+    if (!quick || !exact) return;
+    GenerateMipLevels(quick, nullptr, 0, filter);
+    UseExactTriangleChains(true);
+    GenerateMipLevels(exact, nullptr, 0, filter);
+    UseExactTriangleChains(false);
+    size_t bytes = 0, differing = 0;
+    int largest = 0;
+    for (UINT level = 1; level < quick->GetLevelCount(); ++level) {
+        D3DLOCKED_RECT a = {}, b = {};
+        D3DSURFACE_DESC desc = {};
+        quick->GetLevelDesc(level, &desc);
+        if (FAILED(quick->LockRect(level, &a, nullptr, D3DLOCK_READONLY))) continue;
+        if (SUCCEEDED(exact->LockRect(level, &b, nullptr, D3DLOCK_READONLY))) {
+            for (UINT y = 0; y < desc.Height; ++y) {
+                const BYTE* p = static_cast<const BYTE*>(a.pBits) + size_t(y) * a.Pitch;
+                const BYTE* q = static_cast<const BYTE*>(b.pBits) + size_t(y) * b.Pitch;
+                for (UINT i = 0; i < desc.Width * 4; ++i) {
+                    differing += p[i] != q[i];
+                    largest = std::max(largest, std::abs(int(p[i]) - int(q[i])));
+                }
+            }
+            bytes += size_t(desc.Width) * desc.Height * 4;
+            exact->UnlockRect(level);
+        }
+        quick->UnlockRect(level);
+    }
+    std::printf("NOTE mip-triangle-chain-vs-every-level-from-0 filter=0x%lx differing=%zu of %zu (%.4f%%) largest=%d\n",
+                static_cast<unsigned long>(filter), differing, bytes, bytes ? 100.0 * double(differing) / double(bytes) : 0.0,
+                largest);
+    quick->Release();
+    exact->Release();
+}
+
 void ReportMipTargets() {
     PrintTarget("mip-box-integer-vs-memcpy", MedianCounter("mips/box_2048", "MP/s"),
                 MedianCounter("mips/memcpy_2048", "MP/s"), ">=0.3333");
     PrintTarget("mip-box-float-mpps", MedianCounter("mips/box_float_dither_2048", "MP/s"), -1, ">=250");
     PrintTarget("mip-triangle-mpps", MedianCounter("mips/triangle_2048", "MP/s"), -1, ">=250");
     PrintTarget("mip-triangle-dither-mpps", MedianCounter("mips/triangle_dither_2048", "MP/s"), -1, ">=250");
+    std::printf("NOTE mip-triangle-every-level-from-0 MP/s plain=%.3f dither=%.3f\n",
+                MedianCounter("mips/triangle_every_level_from_0_2048", "MP/s"),
+                MedianCounter("mips/triangle_dither_every_level_from_0_2048", "MP/s"));
+    if (!std::isnan(MedianCounter("mips/triangle_2048", "MP/s"))) {
+        ReportChainDifference(FILTER_TRIANGLE);
+        ReportChainDifference(FILTER_TRIANGLE | FILTER_DITHER);
+    }
 }
 const bool reported = AddTargetReport(ReportMipTargets);
 }  // namespace

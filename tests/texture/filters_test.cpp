@@ -2,6 +2,7 @@
 // what each one computes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -9,6 +10,7 @@
 
 #include "texture/copy_engine.h"
 #include "texture/filter.h"
+#include "texture/triangle_filter.h"
 
 namespace {
 PixelSurface Block(std::vector<BYTE>& bytes, D3DFORMAT format, UINT width, UINT height, UINT bytesPerPixel,
@@ -355,4 +357,383 @@ TEST(CopyPaths, FormatsWithoutCodecFail) {
     std::vector<BYTE> src(16), dst(16);
     EXPECT_EQ(CopyPixels(Block(dst, D3DFMT_D24S8, 2, 2, 4), Block(src, D3DFMT_A8R8G8B8, 2, 2, 4), FILTER_NONE), E_FAIL);
     EXPECT_EQ(CopyPixels(Block(dst, D3DFMT_A8R8G8B8, 2, 2, 4), Block(src, D3DFMT_D24S8, 2, 2, 4), FILTER_NONE), E_FAIL);
+}
+
+// Filling several destinations in one pass over the source must give each
+// exactly what a copy into it alone gives: mip chains of odd sizes, an
+// enlargement, wrap and mirror, both dithers, gamma, and a DXT destination
+// whose last blocks are partly covered.
+TEST(TriangleFilter, OnePassIntoManyDestinationsMatchesSeparateCopies) {
+    constexpr UINT kWidth = 37, kHeight = 23;
+    std::vector<BYTE> pixels = RandomBytes(kWidth * kHeight * 4, 11);
+    const PixelSurface source = Block(pixels, D3DFMT_A8R8G8B8, kWidth, kHeight, 4);
+    const UINT sizes[][2] = {{18, 11}, {9, 5}, {4, 2}, {2, 1}, {1, 1}, {50, 30}};
+    const DWORD filters[] = {FILTER_TRIANGLE,
+                             FILTER_TRIANGLE | FILTER_DITHER,
+                             FILTER_TRIANGLE | FILTER_DITHER_DIFFUSION | FILTER_MIRROR_V,
+                             FILTER_TRIANGLE | FILTER_MIRROR,
+                             FILTER_TRIANGLE | FILTER_SRGB_IN | FILTER_SRGB_OUT | FILTER_MIRROR_U};
+    // The float destination keeps every bit of the sums.
+    const D3DFORMAT formats[] = {D3DFMT_A32B32G32R32F, D3DFMT_A8R8G8B8, D3DFMT_R5G6B5, D3DFMT_DXT1};
+    for (D3DFORMAT format : formats) {
+        const UINT bytesPerPixel = format == D3DFMT_A32B32G32R32F ? 16 : format == D3DFMT_R5G6B5 ? 2 : 4;
+        for (DWORD filter : filters) {
+            std::vector<std::vector<BYTE>> together, alone;
+            std::vector<PixelSurface> dests;
+            for (const auto& size : sizes) {
+                PixelSurface d;
+                d.format = format;
+                d.rowPitch = format == D3DFMT_DXT1 ? (size[0] + 3) / 4 * 8 : size[0] * bytesPerPixel;
+                const UINT rows = format == D3DFMT_DXT1 ? (size[1] + 3) / 4 : size[1];
+                d.slicePitch = d.rowPitch * rows;
+                d.box = {0, 0, size[0], size[1], 0, 1};
+                together.emplace_back(d.slicePitch, 0);
+                alone.emplace_back(d.slicePitch, 0);
+                dests.push_back(d);
+            }
+            for (size_t n = 0; n < dests.size(); ++n) {
+                dests[n].pixels = alone[n].data();
+                ASSERT_EQ(CopyPixels(dests[n], source, filter), S_OK);
+                dests[n].pixels = together[n].data();
+            }
+            ASSERT_EQ(TriangleFilterLevels(dests, source, filter), S_OK);
+            for (size_t n = 0; n < dests.size(); ++n)
+                EXPECT_EQ(together[n], alone[n]) << "format " << format << " filter " << std::hex << filter
+                                                 << " size " << std::dec << sizes[n][0] << "x" << sizes[n][1];
+        }
+    }
+    // Only the triangle filter, and no source of several slices.
+    std::vector<PixelSurface> none;
+    EXPECT_EQ(TriangleFilterLevels(none, source, FILTER_BOX), D3DERR_INVALIDCALL);
+    std::vector<BYTE> deep = RandomBytes(4 * 4 * 4 * 2, 3);
+    std::vector<BYTE> out(4 * 2 * 2);
+    std::vector<PixelSurface> one = {Block(out, D3DFMT_A8R8G8B8, 2, 2, 4)};
+    EXPECT_EQ(TriangleFilterLevels(one, Block(deep, D3DFMT_A8R8G8B8, 4, 4, 4, 2), FILTER_TRIANGLE), E_FAIL);
+}
+
+namespace {
+IDirect3DDevice9* HeadlessDevice() {
+    static IDirect3DDevice9* device = [] {
+        IDirect3DDevice9* d = nullptr;
+        if (IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION)) {
+            D3DPRESENT_PARAMETERS pp = {};
+            pp.Windowed = TRUE;
+            pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
+            d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, reinterpret_cast<HWND>(1),
+                              D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &d);
+            d3d->Release();
+        }
+        return d;
+    }();
+    return device;
+}
+
+void FillRandom(IDirect3DSurface9* surface, unsigned seed) {
+    D3DSURFACE_DESC desc;
+    surface->GetDesc(&desc);
+    D3DLOCKED_RECT lr;
+    ASSERT_EQ(surface->LockRect(&lr, nullptr, 0), S_OK);
+    std::mt19937 rng(seed);
+    for (UINT y = 0; y < desc.Height; ++y)
+        for (UINT x = 0; x < desc.Width * 4; ++x) static_cast<BYTE*>(lr.pBits)[size_t(y) * lr.Pitch + x] = BYTE(rng());
+    surface->UnlockRect();
+}
+
+std::vector<BYTE> Contents(IDirect3DSurface9* surface) {
+    D3DSURFACE_DESC desc;
+    surface->GetDesc(&desc);
+    D3DLOCKED_RECT lr;
+    std::vector<BYTE> bytes;
+    if (FAILED(surface->LockRect(&lr, nullptr, D3DLOCK_READONLY))) return bytes;
+    for (UINT y = 0; y < desc.Height; ++y) {
+        const BYTE* row = static_cast<const BYTE*>(lr.pBits) + size_t(y) * lr.Pitch;
+        bytes.insert(bytes.end(), row, row + desc.Width * 4);
+    }
+    surface->UnlockRect();
+    return bytes;
+}
+}  // namespace
+
+// A triangle mip chain fills all levels in one pass; each level must hold
+// what loading it from the source level on its own gives, for 2D textures
+// from level 0 or a later level (scratch memory, where sizes need not be
+// powers of two) and for every face of a cube.
+TEST(MipGeneration, TriangleChainMatchesLevelByLevelLoads) {
+    IDirect3DDevice9* device = HeadlessDevice();
+    ASSERT_NE(device, nullptr);
+    const DWORD filters[] = {FILTER_TRIANGLE | FILTER_DITHER, FILTER_TRIANGLE | FILTER_DITHER_DIFFUSION | FILTER_MIRROR_U};
+    for (DWORD filter : filters) {
+        for (UINT sourceLevel : {0u, 1u}) {
+            IDirect3DTexture9 *chain = nullptr, *reference = nullptr;
+            ASSERT_EQ(device->CreateTexture(45, 30, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_SCRATCH, &chain, nullptr), S_OK);
+            ASSERT_EQ(device->CreateTexture(45, 30, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_SCRATCH, &reference, nullptr), S_OK);
+            for (IDirect3DTexture9* t : {chain, reference}) {
+                IDirect3DSurface9* source = nullptr;
+                t->GetSurfaceLevel(sourceLevel, &source);
+                FillRandom(source, 5);
+                source->Release();
+            }
+            ASSERT_EQ(GenerateMipLevels(chain, nullptr, sourceLevel, filter), S_OK);
+            IDirect3DSurface9* from = nullptr;
+            reference->GetSurfaceLevel(sourceLevel, &from);
+            for (UINT level = sourceLevel + 1; level < chain->GetLevelCount(); ++level) {
+                IDirect3DSurface9 *got = nullptr, *want = nullptr;
+                chain->GetSurfaceLevel(level, &got);
+                reference->GetSurfaceLevel(level, &want);
+                ASSERT_EQ(LoadSurfaceFromSurface(want, nullptr, nullptr, from, nullptr, nullptr, filter, 0), S_OK);
+                const std::vector<BYTE> bytes = Contents(got);
+                EXPECT_FALSE(bytes.empty());
+                EXPECT_EQ(bytes, Contents(want)) << "level " << level << " from " << sourceLevel;
+                got->Release();
+                want->Release();
+            }
+            from->Release();
+            chain->Release();
+            reference->Release();
+        }
+    }
+
+    IDirect3DCubeTexture9 *cube = nullptr, *cubeReference = nullptr;
+    ASSERT_EQ(device->CreateCubeTexture(24, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &cube, nullptr), S_OK);
+    ASSERT_EQ(device->CreateCubeTexture(24, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &cubeReference, nullptr), S_OK);
+    for (UINT face = 0; face < 6; ++face) {
+        for (IDirect3DCubeTexture9* t : {cube, cubeReference}) {
+            IDirect3DSurface9* top = nullptr;
+            t->GetCubeMapSurface(D3DCUBEMAP_FACES(face), 0, &top);
+            FillRandom(top, 100 + face);
+            top->Release();
+        }
+    }
+    // 24 is not a power of two: the default is triangle with dither, mirrored.
+    ASSERT_EQ(GenerateMipLevels(cube, nullptr, USE_DEFAULT, USE_DEFAULT), S_OK);
+    for (UINT face = 0; face < 6; ++face) {
+        IDirect3DSurface9* top = nullptr;
+        cubeReference->GetCubeMapSurface(D3DCUBEMAP_FACES(face), 0, &top);
+        for (UINT level = 1; level < cube->GetLevelCount(); ++level) {
+            IDirect3DSurface9 *got = nullptr, *want = nullptr;
+            cube->GetCubeMapSurface(D3DCUBEMAP_FACES(face), level, &got);
+            cubeReference->GetCubeMapSurface(D3DCUBEMAP_FACES(face), level, &want);
+            ASSERT_EQ(LoadSurfaceFromSurface(want, nullptr, nullptr, top, nullptr, nullptr, FILTER_DEFAULT | FILTER_MIRROR, 0),
+                      S_OK);
+            EXPECT_EQ(Contents(got), Contents(want)) << "face " << face << " level " << level;
+            got->Release();
+            want->Release();
+        }
+        top->Release();
+    }
+    cube->Release();
+    cubeReference->Release();
+}
+
+namespace {
+// Every level after a source of `width` x `height` A8R8G8B8 pixels down to
+// 1x1, filled in one pass; the chain of halvings taken the quick way unless
+// `exact`.
+std::vector<std::vector<BYTE>> TriangleChain(const std::vector<BYTE>& pixels, UINT width, UINT height, DWORD filter,
+                                             bool exact, D3DFORMAT format = D3DFMT_A8R8G8B8, UINT bytesPerPixel = 4) {
+    std::vector<BYTE> copy = pixels;
+    const PixelSurface source = Block(copy, format, width, height, bytesPerPixel);
+    std::vector<std::vector<BYTE>> levels;
+    std::vector<UINT> sizes;
+    for (UINT w = width, h = height; w > 1 || h > 1;) {
+        w = std::max(w / 2, 1u);
+        h = std::max(h / 2, 1u);
+        levels.emplace_back(size_t(w) * h * bytesPerPixel, 0);
+        sizes.push_back(w);
+        sizes.push_back(h);
+    }
+    std::vector<PixelSurface> dests;
+    for (size_t n = 0; n < levels.size(); ++n)
+        dests.push_back(Block(levels[n], format, sizes[2 * n], sizes[2 * n + 1], bytesPerPixel));
+    UseExactTriangleChains(exact);
+    const HRESULT hr = TriangleFilterLevels(dests, source, filter);
+    UseExactTriangleChains(false);
+    EXPECT_EQ(hr, S_OK);
+    return levels;
+}
+}  // namespace
+
+// Chains of halvings take each level after the first from the 2x2 means of
+// the one above. That is the same filter: against every level taken from
+// the source, no byte may move by more than one, and only where a value
+// falls on a rounding tie, which random bytes seldom do.
+TEST(TriangleFilter, HalvingChainsStayWithinOneOfTheFullFilter) {
+    const UINT sizes[][2] = {{256, 256}, {128, 32}, {16, 128}, {1, 64}, {64, 1}, {2, 2}};
+    const DWORD filters[] = {FILTER_TRIANGLE,
+                             FILTER_TRIANGLE | FILTER_DITHER,
+                             FILTER_TRIANGLE | FILTER_DITHER_DIFFUSION,
+                             FILTER_TRIANGLE | FILTER_MIRROR,
+                             FILTER_TRIANGLE | FILTER_MIRROR_V | FILTER_DITHER,
+                             FILTER_TRIANGLE | FILTER_SRGB_IN | FILTER_SRGB_OUT,
+                             FILTER_TRIANGLE | FILTER_SRGB_OUT | FILTER_MIRROR_U | FILTER_DITHER};
+    size_t bytes = 0, differing = 0;
+    unsigned seed = 40;
+    for (const auto& size : sizes) {
+        const std::vector<BYTE> pixels = RandomBytes(size_t(size[0]) * size[1] * 4, ++seed);
+        for (DWORD filter : filters) {
+            const auto quick = TriangleChain(pixels, size[0], size[1], filter, false);
+            const auto exact = TriangleChain(pixels, size[0], size[1], filter, true);
+            ASSERT_EQ(quick.size(), exact.size());
+            // The first level is filtered from the source either way.
+            EXPECT_EQ(quick[0], exact[0]) << size[0] << "x" << size[1] << " filter " << std::hex << filter;
+            for (size_t n = 0; n < quick.size(); ++n) {
+                for (size_t i = 0; i < quick[n].size(); ++i) {
+                    ASSERT_LE(std::abs(quick[n][i] - exact[n][i]), 1)
+                        << size[0] << "x" << size[1] << " filter " << std::hex << filter << std::dec << " level "
+                        << n + 1 << " byte " << i;
+                    differing += quick[n][i] != exact[n][i];
+                }
+                bytes += quick[n].size();
+            }
+        }
+    }
+    EXPECT_LT(double(differing) / double(bytes), 0.001) << differing << " of " << bytes;
+}
+
+// Where a chain holds no halving from a power-of-two size the full filter
+// runs as before, to the byte; a flat image stays flat down the chain.
+TEST(TriangleFilter, OtherChainsAreUntouchedAndFlatImagesStayFlat) {
+    const UINT sizes[][2] = {{48, 48}, {12, 12}, {96, 64}, {3, 1}};
+    for (const auto& size : sizes) {
+        const std::vector<BYTE> pixels = RandomBytes(size_t(size[0]) * size[1] * 4, 7);
+        for (DWORD filter : {FILTER_TRIANGLE | FILTER_DITHER, FILTER_TRIANGLE | FILTER_MIRROR}) {
+            EXPECT_EQ(TriangleChain(pixels, size[0], size[1], filter, false),
+                      TriangleChain(pixels, size[0], size[1], filter, true))
+                << size[0] << "x" << size[1];
+        }
+    }
+
+    // A power-of-two source whose destinations skip a level is no chain of
+    // halvings either.
+    std::vector<BYTE> square = RandomBytes(64 * 64 * 4, 8);
+    std::vector<std::vector<BYTE>> skipping[2];
+    for (bool exact : {false, true}) {
+        auto& levels = skipping[exact];
+        levels = {std::vector<BYTE>(16 * 16 * 4), std::vector<BYTE>(8 * 8 * 4)};
+        std::vector<PixelSurface> dests = {Block(levels[0], D3DFMT_A8R8G8B8, 16, 16, 4),
+                                           Block(levels[1], D3DFMT_A8R8G8B8, 8, 8, 4)};
+        UseExactTriangleChains(exact);
+        EXPECT_EQ(TriangleFilterLevels(dests, Block(square, D3DFMT_A8R8G8B8, 64, 64, 4), FILTER_TRIANGLE), S_OK);
+        UseExactTriangleChains(false);
+    }
+    EXPECT_EQ(skipping[0], skipping[1]);
+
+    std::vector<BYTE> flat(128 * 64 * 4);
+    for (size_t i = 0; i < flat.size(); i += 4) {
+        flat[i] = 0x01;
+        flat[i + 1] = 0x7F;
+        flat[i + 2] = 0xC8;
+        flat[i + 3] = 0xFE;
+    }
+    for (DWORD filter : {FILTER_TRIANGLE, FILTER_TRIANGLE | FILTER_DITHER, FILTER_TRIANGLE | FILTER_DITHER_DIFFUSION,
+                         FILTER_TRIANGLE | FILTER_MIRROR | FILTER_SRGB_IN | FILTER_SRGB_OUT}) {
+        const auto levels = TriangleChain(flat, 128, 64, filter, false);
+        ASSERT_EQ(levels.size(), 7u);
+        for (size_t n = 0; n < levels.size(); ++n)
+            for (size_t i = 0; i < levels[n].size(); ++i)
+                ASSERT_EQ(levels[n][i], flat[i % 4]) << "filter " << std::hex << filter << std::dec << " level "
+                                                     << n + 1 << " byte " << i;
+    }
+}
+
+// A float destination shows the two computations apart only in the last
+// bits.
+TEST(TriangleFilter, HalvingChainsIntoFloatsAgreeToRounding) {
+    const std::vector<BYTE> pixels = RandomBytes(64 * 32 * 4, 9);
+    std::vector<BYTE> floats(64 * 32 * 16);
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        const float v = float(pixels[i]) / 17.0f - 5.0f;  // beyond 0..1 on purpose: no clamp for floats
+        std::memcpy(&floats[4 * i], &v, 4);
+    }
+    for (DWORD filter : {FILTER_TRIANGLE, FILTER_TRIANGLE | FILTER_MIRROR}) {
+        const auto quick = TriangleChain(floats, 64, 32, filter, false, D3DFMT_A32B32G32R32F, 16);
+        const auto exact = TriangleChain(floats, 64, 32, filter, true, D3DFMT_A32B32G32R32F, 16);
+        ASSERT_EQ(quick.size(), exact.size());
+        for (size_t n = 0; n < quick.size(); ++n) {
+            for (size_t i = 0; i < quick[n].size(); i += 4) {
+                float a, b;
+                std::memcpy(&a, &quick[n][i], 4);
+                std::memcpy(&b, &exact[n][i], 4);
+                ASSERT_NEAR(a, b, 1e-5f) << "level " << n + 1 << " value " << i / 4;
+            }
+        }
+    }
+}
+
+// Power-of-two textures take the chain of halvings through GenerateMipLevels
+// too: every level within one of loading it alone from the source level,
+// for 2D textures from level 0 or 1 and for mirrored cube faces.
+TEST(MipGeneration, TriangleHalvingChainsStayWithinOneOfLevelByLevelLoads) {
+    IDirect3DDevice9* device = HeadlessDevice();
+    ASSERT_NE(device, nullptr);
+    size_t bytes = 0, differing = 0;
+    auto compare = [&](IDirect3DSurface9* got, IDirect3DSurface9* want, const char* what, UINT level) {
+        const std::vector<BYTE> a = Contents(got), b = Contents(want);
+        ASSERT_FALSE(a.empty());
+        ASSERT_EQ(a.size(), b.size());
+        for (size_t i = 0; i < a.size(); ++i) {
+            ASSERT_LE(std::abs(a[i] - b[i]), 1) << what << " level " << level << " byte " << i;
+            differing += a[i] != b[i];
+        }
+        bytes += a.size();
+    };
+
+    for (UINT sourceLevel : {0u, 1u}) {
+        const DWORD filter = FILTER_TRIANGLE | FILTER_DITHER;
+        IDirect3DTexture9 *chain = nullptr, *reference = nullptr;
+        ASSERT_EQ(device->CreateTexture(128, 64, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &chain, nullptr), S_OK);
+        ASSERT_EQ(device->CreateTexture(128, 64, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &reference, nullptr), S_OK);
+        for (IDirect3DTexture9* t : {chain, reference}) {
+            IDirect3DSurface9* source = nullptr;
+            t->GetSurfaceLevel(sourceLevel, &source);
+            FillRandom(source, 21);
+            source->Release();
+        }
+        ASSERT_EQ(GenerateMipLevels(chain, nullptr, sourceLevel, filter), S_OK);
+        IDirect3DSurface9* from = nullptr;
+        reference->GetSurfaceLevel(sourceLevel, &from);
+        for (UINT level = sourceLevel + 1; level < chain->GetLevelCount(); ++level) {
+            IDirect3DSurface9 *got = nullptr, *want = nullptr;
+            chain->GetSurfaceLevel(level, &got);
+            reference->GetSurfaceLevel(level, &want);
+            ASSERT_EQ(LoadSurfaceFromSurface(want, nullptr, nullptr, from, nullptr, nullptr, filter, 0), S_OK);
+            compare(got, want, sourceLevel == 0 ? "2D from 0" : "2D from 1", level);
+            got->Release();
+            want->Release();
+        }
+        from->Release();
+        chain->Release();
+        reference->Release();
+    }
+
+    const DWORD cubeFilter = FILTER_TRIANGLE | FILTER_MIRROR | FILTER_DITHER_DIFFUSION;
+    IDirect3DCubeTexture9 *cube = nullptr, *cubeReference = nullptr;
+    ASSERT_EQ(device->CreateCubeTexture(32, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &cube, nullptr), S_OK);
+    ASSERT_EQ(device->CreateCubeTexture(32, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &cubeReference, nullptr), S_OK);
+    for (UINT face = 0; face < 6; ++face) {
+        for (IDirect3DCubeTexture9* t : {cube, cubeReference}) {
+            IDirect3DSurface9* top = nullptr;
+            t->GetCubeMapSurface(D3DCUBEMAP_FACES(face), 0, &top);
+            FillRandom(top, 300 + face);
+            top->Release();
+        }
+    }
+    ASSERT_EQ(GenerateMipLevels(cube, nullptr, 0, cubeFilter), S_OK);
+    for (UINT face = 0; face < 6; ++face) {
+        IDirect3DSurface9* top = nullptr;
+        cubeReference->GetCubeMapSurface(D3DCUBEMAP_FACES(face), 0, &top);
+        for (UINT level = 1; level < cube->GetLevelCount(); ++level) {
+            IDirect3DSurface9 *got = nullptr, *want = nullptr;
+            cube->GetCubeMapSurface(D3DCUBEMAP_FACES(face), level, &got);
+            cubeReference->GetCubeMapSurface(D3DCUBEMAP_FACES(face), level, &want);
+            ASSERT_EQ(LoadSurfaceFromSurface(want, nullptr, nullptr, top, nullptr, nullptr, cubeFilter, 0), S_OK);
+            compare(got, want, "cube face", level);
+            got->Release();
+            want->Release();
+        }
+        top->Release();
+    }
+    cube->Release();
+    cubeReference->Release();
+    EXPECT_LT(double(differing) / double(bytes), 0.001) << differing << " of " << bytes;
 }

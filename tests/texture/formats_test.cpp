@@ -1,8 +1,10 @@
 // Format table, substitute choice and the row codecs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "texture/pixel_codec.h"
@@ -502,4 +504,75 @@ TEST(PixelCodec, BoxOffsetsAndFormatsWithoutCodec) {
         EXPECT_EQ(CreatePixelCodec(s, none), E_FAIL) << format;
         EXPECT_EQ(none, nullptr);
     }
+}
+
+// The row shortcuts of the plain formats must store and read exactly what
+// the general field code does: random rows with awkward values (halfway
+// points, out of range, NaN, huge), both row directions, plain, ordered
+// and diffused writes, a box that starts mid-row.
+TEST(PixelCodec, RowShortcutsMatchTheGeneralCode) {
+    const D3DFORMAT formats[] = {D3DFMT_R8G8B8,    D3DFMT_A8R8G8B8,    D3DFMT_X8R8G8B8,    D3DFMT_A8B8G8R8,
+                                 D3DFMT_X8B8G8R8,  D3DFMT_R5G6B5,      D3DFMT_X1R5G5B5,    D3DFMT_A1R5G5B5,
+                                 D3DFMT_A4R4G4B4,  D3DFMT_R3G3B2,      D3DFMT_A8,          D3DFMT_A8R3G3B2,
+                                 D3DFMT_X4R4G4B4,  D3DFMT_A2B10G10R10, D3DFMT_A2R10G10B10, D3DFMT_G16R16};
+    constexpr UINT kWidth = 37, kLeft = 3, kRows = 4, kPitch = 64 * 4;
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> spread(-0.25f, 1.25f);
+    std::vector<Colour4> input(kWidth);
+    for (Colour4& c : input) c = {spread(rng), spread(rng), spread(rng), spread(rng)};
+    // Values on and next to the rounding points of 5-, 6- and 8-bit fields.
+    input[0] = {15.5f / 31, 31.5f / 63, 127.5f / 255, 0.5f};
+    input[1] = {std::nextafter(16.5f / 31, 0.0f), 1.0f, 0.0f, -0.0f};
+    input[2] = {NAN, 3e9f, -3e9f, INFINITY};
+    input[3] = {1.0f / 255, 254.5f / 255, 1.5f / 15, 2.5f / 3};
+
+    for (D3DFORMAT format : formats) {
+        for (DWORD mode = 0; mode < 3; ++mode) {
+            std::vector<BYTE> fast(kPitch * kRows, 0xA5), general(kPitch * kRows, 0xA5);
+            for (int pass = 0; pass < 2; ++pass) {
+                UseGeneralRowCodecs(pass == 1);
+                PixelSurface s = Surface(pass ? general.data() : fast.data(), format, kLeft + kWidth, kRows, kPitch);
+                s.box.Left = kLeft;
+                s.orderedDither = mode == 1;
+                s.diffusionDither = mode == 2;
+                auto codec = Make(s);
+                std::vector<Colour4> row = input;
+                for (UINT y = 0; y < kRows; ++y) {
+                    std::rotate(row.begin(), row.begin() + 5, row.end());
+                    codec->WriteRow(y, 0, row.data());
+                }
+            }
+            UseGeneralRowCodecs(false);
+            EXPECT_EQ(fast, general) << "format " << format << " mode " << mode;
+        }
+
+        std::vector<BYTE> bytes(kPitch * kRows);
+        for (BYTE& b : bytes) b = static_cast<BYTE>(rng());
+        std::vector<Colour4> read[2] = {std::vector<Colour4>(kWidth), std::vector<Colour4>(kWidth)};
+        for (UINT y = 0; y < kRows; ++y) {
+            for (int pass = 0; pass < 2; ++pass) {
+                UseGeneralRowCodecs(pass == 1);
+                PixelSurface s = Surface(bytes.data(), format, kLeft + kWidth, kRows, kPitch);
+                s.box.Left = kLeft;
+                Make(s)->ReadRow(y, 0, read[pass].data());
+            }
+            UseGeneralRowCodecs(false);
+            EXPECT_EQ(std::memcmp(read[0].data(), read[1].data(), kWidth * sizeof(Colour4)), 0)
+                << "format " << format << " row " << y;
+        }
+    }
+}
+
+// Values far outside a channel's range saturate instead of wrapping
+// through the integer conversion; NaN stores the lowest value.
+TEST(PixelCodec, OutOfRangeValuesSaturate) {
+    for (bool general : {false, true}) {
+        UseGeneralRowCodecs(general);
+        EXPECT_EQ(WritePixel(D3DFMT_A8R8G8B8, {3e9f, NAN, -3e9f, INFINITY}, 4), (std::vector<BYTE>{0, 0, 255, 255}));
+        EXPECT_EQ(WritePixel(D3DFMT_R5G6B5, {INFINITY, 5e10f, 1e30f, 1}, 2), (std::vector<BYTE>{0xFF, 0xFF}));
+    }
+    UseGeneralRowCodecs(false);
+    EXPECT_EQ(WritePixel(D3DFMT_L8, {3e9f, 3e9f, 3e9f, 1}, 1), (std::vector<BYTE>{255}));
+    EXPECT_EQ(WritePixel(D3DFMT_V8U8, {3e9f, -3e9f, 0, 1}, 2), (std::vector<BYTE>{0x7F, 0x81}));
+    EXPECT_EQ(WritePixel(D3DFMT_YUY2, {1e20f, 1e20f, 1e20f, 1}, 1), (std::vector<BYTE>{255}));  // Y0
 }
