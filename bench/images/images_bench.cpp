@@ -23,6 +23,7 @@
 #include <stb_image.h>
 
 #include "texture/texture.h"
+#include "platform/d3d9/offscreen_device.h"
 
 namespace {
 constexpr UINT kSide = 2048;
@@ -187,21 +188,7 @@ std::vector<Sample>& Samples() {
     return samples;
 }
 
-IDirect3DDevice9* Device() {
-    static IDirect3DDevice9* device = [] {
-        IDirect3DDevice9* d = nullptr;
-        if (IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION)) {
-            D3DPRESENT_PARAMETERS pp = {};
-            pp.Windowed = TRUE;
-            pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-            d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, reinterpret_cast<HWND>(1),
-                              D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &d);
-            d3d->Release();
-        }
-        return d;
-    }();
-    return device;
-}
+IDirect3DDevice9* Device() { return SharedOffscreenDevice(); }
 
 void Ours(benchmark::State& state, int index) {
     const Sample& s = Samples()[size_t(index)];

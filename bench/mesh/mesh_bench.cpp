@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "geometry/geometry.h"
+#include "platform/d3d9/offscreen_device.h"
 
 namespace {
 
@@ -83,19 +84,7 @@ std::string BinaryX(const Grid& g) {
 }
 
 IDirect3DDevice9* Device() {
-    static IDirect3DDevice9* device = [] {
-        IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        D3DPRESENT_PARAMETERS pp{};
-        pp.BackBufferWidth = 16;
-        pp.BackBufferHeight = 16;
-        pp.Windowed = TRUE;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        IDirect3DDevice9* created = nullptr;
-        d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, reinterpret_cast<HWND>(1),
-                          D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &created);
-        d3d->Release();
-        return created;
-    }();
+    static IDirect3DDevice9* device = CreateOffscreenDevice(16, 16);
     return device;
 }
 

@@ -13,26 +13,13 @@
 #include "bench_targets.h"
 #include "texture/texture.h"
 #include "texture/triangle_filter.h"
+#include "platform/d3d9/offscreen_device.h"
 
 namespace {
 constexpr UINT kSize = 2048;
 constexpr double kPixels = double(kSize) * kSize;
 
-IDirect3DDevice9* Device() {
-    static IDirect3DDevice9* device = [] {
-        IDirect3DDevice9* d = nullptr;
-        if (IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION)) {
-            D3DPRESENT_PARAMETERS pp = {};
-            pp.Windowed = TRUE;
-            pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-            d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, reinterpret_cast<HWND>(1),
-                              D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &d);
-            d3d->Release();
-        }
-        return d;
-    }();
-    return device;
-}
+IDirect3DDevice9* Device() { return SharedOffscreenDevice(); }
 
 // A photograph-like level 0: smooth gradients with noise.
 IDirect3DTexture9* MakeTexture() {

@@ -5,23 +5,10 @@
 #include <cstdint>
 
 #include "texture/texture.h"
+#include "platform/d3d9/offscreen_device.h"
 
 namespace {
-IDirect3DDevice9* Device() {
-    static IDirect3DDevice9* device = [] {
-        IDirect3DDevice9* d = nullptr;
-        if (IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION)) {
-            D3DPRESENT_PARAMETERS pp = {};
-            pp.Windowed = TRUE;
-            pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-            d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, reinterpret_cast<HWND>(1),
-                              D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &d);
-            d3d->Release();
-        }
-        return d;
-    }();
-    return device;
-}
+IDirect3DDevice9* Device() { return SharedOffscreenDevice(); }
 
 void Build(const uint8_t* data, size_t size, D3DRESOURCETYPE type, DWORD filter, DWORD mipFilter, D3DPOOL pool,
            D3DCOLOR key) {

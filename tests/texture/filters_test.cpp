@@ -11,6 +11,7 @@
 #include "texture/copy_engine.h"
 #include "texture/filter.h"
 #include "texture/triangle_filter.h"
+#include "platform/d3d9/offscreen_device.h"
 
 namespace {
 PixelSurface Block(std::vector<BYTE>& bytes, D3DFORMAT format, UINT width, UINT height, UINT bytesPerPixel,
@@ -412,21 +413,7 @@ TEST(TriangleFilter, OnePassIntoManyDestinationsMatchesSeparateCopies) {
 }
 
 namespace {
-IDirect3DDevice9* HeadlessDevice() {
-    static IDirect3DDevice9* device = [] {
-        IDirect3DDevice9* d = nullptr;
-        if (IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION)) {
-            D3DPRESENT_PARAMETERS pp = {};
-            pp.Windowed = TRUE;
-            pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-            d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, reinterpret_cast<HWND>(1),
-                              D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &d);
-            d3d->Release();
-        }
-        return d;
-    }();
-    return device;
-}
+IDirect3DDevice9* HeadlessDevice() { return SharedOffscreenDevice(); }
 
 void FillRandom(IDirect3DSurface9* surface, unsigned seed) {
     D3DSURFACE_DESC desc;

@@ -9,19 +9,9 @@
 #include <vector>
 
 #include "platform/d3d9/d3d9.h"
+#include "platform/d3d9/offscreen_device.h"
 
-inline IDirect3DDevice9* CreateTestDevice() {
-    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-    if (!d3d) return nullptr;
-    D3DPRESENT_PARAMETERS pp = {};
-    pp.Windowed = TRUE;
-    pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    IDirect3DDevice9* device = nullptr;
-    d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, reinterpret_cast<HWND>(1),
-                      D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &device);
-    d3d->Release();
-    return device;
-}
+inline IDirect3DDevice9* CreateTestDevice() { return CreateOffscreenDevice(); }
 
 // A DDS header (and palette) followed by `data`.
 struct DdsSpec {

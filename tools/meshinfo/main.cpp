@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "geometry/geometry.h"
+#include "platform/d3d9/offscreen_device.h"
 
 namespace {
 
@@ -34,21 +35,7 @@ const char* Reason(HRESULT hr) {
     }
 }
 
-IDirect3DDevice9* HeadlessDevice() {
-    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-    if (!d3d) return nullptr;
-    D3DPRESENT_PARAMETERS pp{};
-    pp.BackBufferWidth = 16;
-    pp.BackBufferHeight = 16;
-    pp.Windowed = TRUE;
-    pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    IDirect3DDevice9* device = nullptr;
-    // Nothing is presented, so any window handle will do.
-    d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, reinterpret_cast<HWND>(1),
-                      D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &device);
-    d3d->Release();
-    return device;
-}
+IDirect3DDevice9* HeadlessDevice() { return CreateOffscreenDevice(16, 16); }
 
 bool ParseFloat(const char* text, float* out) {
     char* end = nullptr;

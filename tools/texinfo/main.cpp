@@ -14,6 +14,7 @@
 
 #include "format_names.h"
 #include "texture/texture.h"
+#include "platform/d3d9/offscreen_device.h"
 
 namespace {
 const char kUsage[] =
@@ -65,19 +66,7 @@ const char* FileTypeName(ImageFileType type) {
     return DWORD(type) < 9 ? names[type] : "unknown";
 }
 
-IDirect3DDevice9* CreateHeadlessDevice() {
-    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-    if (!d3d) return nullptr;
-    D3DPRESENT_PARAMETERS pp = {};
-    pp.Windowed = TRUE;
-    pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    IDirect3DDevice9* device = nullptr;
-    // Any window handle will do: nothing is presented.
-    d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, reinterpret_cast<HWND>(1),
-                      D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &device);
-    d3d->Release();
-    return device;
-}
+IDirect3DDevice9* CreateHeadlessDevice() { return CreateOffscreenDevice(); }
 
 BYTE ToByte(float v) {
     if (!(v > 0.0f)) return 0;  // also NaN
