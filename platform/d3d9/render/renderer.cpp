@@ -26,10 +26,19 @@ constexpr uint32_t kClippedSlot = 0x80000000u;
 constexpr uint32_t kParallelVertices = 1024;
 constexpr uint32_t kParallelTriangles = 512;
 constexpr int64_t kParallelPixels = 8192;
+// Parallel stages are cut into pieces the threads take as they come, a few
+// per worker so that one thread descheduled mid-stage holds up little.
+constexpr int kPiecesPerWorker = 4;
+constexpr uint32_t kPieceVertices = 512;
+constexpr uint32_t kPieceTriangles = 256;
+// Rasterisation pieces are interleaved groups of bands: each pixel still
+// belongs to exactly one piece, which draws it in draw order.
+constexpr int kBandGroupsPerWorker = 2;
 
 struct TriangleRef {
     uint32_t v[3];
     uint32_t flat;  // slot whose colours a flat-shaded triangle uses
+    int32_t minY, maxY;  // rows of its box within the drawable area
 };
 
 struct Chunk {
@@ -168,8 +177,9 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
                          positions.data() + begin, varyings.data() + size_t(begin) * ps.varyingCount);
     };
     if (workers > 1 && regular >= kParallelVertices) {
-        pool.Run([&](int w) {
-            process(uint32_t(uint64_t(regular) * w / workers), uint32_t(uint64_t(regular) * (w + 1) / workers));
+        const int pieces = int(std::min<uint32_t>(regular / kPieceVertices + 1, uint32_t(kPiecesPerWorker * workers)));
+        pool.Run(pieces, [&](int p) {
+            process(uint32_t(uint64_t(regular) * p / pieces), uint32_t(uint64_t(regular) * (p + 1) / pieces));
         });
     } else {
         process(0, regular);
@@ -179,7 +189,9 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
 
     // Assembly into per-chunk triangle lists, in primitive order.
     const DWORD cull = state.renderStates[D3DRS_CULLMODE];
-    const int chunkCount = workers > 1 && primitives >= kParallelTriangles ? workers : 1;
+    const int chunkCount = workers > 1 && primitives >= kParallelTriangles
+                               ? int(std::min<uint32_t>(primitives / kPieceTriangles + 1, uint32_t(kPiecesPerWorker * workers)))
+                               : 1;
     if (int(chunks.size()) < chunkCount) chunks.resize(chunkCount);
     for (int c = 0; c < int(chunks.size()); ++c) {
         chunks[c].triangles.clear();
@@ -192,7 +204,7 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
                  indexed, chunks[c], cull);
     };
     if (chunkCount > 1)
-        pool.Run(assemble);
+        pool.Run(chunkCount, assemble);
     else
         assemble(0);
 
@@ -200,7 +212,7 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
     for (const Chunk& c : chunks) pixels += c.pixels;
     if (pixels == 0) return;
     if (workers > 1 && pixels >= kParallelPixels)
-        pool.Run([&](int w) { Rasterize(RowFilter{w, workers}); });
+        pool.Run(workers * kBandGroupsPerWorker, [&](int g) { Rasterize(RowFilter{g, workers * kBandGroupsPerWorker}); });
     else
         Rasterize(RowFilter{0, 1});
 }
@@ -249,9 +261,9 @@ void Renderer::Impl::Emit(Chunk& chunk, uint32_t s0, uint32_t s1, uint32_t s2, u
     if (minX > maxX || minY > maxY) return;
     chunk.pixels += (maxX - minX + 1) * (maxY - minY + 1);
     if (area > 0)
-        chunk.triangles.push_back({{s0, s1, s2}, flat});
+        chunk.triangles.push_back({{s0, s1, s2}, flat, int32_t(minY), int32_t(maxY)});
     else
-        chunk.triangles.push_back({{s0, s2, s1}, flat});
+        chunk.triangles.push_back({{s0, s2, s1}, flat, int32_t(minY), int32_t(maxY)});
 }
 
 void Renderer::Impl::EmitClipped(Chunk& chunk, uint32_t s0, uint32_t s1, uint32_t s2, uint32_t flat, DWORD cull) {
@@ -285,6 +297,13 @@ void Renderer::Impl::Rasterize(const RowFilter& rows) {
     int64_t covered = 0;
     for (const Chunk& chunk : chunks) {
         for (const TriangleRef& t : chunk.triangles) {
+            if (rows.workers > 1) {
+                // Skip, before reading its vertices, a triangle none of whose bands are ours.
+                bool any = false;
+                for (int band = t.minY >> kBandRowsShift, last = t.maxY >> kBandRowsShift; band <= last && !any; ++band)
+                    any = band % rows.workers == rows.worker;
+                if (!any) continue;
+            }
             RasterVertex v[3];
             for (int i = 0; i < 3; ++i) {
                 const VertexPos& p = Position(chunk, t.v[i]);

@@ -15,7 +15,7 @@ int WorkerPool::DefaultCount() {
 }
 
 WorkerPool::WorkerPool(int count) : count_(count > 0 ? count : DefaultCount()) {
-    for (int i = 1; i < count_; ++i) threads_.emplace_back([this, i] { Loop(i); });
+    for (int i = 1; i < count_; ++i) threads_.emplace_back([this] { Loop(); });
 }
 
 WorkerPool::~WorkerPool() {
@@ -27,39 +27,52 @@ WorkerPool::~WorkerPool() {
     for (std::thread& t : threads_) t.join();
 }
 
-void WorkerPool::Run(const std::function<void(int)>& fn) {
-    if (count_ == 1) {
-        fn(0);
+void WorkerPool::Take(const std::function<void(int)>& fn, int pieces) {
+    for (int p = next_.fetch_add(1, std::memory_order_relaxed); p < pieces;
+         p = next_.fetch_add(1, std::memory_order_relaxed))
+        fn(p);
+}
+
+void WorkerPool::Run(int pieces, const std::function<void(int)>& fn) {
+    if (pieces <= 0) return;
+    if (count_ == 1 || pieces == 1) {
+        for (int p = 0; p < pieces; ++p) fn(p);
         return;
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         job_ = &fn;
-        pending_ = count_ - 1;
+        pieces_ = pieces;
+        next_.store(0, std::memory_order_relaxed);
         ++generation_;
     }
     start_.notify_all();
-    fn(0);
+    Take(fn, pieces);
+    // Withdraw the offer, then wait only for workers already inside it.
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return pending_ == 0; });
     job_ = nullptr;
+    done_.wait(lock, [this] { return active_ == 0; });
 }
 
-void WorkerPool::Loop(int index) {
+void WorkerPool::Loop() {
     unsigned long seen = 0;
     for (;;) {
         const std::function<void(int)>* job;
+        int pieces;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             start_.wait(lock, [&] { return stop_ || generation_ != seen; });
             if (stop_) return;
             seen = generation_;
+            if (!job_) continue;  // woke too late: the caller has finished it
             job = job_;
+            pieces = pieces_;
+            ++active_;
         }
-        (*job)(index);
+        Take(*job, pieces);
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (--pending_ == 0) done_.notify_one();
+            if (--active_ == 0) done_.notify_one();
         }
     }
 }

@@ -1,8 +1,12 @@
-// The renderer's worker threads. Run(fn) calls fn(i) once for every worker
-// index i in [0, Count()), index 0 on the calling thread, and returns when
-// all calls have returned.
+// The renderer's worker threads. Run(pieces, fn) calls fn(p) exactly once
+// for every piece p in [0, pieces), on whichever threads are free to take
+// them, and returns when all calls have returned. The calling thread takes
+// pieces too and never waits for a worker to wake up: a worker that is slow
+// to be scheduled finds the pieces gone and goes back to sleep, so a loaded
+// machine costs the caller at most the pieces already in progress.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -21,21 +25,25 @@ public:
     WorkerPool& operator=(const WorkerPool&) = delete;
 
     int Count() const { return count_; }
-    void Run(const std::function<void(int)>& fn);
+    void Run(int pieces, const std::function<void(int)>& fn);
 
     // The count a pool made with 0 would have.
     static int DefaultCount();
 
 private:
-    void Loop(int index);
+    void Loop();
+    void Take(const std::function<void(int)>& fn, int pieces);
 
     int count_;
     std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable start_, done_;
+    // The job on offer; null once its caller has taken the last piece.
     const std::function<void(int)>* job_ = nullptr;
+    int pieces_ = 0;
+    std::atomic<int> next_{0};  // the next piece to hand out
+    int active_ = 0;            // workers inside the current job
     unsigned long generation_ = 0;
-    int pending_ = 0;
     bool stop_ = false;
 };
 
