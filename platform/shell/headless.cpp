@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <thread>
 
@@ -211,25 +212,42 @@ bool HeadlessWindowSystem::PresentFrame(HWND window, const FrameView& frame) {
     if (window && !windows_.count(window)) return false;  // the window is gone
     if (failAfter_ && frameCount_ >= failAfter_) return false;
     if (frame.pixels && frame.width && frame.height) {
-        lastFrame_.width = frame.width;
-        lastFrame_.height = frame.height;
-        lastFrame_.xrgb.resize(std::size_t(frame.width) * frame.height);
-        for (UINT y = 0; y < frame.height; ++y) {
-            const BYTE* row = static_cast<const BYTE*>(frame.pixels) + std::size_t(frame.pitch) * y;
-            RowToXrgb(frame, row, lastFrame_.xrgb.data() + std::size_t(y) * frame.width);
-        }
+        const std::size_t rowBytes = std::size_t(frame.width) * (frame.format == FramePixelFormat::R5G6B5 ? 2 : 4);
+        rawPixels_.resize(rowBytes * frame.height);
+        for (UINT y = 0; y < frame.height; ++y)
+            std::memcpy(rawPixels_.data() + rowBytes * y,
+                        static_cast<const BYTE*>(frame.pixels) + std::size_t(frame.pitch) * y, rowBytes);
+        rawFrame_ = frame;
+        rawFrame_.pitch = UINT(rowBytes);
+        rawFrame_.pixels = rawPixels_.data();
+        lastFrameStale_ = true;
     }
     ++frameCount_;
     if (frameHook_) frameHook_(frameCount_);
     return true;
 }
 
+const CapturedFrame& HeadlessWindowSystem::LastFrame() const {
+    if (lastFrameStale_) {
+        const FrameView& frame = rawFrame_;
+        lastFrame_.width = frame.width;
+        lastFrame_.height = frame.height;
+        lastFrame_.xrgb.resize(std::size_t(frame.width) * frame.height);
+        for (UINT y = 0; y < frame.height; ++y)
+            RowToXrgb(frame, rawPixels_.data() + std::size_t(frame.pitch) * y,
+                      lastFrame_.xrgb.data() + std::size_t(y) * frame.width);
+        lastFrameStale_ = false;
+    }
+    return lastFrame_;
+}
+
 bool HeadlessWindowSystem::WriteLastFramePng(const std::string& path, std::string* error) const {
-    if (lastFrame_.xrgb.empty()) {
+    const CapturedFrame& lastFrame = LastFrame();
+    if (lastFrame.xrgb.empty()) {
         if (error) *error = "no frame was presented";
         return false;
     }
-    return WritePng(path, lastFrame_.width, lastFrame_.height, lastFrame_.xrgb.data(), error);
+    return WritePng(path, lastFrame.width, lastFrame.height, lastFrame.xrgb.data(), error);
 }
 
 void HeadlessWindowSystem::ClickCloseBox(HWND window) {

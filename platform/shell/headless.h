@@ -1,6 +1,6 @@
 // The window system without a display. Windows and dialogs exist only as
 // records; presented frames are kept (count and last frame, PNG on
-// request); key states come from a script of frame numbers; message boxes
+// request, converted only when asked for); key states come from a script of frame numbers; message boxes
 // and dialogs are written to stderr and answered with their default button
 // unless a test answers them. Nothing is paced.
 #pragma once
@@ -68,7 +68,8 @@ public:
     void SetLogging(bool on) { logging_ = on; }
 
     std::uint64_t FrameCount() const { return frameCount_; }
-    const CapturedFrame& LastFrame() const { return lastFrame_; }
+    // The last presented frame as 0x00RRGGBB words, converted on first use.
+    const CapturedFrame& LastFrame() const;
     bool WriteLastFramePng(const std::string& path, std::string* error) const;
     const std::vector<LoggedMessageBox>& MessageBoxes() const { return messageBoxes_; }
     // Titles of the dialogs opened so far.
@@ -104,7 +105,12 @@ private:
     std::uint64_t failAfter_ = 0;
     bool logging_ = true;
     std::uint64_t frameCount_ = 0;
-    CapturedFrame lastFrame_;
+    // The last frame as presented; most runs never look at it, so the copy
+    // stays in the back buffer's format until LastFrame asks.
+    FrameView rawFrame_;
+    std::vector<BYTE> rawPixels_;
+    mutable CapturedFrame lastFrame_;
+    mutable bool lastFrameStale_ = false;
     std::vector<LoggedMessageBox> messageBoxes_;
     std::vector<std::string> dialogsOpened_;
 };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <limits>
 #include <random>
 
 #include "tests/d3d9/render_scene.h"
@@ -214,9 +215,17 @@ TEST(RenderTransform, NearPlaneAndGuardBandClippingLeaveNoCracks) {
     }
 }
 
+// How the height field reaches the renderer; every form gives the same frame.
+enum class MeshForm {
+    Indexed16,   // 16-bit indices into the grid
+    Expanded,    // no indices: three vertices per triangle
+    Scattered,   // 32-bit indices into a buffer whose other vertices are NaN
+    BaseVertex,  // 16-bit indices off by the base vertex, NaN vertices before
+};
+
 // A small version of the benchmark's scene: a lit, fogged, textured,
 // blended height field plus overlay quads.
-uint64_t RenderTerrain(const char* threads) {
+uint64_t RenderTerrain(const char* threads, MeshForm form = MeshForm::Indexed16) {
     setenv("VINTREL_RENDER_THREADS", threads, 1);
     Scene scene(320, 240);
     unsetenv("VINTREL_RENDER_THREADS");
@@ -255,7 +264,38 @@ uint64_t RenderTerrain(const char* threads) {
             for (uint16_t k : {a, c, d, a, d, b}) indices.push_back(k);
         }
     scene.Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF336699);
-    scene.DrawIndexed(vertices, indices, UINT(indices.size() / 3));
+    const UINT triangles = UINT(indices.size() / 3);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const PosNormalTex garbage{nan, nan, nan, nan, nan, nan, nan, nan};
+    switch (form) {
+        case MeshForm::Indexed16: scene.DrawIndexed(vertices, indices, triangles); break;
+        case MeshForm::Expanded: {
+            std::vector<PosNormalTex> corners;
+            for (uint16_t k : indices) corners.push_back(vertices[k]);
+            scene.Draw(D3DPT_TRIANGLELIST, corners, triangles);
+            break;
+        }
+        case MeshForm::Scattered: {
+            // Far enough apart that the renderer cannot take the vertices as
+            // one run.
+            const uint32_t spread = 13;
+            std::vector<PosNormalTex> sparse(vertices.size() * spread, garbage);
+            std::vector<uint32_t> wide;
+            for (size_t i = 0; i < vertices.size(); ++i) sparse[i * spread] = vertices[i];
+            for (uint16_t k : indices) wide.push_back(k * spread);
+            scene.DrawIndexed(sparse, wide, triangles);
+            break;
+        }
+        case MeshForm::BaseVertex: {
+            const INT base = 5;
+            std::vector<PosNormalTex> shifted(base, garbage);
+            shifted.insert(shifted.end(), vertices.begin(), vertices.end());
+            scene.state.stream0 = {reinterpret_cast<const BYTE*>(shifted.data()), UINT(shifted.size() * sizeof(PosNormalTex)), 32};
+            scene.state.indices = {indices.data(), UINT(indices.size() * 2), D3DFMT_INDEX16};
+            scene.renderer.DrawIndexedPrimitive(scene.state, D3DPT_TRIANGLELIST, base, 0, UINT(vertices.size()), 0, triangles);
+            break;
+        }
+    }
     scene.SetLayout(Layout::ScreenColorTex);
     rs[D3DRS_LIGHTING] = FALSE;
     rs[D3DRS_FOGENABLE] = FALSE;
@@ -271,6 +311,17 @@ TEST(RenderTransform, SameFrameWhateverTheThreadCount) {
     const uint64_t one = RenderTerrain("1");
     for (const char* threads : {"2", "3", "5"}) EXPECT_EQ(RenderTerrain(threads), one) << threads << " threads";
     EXPECT_EQ(one, 0xf6139d0158b6cdb4u) << std::hex << one;
+}
+
+// Vertices are transformed once per draw and lit only where a visible
+// triangle uses them: whatever the index layout, none of that may show.
+TEST(RenderTransform, SameFrameWhateverTheIndexLayout) {
+    for (const char* threads : {"1", "2"}) {
+        const uint64_t indexed = RenderTerrain(threads, MeshForm::Indexed16);
+        EXPECT_EQ(RenderTerrain(threads, MeshForm::Expanded), indexed) << threads << " threads";
+        EXPECT_EQ(RenderTerrain(threads, MeshForm::Scattered), indexed) << threads << " threads";
+        EXPECT_EQ(RenderTerrain(threads, MeshForm::BaseVertex), indexed) << threads << " threads";
+    }
 }
 
 }  // namespace

@@ -38,11 +38,14 @@ constexpr int kBandGroupsPerWorker = 2;
 struct TriangleRef {
     uint32_t v[3];
     uint32_t flat;  // slot whose colours a flat-shaded triangle uses
-    int32_t minY, maxY;  // rows of its box within the drawable area
+    int32_t minY, maxY;  // rows of its box within the drawable area; minY < 0
+                         // marks a triangle still to be clipped
 };
 
 struct Chunk {
     std::vector<TriangleRef> triangles;
+    std::vector<TriangleRef> unclipped;  // scratch for ClipPending
+    bool pending = false;  // some triangles wait for their vertices' varyings to be clipped
     std::vector<VertexPos> clippedPositions;
     std::vector<float> clippedVaryings;
     int64_t pixels = 0;  // sum of the triangles' bounding boxes
@@ -67,6 +70,7 @@ struct Renderer::Impl {
     std::vector<float> varyings;
     std::vector<uint32_t> numbers;  // vertex numbers to process, when not a plain range
     std::vector<uint32_t> slots;    // the vertex slot of each corner, for indexed draws
+    std::vector<uint8_t> used;      // slots some visible triangle uses
     std::vector<Chunk> chunks;
 
     void Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_t primitives, bool indexed, INT baseVertex,
@@ -75,6 +79,7 @@ struct Renderer::Impl {
                   DWORD cullMode);
     void Emit(Chunk& chunk, uint32_t s0, uint32_t s1, uint32_t s2, uint32_t flat, DWORD cullMode);
     void EmitClipped(Chunk& chunk, uint32_t s0, uint32_t s1, uint32_t s2, uint32_t flat, DWORD cullMode);
+    void ClipPending(Chunk& chunk, DWORD cullMode);
     const VertexPos& Position(const Chunk& chunk, uint32_t slot) const {
         return slot & kClippedSlot ? chunk.clippedPositions[slot & ~kClippedSlot] : positions[slot];
     }
@@ -132,62 +137,84 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
         first = startVertex;
         vertexCount = corners;
     } else {
+        // The indices, widened into `slots`, and their range.
         slots.resize(corners);
-        numbers.resize(corners);
         const BYTE* bytes = static_cast<const BYTE*>(state.indices.bytes) + size_t(startIndex) * indexSize;
-        int64_t lo = INT64_MAX, hi = -1;
-        for (uint32_t k = 0; k < corners; ++k) {
-            uint32_t index;
-            if (indexSize == 2) {
+        if (indexSize == 2) {
+            for (uint32_t k = 0; k < corners; ++k) {
                 uint16_t i16;
                 std::memcpy(&i16, bytes + size_t(k) * 2, 2);
-                index = i16;
-            } else {
-                std::memcpy(&index, bytes + size_t(k) * 4, 4);
+                slots[k] = i16;
             }
-            const int64_t number = int64_t(index) + baseVertex;
-            // Out of range numbers read as unreadable vertices.
-            numbers[k] = number < 0 || number > int64_t(UINT32_MAX) ? UINT32_MAX : uint32_t(number);
-            if (numbers[k] != UINT32_MAX) lo = std::min(lo, number), hi = std::max(hi, number);
-        }
-        if (hi >= lo && uint64_t(hi - lo) < uint64_t(corners) * 2 + 64) {
-            // Dense: process the range once, shared by all corners; one slot
-            // past it holds an unreadable vertex.
-            first = uint32_t(lo);
-            vertexCount = uint32_t(hi - lo + 1);
-            for (uint32_t k = 0; k < corners; ++k)
-                slots[k] = numbers[k] == UINT32_MAX ? vertexCount : numbers[k] - first;
-            numbers.clear();
-            numbers.push_back(UINT32_MAX);
-            vertexCount += 1;
-            // The extra slot is processed separately below.
         } else {
-            for (uint32_t k = 0; k < corners; ++k) slots[k] = k;
-            vertexNumbers = numbers.data();
-            vertexCount = corners;
+            std::memcpy(slots.data(), bytes, size_t(corners) * 4);
+        }
+        uint32_t indexLo = UINT32_MAX, indexHi = 0;
+        for (uint32_t k = 0; k < corners; ++k) indexLo = std::min(indexLo, slots[k]), indexHi = std::max(indexHi, slots[k]);
+        const int64_t numberLo = int64_t(indexLo) + baseVertex, numberHi = int64_t(indexHi) + baseVertex;
+        const uint64_t denseLimit = uint64_t(corners) * 2 + 64;
+        if (numberLo >= 0 && numberHi < int64_t(UINT32_MAX) && uint64_t(numberHi - numberLo) < denseLimit) {
+            // The usual draw: a dense run of vertex numbers, all readable.
+            // Process the run once, shared by all corners; one slot past it
+            // holds an unreadable vertex, as below.
+            first = uint32_t(numberLo);
+            vertexCount = indexHi - indexLo + 1;
+            for (uint32_t k = 0; k < corners; ++k) slots[k] -= indexLo;
+            numbers.assign(1, UINT32_MAX);
+            vertexCount += 1;
+        } else {
+            numbers.resize(corners);
+            int64_t lo = INT64_MAX, hi = -1;
+            for (uint32_t k = 0; k < corners; ++k) {
+                const int64_t number = int64_t(slots[k]) + baseVertex;
+                // Out of range numbers read as unreadable vertices.
+                numbers[k] = number < 0 || number > int64_t(UINT32_MAX) ? UINT32_MAX : uint32_t(number);
+                if (numbers[k] != UINT32_MAX) lo = std::min(lo, number), hi = std::max(hi, number);
+            }
+            if (hi >= lo && uint64_t(hi - lo) < denseLimit) {
+                // Dense: process the range once, shared by all corners; one
+                // slot past it holds an unreadable vertex.
+                first = uint32_t(lo);
+                vertexCount = uint32_t(hi - lo + 1);
+                for (uint32_t k = 0; k < corners; ++k)
+                    slots[k] = numbers[k] == UINT32_MAX ? vertexCount : numbers[k] - first;
+                numbers.assign(1, UINT32_MAX);
+                vertexCount += 1;
+            } else {
+                for (uint32_t k = 0; k < corners; ++k) slots[k] = k;
+                vertexNumbers = numbers.data();
+                vertexCount = corners;
+            }
         }
     }
 
+    // Positions of every vertex first: they decide which triangles can be
+    // seen, and only those triangles' vertices get colours, fog and texture
+    // coordinates.
     positions.resize(vertexCount);
     varyings.resize(size_t(vertexCount) * ps.varyingCount);
+    used.assign(vertexCount, 0);
     const bool denseIndexed = indexed && !vertexNumbers;
     const uint32_t regular = denseIndexed ? vertexCount - 1 : vertexCount;
-    auto process = [&](uint32_t begin, uint32_t end) {
-        vertices.Process(vertexNumbers ? vertexNumbers + begin : nullptr, first + begin, end - begin,
-                         positions.data() + begin, varyings.data() + size_t(begin) * ps.varyingCount);
+    const bool parallelVertices = workers > 1 && regular >= kParallelVertices;
+    const int vertexPieces =
+        parallelVertices ? int(std::min<uint32_t>(regular / kPieceVertices + 1, uint32_t(kPiecesPerWorker * workers))) : 1;
+    auto forVertexPieces = [&](auto&& fn) {
+        if (vertexPieces > 1)
+            pool.Run(vertexPieces, [&](int p) {
+                fn(uint32_t(uint64_t(regular) * p / vertexPieces), uint32_t(uint64_t(regular) * (p + 1) / vertexPieces));
+            });
+        else
+            fn(0, regular);
     };
-    if (workers > 1 && regular >= kParallelVertices) {
-        const int pieces = int(std::min<uint32_t>(regular / kPieceVertices + 1, uint32_t(kPiecesPerWorker * workers)));
-        pool.Run(pieces, [&](int p) {
-            process(uint32_t(uint64_t(regular) * p / pieces), uint32_t(uint64_t(regular) * (p + 1) / pieces));
-        });
-    } else {
-        process(0, regular);
-    }
-    if (denseIndexed)
-        vertices.Process(numbers.data(), 0, 1, positions.data() + regular, varyings.data() + size_t(regular) * ps.varyingCount);
+    forVertexPieces([&](uint32_t begin, uint32_t end) {
+        vertices.Positions(vertexNumbers ? vertexNumbers + begin : nullptr, first + begin, end - begin,
+                           positions.data() + begin);
+    });
+    if (denseIndexed) vertices.Positions(numbers.data(), 0, 1, positions.data() + regular);
 
-    // Assembly into per-chunk triangle lists, in primitive order.
+    // Assembly into per-chunk triangle lists, in primitive order; it marks
+    // the vertices in use.
     const DWORD cull = state.renderStates[D3DRS_CULLMODE];
     const int chunkCount = workers > 1 && primitives >= kParallelTriangles
                                ? int(std::min<uint32_t>(primitives / kPieceTriangles + 1, uint32_t(kPiecesPerWorker * workers)))
@@ -198,6 +225,7 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
         chunks[c].clippedPositions.clear();
         chunks[c].clippedVaryings.clear();
         chunks[c].pixels = 0;
+        chunks[c].pending = false;
     }
     auto assemble = [&](int c) {
         Assemble(type, uint32_t(uint64_t(primitives) * c / chunkCount), uint32_t(uint64_t(primitives) * (c + 1) / chunkCount),
@@ -207,6 +235,22 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
         pool.Run(chunkCount, assemble);
     else
         assemble(0);
+
+    const int n = ps.varyingCount;
+    forVertexPieces([&](uint32_t begin, uint32_t end) {
+        for (uint32_t k = begin; k < end; ++k)
+            if (used[k]) vertices.Attributes(vertexNumbers ? vertexNumbers[k] : first + k, varyings.data() + size_t(k) * n);
+    });
+
+    bool pending = false;
+    for (int c = 0; c < chunkCount; ++c) pending |= chunks[c].pending;
+    if (pending) {
+        auto clip = [&](int c) { ClipPending(chunks[c], cull); };
+        if (chunkCount > 1)
+            pool.Run(chunkCount, clip);
+        else
+            clip(0);
+    }
 
     int64_t pixels = 0;
     for (const Chunk& c : chunks) pixels += c.pixels;
@@ -238,11 +282,33 @@ void Renderer::Impl::Assemble(D3DPRIMITIVETYPE type, uint32_t begin, uint32_t en
         const uint32_t k0 = positions[s0].clip, k1 = positions[s1].clip, k2 = positions[s2].clip;
         if ((k0 | k1 | k2) & kInvalid) continue;
         if (k0 & k1 & k2 & kRejectMask) continue;
-        if ((k0 | k1 | k2) & kClipMask)
-            EmitClipped(chunk, s0, s1, s2, flat, cull);
-        else
+        // Threads assembling other chunks may mark the same vertices; they
+        // all store the same value.
+        std::atomic_ref<uint8_t>(used[s0]).store(1, std::memory_order_relaxed);
+        std::atomic_ref<uint8_t>(used[s1]).store(1, std::memory_order_relaxed);
+        std::atomic_ref<uint8_t>(used[s2]).store(1, std::memory_order_relaxed);
+        std::atomic_ref<uint8_t>(used[flat]).store(1, std::memory_order_relaxed);
+        if ((k0 | k1 | k2) & kClipMask) {
+            // Clipping interpolates the varyings, which are not made yet.
+            chunk.triangles.push_back({{s0, s1, s2}, flat, -1, -1});
+            chunk.pending = true;
+        } else {
             Emit(chunk, s0, s1, s2, flat, cull);
+        }
     }
+}
+
+void Renderer::Impl::ClipPending(Chunk& chunk, DWORD cull) {
+    if (!chunk.pending) return;
+    chunk.unclipped.swap(chunk.triangles);
+    chunk.triangles.clear();
+    for (const TriangleRef& t : chunk.unclipped) {
+        if (t.minY < 0)
+            EmitClipped(chunk, t.v[0], t.v[1], t.v[2], t.flat, cull);
+        else
+            chunk.triangles.push_back(t);
+    }
+    chunk.pending = false;
 }
 
 void Renderer::Impl::Emit(Chunk& chunk, uint32_t s0, uint32_t s1, uint32_t s2, uint32_t flat, DWORD cull) {

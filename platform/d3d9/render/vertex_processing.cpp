@@ -298,11 +298,8 @@ bool VertexProcessor::Prepare(const DrawState& st, const PixelState& ps) {
     return true;
 }
 
-void VertexProcessor::Process(const uint32_t* numbers, uint32_t first, uint32_t count, VertexPos* positions,
-                              float* varyings) const {
-    const int n = ps_->varyingCount;
-    for (uint32_t k = 0; k < count; ++k)
-        ProcessOne(numbers ? numbers[k] : first + k, positions[k], varyings + size_t(k) * n);
+void VertexProcessor::Positions(const uint32_t* numbers, uint32_t first, uint32_t count, VertexPos* positions) const {
+    for (uint32_t k = 0; k < count; ++k) PositionOne(numbers ? numbers[k] : first + k, positions[k]);
 }
 
 [[gnu::always_inline]] inline bool VertexProcessor::Read(const BYTE* vertex, const Element& e, float out[4]) const {
@@ -318,9 +315,7 @@ void VertexProcessor::Process(const uint32_t* numbers, uint32_t first, uint32_t 
     }
 }
 
-void VertexProcessor::ProcessOne(uint32_t number, VertexPos& out, float* v) const {
-    const int n = ps_->varyingCount;
-    std::fill(v, v + n, 0.0f);
+void VertexProcessor::PositionOne(uint32_t number, VertexPos& out) const {
     out = VertexPos{};
     const VertexStreamView& stream = state_->stream0;
     const uint64_t start = uint64_t(number) * stream.stride;
@@ -331,11 +326,6 @@ void VertexProcessor::ProcessOne(uint32_t number, VertexPos& out, float* v) cons
     const BYTE* vertex = stream.bytes + start;
     float p[4];
     Read(vertex, position_, p);
-    float c0[4], c1[4];
-    const bool hasColor0 = Read(vertex, color0_, c0);
-    const bool hasColor1 = Read(vertex, color1_, c1);
-
-    float camera[3] = {0, 0, 0}, normal[3] = {0, 0, 0};
     if (transformed_) {
         out.sx = p[0], out.sy = p[1], out.sz = p[2], out.rhw = p[3];
         out.cx = p[0], out.cy = p[1], out.cz = p[2], out.cw = 1.0f / p[3];
@@ -346,33 +336,47 @@ void VertexProcessor::ProcessOne(uint32_t number, VertexPos& out, float* v) cons
             out.fx = FloorToInt(p[0] * 256.0f + 0.5f);
             out.fy = FloorToInt(p[1] * 256.0f + 0.5f);
         }
+        return;
+    }
+    if (position_.type != D3DDECLTYPE_FLOAT4) p[3] = 1.0f;
+    float c[4];
+    for (int j = 0; j < 4; ++j) c[j] = p[0] * wvp_[0][j] + p[1] * wvp_[1][j] + p[2] * wvp_[2][j] + p[3] * wvp_[3][j];
+    out.cx = c[0], out.cy = c[1], out.cz = c[2], out.cw = c[3];
+    uint32_t clip = 0;
+    if (!(std::isfinite(c[0]) && std::isfinite(c[1]) && std::isfinite(c[2]) && std::isfinite(c[3]))) {
+        clip = kInvalid;
     } else {
+        const float w = c[3];
+        if (c[0] < -w) clip |= kOutLeft;
+        if (c[0] > w) clip |= kOutRight;
+        if (c[1] < -w) clip |= kOutBottom;
+        if (c[1] > w) clip |= kOutTop;
+        if (c[2] < 0) clip |= kOutNear;
+        if (c[2] > w) clip |= kOutFar;
+        if (c[0] < -viewport_.guardX * w) clip |= kGuardLeft;
+        if (c[0] > viewport_.guardX * w) clip |= kGuardRight;
+        if (c[1] < -viewport_.guardY * w) clip |= kGuardBottom;
+        if (c[1] > viewport_.guardY * w) clip |= kGuardTop;
+        if (!(w >= kMinW)) clip |= kBehind;
+        if (!(clip & kClipMask)) viewport_.Apply(out);
+    }
+    out.clip = clip;
+}
+
+void VertexProcessor::Attributes(uint32_t number, float* v) const {
+    const int n = ps_->varyingCount;
+    std::fill(v, v + n, 0.0f);
+    const BYTE* vertex = state_->stream0.bytes + uint64_t(number) * state_->stream0.stride;
+    float p[4];
+    Read(vertex, position_, p);
+    float c0[4], c1[4];
+    const bool hasColor0 = Read(vertex, color0_, c0);
+    const bool hasColor1 = Read(vertex, color1_, c1);
+
+    float camera[3] = {0, 0, 0}, normal[3] = {0, 0, 0};
+    if (!transformed_ && (lighting_ || vertexFog_ || texCount_)) {
         if (position_.type != D3DDECLTYPE_FLOAT4) p[3] = 1.0f;
-        float c[4];
-        for (int j = 0; j < 4; ++j) c[j] = p[0] * wvp_[0][j] + p[1] * wvp_[1][j] + p[2] * wvp_[2][j] + p[3] * wvp_[3][j];
-        out.cx = c[0], out.cy = c[1], out.cz = c[2], out.cw = c[3];
-        uint32_t clip = 0;
-        if (!(std::isfinite(c[0]) && std::isfinite(c[1]) && std::isfinite(c[2]) && std::isfinite(c[3]))) {
-            clip = kInvalid;
-        } else {
-            const float w = c[3];
-            if (c[0] < -w) clip |= kOutLeft;
-            if (c[0] > w) clip |= kOutRight;
-            if (c[1] < -w) clip |= kOutBottom;
-            if (c[1] > w) clip |= kOutTop;
-            if (c[2] < 0) clip |= kOutNear;
-            if (c[2] > w) clip |= kOutFar;
-            if (c[0] < -viewport_.guardX * w) clip |= kGuardLeft;
-            if (c[0] > viewport_.guardX * w) clip |= kGuardRight;
-            if (c[1] < -viewport_.guardY * w) clip |= kGuardBottom;
-            if (c[1] > viewport_.guardY * w) clip |= kGuardTop;
-            if (!(w >= kMinW)) clip |= kBehind;
-            if (!(clip & kClipMask)) viewport_.Apply(out);
-        }
-        out.clip = clip;
-        if (lighting_ || vertexFog_ || texCount_) {
-            for (int j = 0; j < 3; ++j) camera[j] = p[0] * wv_[0][j] + p[1] * wv_[1][j] + p[2] * wv_[2][j] + p[3] * wv_[3][j];
-        }
+        for (int j = 0; j < 3; ++j) camera[j] = p[0] * wv_[0][j] + p[1] * wv_[1][j] + p[2] * wv_[2][j] + p[3] * wv_[3][j];
     }
 
     // Colours.

@@ -56,10 +56,14 @@ public:
     bool Prepare(const DrawState& state, const PixelState& ps);
     bool Transformed() const { return transformed_; }
     const ViewportMap& Viewport() const { return viewport_; }
-    // Processes `count` vertices: vertex numbers[k] of stream 0, or first + k
-    // without numbers. Writes positions and ps.varyingCount floats per vertex.
-    void Process(const uint32_t* numbers, uint32_t first, uint32_t count, VertexPos* positions,
-                 float* varyings) const;
+    // Positions of `count` vertices: vertex numbers[k] of stream 0, or
+    // first + k without numbers. Clip codes and screen positions only; the
+    // colours, fog and texture coordinates come from Attributes, for the
+    // vertices a visible triangle uses.
+    void Positions(const uint32_t* numbers, uint32_t first, uint32_t count, VertexPos* positions) const;
+    // The ps.varyingCount floats of vertex `number`, which Positions found
+    // readable.
+    void Attributes(uint32_t number, float* varyings) const;
 
 private:
     struct Element {
@@ -83,7 +87,7 @@ private:
     bool ReadElement(const BYTE* vertex, const Element& e, float out[4]) const;
     // ReadElement with the float types read in line.
     bool Read(const BYTE* vertex, const Element& e, float out[4]) const;
-    void ProcessOne(uint32_t number, VertexPos& pos, float* varyings) const;
+    void PositionOne(uint32_t number, VertexPos& pos) const;
 
     const DrawState* state_ = nullptr;
     const PixelState* ps_ = nullptr;
