@@ -74,10 +74,17 @@ template <class Index>
 void Scan(const BYTE* vertices, DWORD stride, DWORD positionOffset, const Index* indices,
           const std::vector<AttributeRange>& ranges, DWORD vertexCount, V3 o, V3 d, BOOL* hit, DWORD& bestFace,
           float& bestU, float& bestV, float& bestT, HitList* hits, DWORD& count, bool& allocFailed) {
-    DWORD limit = 0;
-    for (const AttributeRange& r : ranges) limit = std::max(limit, r.VertexStart + r.VertexCount);
+    DWORD limit = 0, low = UINT32_MAX;
+    for (const AttributeRange& r : ranges) {
+        limit = std::max(limit, r.VertexStart + r.VertexCount);
+        low = std::min(low, r.VertexStart);
+    }
     limit = std::min(limit, vertexCount);
-    std::vector<BYTE> marks(limit, 0);
+    low = std::min(low, limit);
+    // Marks for the vertices [low, limit) only: one group of a large mesh
+    // is probed every frame. Corners below `low` count as unmarked.
+    std::vector<BYTE> marks(limit - low, 0);
+    auto mark = [&](DWORD i) { return i < low ? BYTE(0) : marks[i - low]; };
     float a, b, c;
     if (d.x != 0) {
         a = d.y;
@@ -97,7 +104,7 @@ void Scan(const BYTE* vertices, DWORD stride, DWORD positionOffset, const Index*
         const DWORD end = std::min(limit, r.VertexStart + r.VertexCount);
         for (DWORD i = r.VertexStart; i < end; ++i) {
             const V3 p = position(i);
-            marks[i] = a * p.x + b * p.y > -c;
+            marks[i - low] = a * p.x + b * p.y > -c;
         }
     }
     for (const AttributeRange& r : ranges) {
@@ -105,7 +112,8 @@ void Scan(const BYTE* vertices, DWORD stride, DWORD positionOffset, const Index*
             const DWORD i0 = indices[size_t{f} * 3], i1 = indices[size_t{f} * 3 + 1], i2 = indices[size_t{f} * 3 + 2];
             // Corners outside the marked range (or the buffer) cannot be tested.
             if (i0 >= limit || i1 >= limit || i2 >= limit) continue;
-            if (marks[i0] == marks[i1] && marks[i1] == marks[i2]) continue;
+            const BYTE m0 = mark(i0), m1 = mark(i1), m2 = mark(i2);
+            if (m0 == m1 && m1 == m2) continue;
             float u, v, t;
             if (!RayTriangle(position(i0), position(i1), position(i2), o, d, &u, &v, &t)) continue;
             if (t < bestT) {

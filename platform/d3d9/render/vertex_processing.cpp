@@ -299,8 +299,106 @@ bool VertexProcessor::Prepare(const DrawState& st, const PixelState& ps) {
 }
 
 void VertexProcessor::Positions(const uint32_t* numbers, uint32_t first, uint32_t count, VertexPos* positions) const {
-    for (uint32_t k = 0; k < count; ++k) PositionOne(numbers ? numbers[k] : first + k, positions[k]);
+    uint32_t k = 0;
+#ifdef VINTREL_SAMPLER_SSE2
+    // The usual untransformed float3 position, four vertices at a time.
+    const VertexStreamView& stream = state_->stream0;
+    if (!transformed_ && position_.type == D3DDECLTYPE_FLOAT3 && stream.bytes && stream.stride != 0) {
+        const uint64_t readable = stream.size / stream.stride;
+        for (; k + 4 <= count; k += 4) {
+            uint32_t n[4];
+            bool all = true;
+            for (int i = 0; i < 4; ++i) {
+                n[i] = numbers ? numbers[k + i] : first + k + uint32_t(i);
+                all &= n[i] < readable;
+            }
+            if (!all || !PositionFour(n, positions + k))
+                for (int i = 0; i < 4; ++i) PositionOne(n[i], positions[k + i]);
+        }
+    }
+#endif
+    for (; k < count; ++k) PositionOne(numbers ? numbers[k] : first + k, positions[k]);
 }
+
+#ifdef VINTREL_SAMPLER_SSE2
+bool VertexProcessor::PositionFour(const uint32_t number[4], VertexPos* out) const {
+    // Positions, transposed to one register per coordinate.
+    __m128 x, y, z;
+    {
+        float p[4][4];
+        for (int i = 0; i < 4; ++i) {
+            std::memcpy(p[i], state_->stream0.bytes + uint64_t(number[i]) * state_->stream0.stride + position_.offset, 12);
+            p[i][3] = 1.0f;
+        }
+        x = _mm_loadu_ps(p[0]), y = _mm_loadu_ps(p[1]), z = _mm_loadu_ps(p[2]);
+        __m128 t = _mm_loadu_ps(p[3]);
+        _MM_TRANSPOSE4_PS(x, y, z, t);
+    }
+    // c_j = x m0j + y m1j + z m2j + 1 m3j, summed left to right as PositionOne does.
+    __m128 c[4];
+    for (int j = 0; j < 4; ++j)
+        c[j] = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(x, _mm_set1_ps(wvp_[0][j])), _mm_mul_ps(y, _mm_set1_ps(wvp_[1][j]))),
+                                     _mm_mul_ps(z, _mm_set1_ps(wvp_[2][j]))),
+                          _mm_set1_ps(wvp_[3][j]));
+    const __m128 w = c[3];
+    const __m128 maxFinite = _mm_set1_ps(3.40282347e38f);
+    const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    __m128 finite = _mm_cmple_ps(_mm_and_ps(c[0], absMask), maxFinite);
+    for (int j = 1; j < 4; ++j) finite = _mm_and_ps(finite, _mm_cmple_ps(_mm_and_ps(c[j], absMask), maxFinite));
+    const __m128 negW = _mm_xor_ps(w, _mm_set1_ps(-0.0f));
+    const __m128 zero = _mm_setzero_ps();
+    auto bit = [](__m128 mask, uint32_t b) { return _mm_and_si128(_mm_castps_si128(mask), _mm_set1_epi32(int(b))); };
+    const __m128 gx = _mm_mul_ps(_mm_set1_ps(viewport_.guardX), w), ngx = _mm_mul_ps(_mm_set1_ps(-viewport_.guardX), w);
+    const __m128 gy = _mm_mul_ps(_mm_set1_ps(viewport_.guardY), w), ngy = _mm_mul_ps(_mm_set1_ps(-viewport_.guardY), w);
+    __m128i clip = _mm_or_si128(bit(_mm_cmplt_ps(c[0], negW), kOutLeft), bit(_mm_cmpgt_ps(c[0], w), kOutRight));
+    clip = _mm_or_si128(clip, _mm_or_si128(bit(_mm_cmplt_ps(c[1], negW), kOutBottom), bit(_mm_cmpgt_ps(c[1], w), kOutTop)));
+    clip = _mm_or_si128(clip, _mm_or_si128(bit(_mm_cmplt_ps(c[2], zero), kOutNear), bit(_mm_cmpgt_ps(c[2], w), kOutFar)));
+    clip = _mm_or_si128(clip, _mm_or_si128(bit(_mm_cmplt_ps(c[0], ngx), kGuardLeft), bit(_mm_cmpgt_ps(c[0], gx), kGuardRight)));
+    clip = _mm_or_si128(clip, _mm_or_si128(bit(_mm_cmplt_ps(c[1], ngy), kGuardBottom), bit(_mm_cmpgt_ps(c[1], gy), kGuardTop)));
+    clip = _mm_or_si128(clip, bit(_mm_cmpnge_ps(w, _mm_set1_ps(kMinW)), kBehind));
+    const __m128i finiteI = _mm_castps_si128(finite);
+    clip = _mm_or_si128(_mm_and_si128(finiteI, clip), _mm_andnot_si128(finiteI, _mm_set1_epi32(int(kInvalid))));
+    // ViewportMap::Apply where nothing needs clipping.
+    const __m128 mapped = _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(clip, _mm_set1_epi32(int(kClipMask | kInvalid))),
+                                                          _mm_setzero_si128()));
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 iw = _mm_div_ps(one, w);
+    __m128 sx = _mm_add_ps(_mm_set1_ps(viewport_.x0),
+                           _mm_mul_ps(_mm_add_ps(one, _mm_mul_ps(c[0], iw)), _mm_set1_ps(viewport_.halfWidth)));
+    __m128 sy = _mm_add_ps(_mm_set1_ps(viewport_.y0),
+                           _mm_mul_ps(_mm_sub_ps(one, _mm_mul_ps(c[1], iw)), _mm_set1_ps(viewport_.halfHeight)));
+    __m128 sz = _mm_add_ps(_mm_set1_ps(viewport_.minZ), _mm_mul_ps(_mm_mul_ps(c[2], iw), _mm_set1_ps(viewport_.depthRange)));
+    __m128 rhw = iw;
+    // FloorToInt of the 1/256 pixel positions; lanes it cannot take by
+    // truncation go back to the one-vertex path.
+    const __m128 scale = _mm_set1_ps(256.0f), half = _mm_set1_ps(0.5f);
+    const __m128 fxv = _mm_add_ps(_mm_mul_ps(sx, scale), half), fyv = _mm_add_ps(_mm_mul_ps(sy, scale), half);
+    const __m128 range = _mm_set1_ps(2147483520.0f);
+    const __m128 inRange = _mm_and_ps(_mm_cmplt_ps(_mm_and_ps(fxv, absMask), range), _mm_cmplt_ps(_mm_and_ps(fyv, absMask), range));
+    if (_mm_movemask_ps(_mm_andnot_ps(inRange, mapped)) != 0) return false;
+    auto floorToInt = [](__m128 v) {
+        const __m128i i = _mm_cvttps_epi32(v);
+        return _mm_add_epi32(i, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(i), v)));
+    };
+    __m128i fx = _mm_and_si128(floorToInt(fxv), _mm_castps_si128(mapped));
+    __m128i fy = _mm_and_si128(floorToInt(fyv), _mm_castps_si128(mapped));
+    sx = _mm_and_ps(sx, mapped), sy = _mm_and_ps(sy, mapped), sz = _mm_and_ps(sz, mapped), rhw = _mm_and_ps(rhw, mapped);
+    // Back to one VertexPos a vertex.
+    __m128 c0 = c[0], c1 = c[1], c2 = c[2], c3 = c[3];
+    _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
+    _MM_TRANSPOSE4_PS(sx, sy, sz, rhw);
+    __m128 ix = _mm_castsi128_ps(fx), iy = _mm_castsi128_ps(fy), ic = _mm_castsi128_ps(clip), ip = _mm_setzero_ps();
+    _MM_TRANSPOSE4_PS(ix, iy, ic, ip);
+    const __m128 rows[3][4] = {{c0, c1, c2, c3}, {sx, sy, sz, rhw}, {ix, iy, ic, ip}};
+    for (int i = 0; i < 4; ++i) {
+        float* to = &out[i].cx;
+        _mm_storeu_ps(to, rows[0][i]);
+        _mm_storeu_ps(to + 4, rows[1][i]);
+        _mm_storeu_ps(to + 8, rows[2][i]);
+    }
+    return true;
+}
+#endif
 
 [[gnu::always_inline]] inline bool VertexProcessor::Read(const BYTE* vertex, const Element& e, float out[4]) const {
     out[0] = out[1] = out[2] = 0;

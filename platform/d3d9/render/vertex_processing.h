@@ -88,6 +88,9 @@ private:
     // ReadElement with the float types read in line.
     bool Read(const BYTE* vertex, const Element& e, float out[4]) const;
     void PositionOne(uint32_t number, VertexPos& pos) const;
+    // PositionOne for four readable vertices with float3 positions; false
+    // (nothing written) when a lane needs the one-vertex path.
+    bool PositionFour(const uint32_t number[4], VertexPos* out) const;
 
     const DrawState* state_ = nullptr;
     const PixelState* ps_ = nullptr;
