@@ -67,6 +67,7 @@ struct Renderer::Impl {
     PixelState ps;
     VertexProcessor vertices;
     std::vector<VertexPos> positions;
+    std::vector<uint32_t> clipCodes;  // positions[k].clip, packed
     std::vector<float> varyings;
     std::vector<uint32_t> numbers;  // vertex numbers to process, when not a plain range
     std::vector<uint32_t> slots;    // the vertex slot of each corner, for indexed draws
@@ -192,6 +193,7 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
     // seen, and only those triangles' vertices get colours, fog and texture
     // coordinates.
     positions.resize(vertexCount);
+    clipCodes.resize(vertexCount);
     varyings.resize(size_t(vertexCount) * ps.varyingCount);
     used.assign(vertexCount, 0);
     const bool denseIndexed = indexed && !vertexNumbers;
@@ -209,9 +211,9 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
     };
     forVertexPieces([&](uint32_t begin, uint32_t end) {
         vertices.Positions(vertexNumbers ? vertexNumbers + begin : nullptr, first + begin, end - begin,
-                           positions.data() + begin);
+                           positions.data() + begin, clipCodes.data() + begin);
     });
-    if (denseIndexed) vertices.Positions(numbers.data(), 0, 1, positions.data() + regular);
+    if (denseIndexed) vertices.Positions(numbers.data(), 0, 1, positions.data() + regular, clipCodes.data() + regular);
 
     // Assembly into per-chunk triangle lists, in primitive order; it marks
     // the vertices in use.
@@ -279,7 +281,7 @@ void Renderer::Impl::Assemble(D3DPRIMITIVETYPE type, uint32_t begin, uint32_t en
         }
         const uint32_t s0 = slot(c0), s1 = slot(c1), s2 = slot(c2);
         const uint32_t flat = type == D3DPT_TRIANGLESTRIP ? slot(p) : (type == D3DPT_TRIANGLEFAN ? slot(p + 1) : s0);
-        const uint32_t k0 = positions[s0].clip, k1 = positions[s1].clip, k2 = positions[s2].clip;
+        const uint32_t k0 = clipCodes[s0], k1 = clipCodes[s1], k2 = clipCodes[s2];
         if ((k0 | k1 | k2) & kInvalid) continue;
         if (k0 & k1 & k2 & kRejectMask) continue;
         // Threads assembling other chunks may mark the same vertices; they

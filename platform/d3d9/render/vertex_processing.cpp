@@ -298,7 +298,8 @@ bool VertexProcessor::Prepare(const DrawState& st, const PixelState& ps) {
     return true;
 }
 
-void VertexProcessor::Positions(const uint32_t* numbers, uint32_t first, uint32_t count, VertexPos* positions) const {
+void VertexProcessor::Positions(const uint32_t* numbers, uint32_t first, uint32_t count, VertexPos* positions,
+                                uint32_t* clipCodes) const {
     uint32_t k = 0;
 #ifdef VINTREL_SAMPLER_SSE2
     // The usual untransformed float3 position, four vertices at a time.
@@ -312,16 +313,19 @@ void VertexProcessor::Positions(const uint32_t* numbers, uint32_t first, uint32_
                 n[i] = numbers ? numbers[k + i] : first + k + uint32_t(i);
                 all &= n[i] < readable;
             }
-            if (!all || !PositionFour(n, positions + k))
-                for (int i = 0; i < 4; ++i) PositionOne(n[i], positions[k + i]);
+            if (!all || !PositionFour(n, positions + k, clipCodes + k))
+                for (int i = 0; i < 4; ++i) PositionOne(n[i], positions[k + i]), clipCodes[k + i] = positions[k + i].clip;
         }
     }
 #endif
-    for (; k < count; ++k) PositionOne(numbers ? numbers[k] : first + k, positions[k]);
+    for (; k < count; ++k) {
+        PositionOne(numbers ? numbers[k] : first + k, positions[k]);
+        clipCodes[k] = positions[k].clip;
+    }
 }
 
 #ifdef VINTREL_SAMPLER_SSE2
-bool VertexProcessor::PositionFour(const uint32_t number[4], VertexPos* out) const {
+bool VertexProcessor::PositionFour(const uint32_t number[4], VertexPos* out, uint32_t* clipCodes) const {
     // Positions, transposed to one register per coordinate.
     __m128 x, y, z;
     {
@@ -383,6 +387,7 @@ bool VertexProcessor::PositionFour(const uint32_t number[4], VertexPos* out) con
     __m128i fx = _mm_and_si128(floorToInt(fxv), _mm_castps_si128(mapped));
     __m128i fy = _mm_and_si128(floorToInt(fyv), _mm_castps_si128(mapped));
     sx = _mm_and_ps(sx, mapped), sy = _mm_and_ps(sy, mapped), sz = _mm_and_ps(sz, mapped), rhw = _mm_and_ps(rhw, mapped);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(clipCodes), clip);
     // Back to one VertexPos a vertex.
     __m128 c0 = c[0], c1 = c[1], c2 = c[2], c3 = c[3];
     _MM_TRANSPOSE4_PS(c0, c1, c2, c3);

@@ -59,8 +59,10 @@ public:
     // Positions of `count` vertices: vertex numbers[k] of stream 0, or
     // first + k without numbers. Clip codes and screen positions only; the
     // colours, fog and texture coordinates come from Attributes, for the
-    // vertices a visible triangle uses.
-    void Positions(const uint32_t* numbers, uint32_t first, uint32_t count, VertexPos* positions) const;
+    // vertices a visible triangle uses. The clip codes also go to
+    // `clipCodes`, packed for assembly to scan.
+    void Positions(const uint32_t* numbers, uint32_t first, uint32_t count, VertexPos* positions,
+                   uint32_t* clipCodes) const;
     // The ps.varyingCount floats of vertex `number`, which Positions found
     // readable.
     void Attributes(uint32_t number, float* varyings) const;
@@ -90,7 +92,7 @@ private:
     void PositionOne(uint32_t number, VertexPos& pos) const;
     // PositionOne for four readable vertices with float3 positions; false
     // (nothing written) when a lane needs the one-vertex path.
-    bool PositionFour(const uint32_t number[4], VertexPos* out) const;
+    bool PositionFour(const uint32_t number[4], VertexPos* out, uint32_t* clipCodes) const;
 
     const DrawState* state_ = nullptr;
     const PixelState* ps_ = nullptr;
