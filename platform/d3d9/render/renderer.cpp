@@ -239,9 +239,23 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
         assemble(0);
 
     const int n = ps.varyingCount;
+    const bool four = vertices.HasAttributesFour();
     forVertexPieces([&](uint32_t begin, uint32_t end) {
-        for (uint32_t k = begin; k < end; ++k)
-            if (used[k]) vertices.Attributes(vertexNumbers ? vertexNumbers[k] : first + k, varyings.data() + size_t(k) * n);
+        uint32_t batch[4];
+        float* out[4];
+        int queued = 0;
+        for (uint32_t k = begin; k < end; ++k) {
+            if (!used[k]) continue;
+            const uint32_t number = vertexNumbers ? vertexNumbers[k] : first + k;
+            float* v = varyings.data() + size_t(k) * n;
+            if (!four) {
+                vertices.Attributes(number, v);
+                continue;
+            }
+            batch[queued] = number, out[queued] = v;
+            if (++queued == 4) vertices.AttributesFour(batch, out), queued = 0;
+        }
+        for (int i = 0; i < queued; ++i) vertices.Attributes(batch[i], out[i]);
     });
 
     bool pending = false;

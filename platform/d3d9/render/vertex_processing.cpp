@@ -295,8 +295,96 @@ bool VertexProcessor::Prepare(const DrawState& st, const PixelState& ps) {
     const float limit = kMaxScreenCoord - 65536.0f;
     viewport_.guardX = std::min(16384.0f, limit / halfW - 1.0f);
     viewport_.guardY = std::min(16384.0f, limit / halfH - 1.0f);
+    PrepareLitFour();
     return true;
 }
+
+void VertexProcessor::PrepareLitFour() {
+    litFour_.on = false;
+#ifdef VINTREL_SAMPLER_SSE2
+    if (transformed_ || !lighting_ || lightCount_ != 1 || lights_[0].type != D3DLIGHT_DIRECTIONAL || specular_ ||
+        normal_.offset < 0 || normal_.type != D3DDECLTYPE_FLOAT3 || color0_.offset >= 0 || color1_.offset >= 0 ||
+        vertexFog_ != 0 || ps_->specularAt >= 0 || texCount_ != 1)
+        return;
+    const TexSource& t = tex_[0];
+    const Element& uv = texcoord_[t.element];
+    if (t.generate == D3DTSS_TCI_CAMERASPACENORMAL || t.generate == D3DTSS_TCI_CAMERASPACEPOSITION || uv.offset < 0 ||
+        uv.type != D3DDECLTYPE_FLOAT2)
+        return;
+    // What Attributes works out the same for every vertex, worked out the
+    // same way: the light's factor is 1 for a directional light.
+    const Light& l = lights_[0];
+    const D3DMATERIAL9& m = state_->material;
+    const float factor = 1.0f;
+    const float ambient[3] = {globalAmbient_.r + l.ambient.r * factor, globalAmbient_.g + l.ambient.g * factor,
+                              globalAmbient_.b + l.ambient.b * factor};
+    litFour_.base[0] = m.Emissive.r + m.Ambient.r * ambient[0];
+    litFour_.base[1] = m.Emissive.g + m.Ambient.g * ambient[1];
+    litFour_.base[2] = m.Emissive.b + m.Ambient.b * ambient[2];
+    litFour_.lightDiffuse[0] = l.diffuse.r, litFour_.lightDiffuse[1] = l.diffuse.g, litFour_.lightDiffuse[2] = l.diffuse.b;
+    litFour_.alpha = Saturate(m.Diffuse.a);
+    litFour_.uvAt = t.varying;
+    litFour_.uvOffset = uv.offset;
+    litFour_.fogAt = ps_->fogAt;
+    litFour_.on = true;
+#endif
+}
+
+#ifdef VINTREL_SAMPLER_SSE2
+void VertexProcessor::AttributesFour(const uint32_t number[4], float* const out[4]) const {
+    const BYTE* vertex[4];
+    for (int i = 0; i < 4; ++i) vertex[i] = state_->stream0.bytes + uint64_t(number[i]) * state_->stream0.stride;
+    __m128 nx, ny, nz;
+    {
+        float p[4][4];
+        for (int i = 0; i < 4; ++i) {
+            std::memcpy(p[i], vertex[i] + normal_.offset, 12);
+            p[i][3] = 0.0f;
+        }
+        nx = _mm_loadu_ps(p[0]), ny = _mm_loadu_ps(p[1]), nz = _mm_loadu_ps(p[2]);
+        __m128 t = _mm_loadu_ps(p[3]);
+        _MM_TRANSPOSE4_PS(nx, ny, nz, t);
+    }
+    __m128 n[3];
+    for (int j = 0; j < 3; ++j)
+        n[j] = _mm_add_ps(_mm_add_ps(_mm_mul_ps(nx, _mm_set1_ps(normal3_[0][j])), _mm_mul_ps(ny, _mm_set1_ps(normal3_[1][j]))),
+                          _mm_mul_ps(nz, _mm_set1_ps(normal3_[2][j])));
+    const __m128 zero = _mm_setzero_ps();
+    if (normalize_) {
+        const __m128 len =
+            _mm_sqrt_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(n[0], n[0]), _mm_mul_ps(n[1], n[1])), _mm_mul_ps(n[2], n[2])));
+        const __m128 positive = _mm_cmpgt_ps(len, zero);
+        for (__m128& c : n) c = _mm_or_ps(_mm_and_ps(positive, _mm_div_ps(c, len)), _mm_andnot_ps(positive, c));
+    }
+    const float* d = lights_[0].direction;
+    const __m128 nl = _mm_add_ps(_mm_add_ps(_mm_mul_ps(n[0], _mm_set1_ps(d[0])), _mm_mul_ps(n[1], _mm_set1_ps(d[1]))),
+                                 _mm_mul_ps(n[2], _mm_set1_ps(d[2])));
+    const __m128 lit = _mm_cmpgt_ps(nl, zero);
+    const __m128 k = _mm_mul_ps(nl, _mm_set1_ps(1.0f));
+    const D3DCOLORVALUE& cd = state_->material.Diffuse;
+    const float materialDiffuse[3] = {cd.r, cd.g, cd.b};
+    __m128 colour[4];
+    for (int c = 0; c < 3; ++c) {
+        const __m128 sum = _mm_and_ps(lit, _mm_add_ps(zero, _mm_mul_ps(_mm_set1_ps(litFour_.lightDiffuse[c]), k)));
+        const __m128 v = _mm_add_ps(_mm_set1_ps(litFour_.base[c]), _mm_mul_ps(_mm_set1_ps(materialDiffuse[c]), sum));
+        colour[c] = _mm_min_ps(_mm_max_ps(v, zero), _mm_set1_ps(1.0f));
+    }
+    colour[3] = _mm_set1_ps(litFour_.alpha);
+    _MM_TRANSPOSE4_PS(colour[0], colour[1], colour[2], colour[3]);
+    const int count = ps_->varyingCount;
+    for (int i = 0; i < 4; ++i) {
+        float* v = out[i];
+        std::fill(v, v + count, 0.0f);
+        _mm_storeu_ps(v, colour[i]);
+        std::memcpy(v + litFour_.uvAt, vertex[i] + litFour_.uvOffset, 8);
+        if (litFour_.fogAt >= 0) v[litFour_.fogAt] = 1.0f;
+    }
+}
+#else
+void VertexProcessor::AttributesFour(const uint32_t number[4], float* const out[4]) const {
+    for (int i = 0; i < 4; ++i) Attributes(number[i], out[i]);
+}
+#endif
 
 void VertexProcessor::Positions(const uint32_t* numbers, uint32_t first, uint32_t count, VertexPos* positions,
                                 uint32_t* clipCodes) const {

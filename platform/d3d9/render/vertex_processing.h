@@ -66,6 +66,10 @@ public:
     // The ps.varyingCount floats of vertex `number`, which Positions found
     // readable.
     void Attributes(uint32_t number, float* varyings) const;
+    // Whether AttributesFour can take this draw's vertices.
+    bool HasAttributesFour() const { return litFour_.on; }
+    // Attributes of four vertices at once, the same values.
+    void AttributesFour(const uint32_t number[4], float* const varyings[4]) const;
 
 private:
     struct Element {
@@ -115,6 +119,16 @@ private:
     bool fogFromSpecularAlpha_ = false;
     float fogStart_ = 0, fogEnd_ = 1, fogDensity_ = 1;
     ViewportMap viewport_{};
+    // The common lit case four vertices at a time: one directional light, no
+    // specular, no vertex colours or fog, one read texture coordinate pair.
+    struct LitFour {
+        bool on = false;
+        float base[3];  // emissive + ambient material times the ambient light
+        float lightDiffuse[3];
+        float alpha;
+        int uvAt, uvOffset, fogAt;
+    } litFour_;
+    void PrepareLitFour();
 };
 
 // Reads a 32-bit float render state.
