@@ -24,14 +24,17 @@ if(EXISTS "${PROJECT_SOURCE_DIR}/bench/render/bench_scene.cpp")
         LIBS vintrel_platform)
 endif()
 
-# The golden frames again with the baseline rasteriser forced, as drawn on
-# processors without AVX2 (the entries above take AVX2 where it is there).
+# The render tests and golden frames again with the baseline rasteriser
+# forced, as on processors without AVX2 (the entries above take AVX2 where
+# the processor has it).
 if(TARGET test-d3d9-render-bench-scene)
     add_test(NAME d3d9-render-bench-scene-baseline-isa
              COMMAND test-d3d9-render-bench-scene
                      --gtest_filter=RenderBenchScene.*:RasterIsa.FirstChoiceFollowsTheEnvironment)
     set_tests_properties(d3d9-render-bench-scene-baseline-isa PROPERTIES ENVIRONMENT VINTREL_RENDER_ISA=sse2 TIMEOUT 600)
 endif()
+add_test(NAME d3d9-render-baseline-isa COMMAND test-d3d9-render)
+set_tests_properties(d3d9-render-baseline-isa PROPERTIES ENVIRONMENT VINTREL_RENDER_ISA=sse2 TIMEOUT 600)
 if(TARGET test-d3d9-render-device)
     add_test(NAME d3d9-render-device-baseline-isa COMMAND test-d3d9-render-device)
     set_tests_properties(d3d9-render-device-baseline-isa PROPERTIES ENVIRONMENT VINTREL_RENDER_ISA=sse2 TIMEOUT 600)
