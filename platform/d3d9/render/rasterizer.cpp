@@ -52,7 +52,10 @@ struct Choice {
 };
 
 Choice& Chosen() {
-    static Choice choice{DefaultIsa(), Entry(DefaultIsa())};
+    static Choice choice = [] {
+        const RasterIsa isa = DefaultIsa();
+        return Choice{isa, Entry(isa)};
+    }();
     return choice;
 }
 
