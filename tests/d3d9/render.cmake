@@ -39,3 +39,10 @@ if(TARGET test-d3d9-render-device)
     add_test(NAME d3d9-render-device-baseline-isa COMMAND test-d3d9-render-device)
     set_tests_properties(d3d9-render-device-baseline-isa PROPERTIES ENVIRONMENT VINTREL_RENDER_ISA=sse2 TIMEOUT 600)
 endif()
+
+# The AVX2 rasteriser's object lends no AVX code to the rest of the program.
+get_property(raster_avx2 GLOBAL PROPERTY VINTREL_RASTER_AVX2)
+if(raster_avx2)
+    add_test(NAME d3d9-raster-avx2-object
+             COMMAND sh ${VINTREL_TEST_FOLDER}/avx2_object_check.sh $<TARGET_FILE:vintrel_platform>)
+endif()
