@@ -19,6 +19,30 @@ endif()
 if(EXISTS "${PROJECT_SOURCE_DIR}/bench/render/bench_scene.cpp")
     vintrel_test(d3d9-render-bench-scene
         SOURCES ${VINTREL_TEST_FOLDER}/render_bench_scene_test.cpp
+                ${VINTREL_TEST_FOLDER}/render_isa_test.cpp
                 ${PROJECT_SOURCE_DIR}/bench/render/bench_scene.cpp
         LIBS vintrel_platform)
+endif()
+
+# The render tests and golden frames again with the baseline rasteriser
+# forced, as on processors without AVX2 (the entries above take AVX2 where
+# the processor has it).
+if(TARGET test-d3d9-render-bench-scene)
+    add_test(NAME d3d9-render-bench-scene-baseline-isa
+             COMMAND test-d3d9-render-bench-scene
+                     --gtest_filter=RenderBenchScene.*:RasterIsa.FirstChoiceFollowsTheEnvironment)
+    set_tests_properties(d3d9-render-bench-scene-baseline-isa PROPERTIES ENVIRONMENT VINTREL_RENDER_ISA=sse2 TIMEOUT 600)
+endif()
+add_test(NAME d3d9-render-baseline-isa COMMAND test-d3d9-render)
+set_tests_properties(d3d9-render-baseline-isa PROPERTIES ENVIRONMENT VINTREL_RENDER_ISA=sse2 TIMEOUT 600)
+if(TARGET test-d3d9-render-device)
+    add_test(NAME d3d9-render-device-baseline-isa COMMAND test-d3d9-render-device)
+    set_tests_properties(d3d9-render-device-baseline-isa PROPERTIES ENVIRONMENT VINTREL_RENDER_ISA=sse2 TIMEOUT 600)
+endif()
+
+# The AVX2 rasteriser's object lends no AVX code to the rest of the program.
+get_property(raster_avx2 GLOBAL PROPERTY VINTREL_RASTER_AVX2)
+if(raster_avx2)
+    add_test(NAME d3d9-raster-avx2-object
+             COMMAND sh ${VINTREL_TEST_FOLDER}/avx2_object_check.sh $<TARGET_FILE:vintrel_platform>)
 endif()

@@ -28,6 +28,12 @@ if(TARGET vintrel_drive)
         add_dependencies(test-scene-lap data)
     endif()
     add_dependencies(test-scene-golden data)
+    # The same golden frames with the baseline rasteriser forced, as drawn
+    # on processors without AVX2.
+    add_test(NAME SceneGolden.StartPositionInBothViews.baseline-isa COMMAND test-scene-golden
+             WORKING_DIRECTORY "${PROJECT_BINARY_DIR}")
+    set_tests_properties(SceneGolden.StartPositionInBothViews.baseline-isa PROPERTIES
+                         ENVIRONMENT VINTREL_RENDER_ISA=sse2 TIMEOUT 600)
 endif()
 
 # The drive tool from the command line: help, refused arguments, and the

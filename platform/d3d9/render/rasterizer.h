@@ -37,4 +37,15 @@ struct RowFilter {
 int64_t RasterizeTriangle(const PixelState& ps, const RasterVertex& v0, const RasterVertex& v1, const RasterVertex& v2,
                        const RowFilter& rows, const float* flatColors = nullptr);
 
+// The builds of the rasteriser; both draw exactly the same pixels. AVX2 is
+// chosen once, where the processor has it, unless VINTREL_RENDER_ISA=sse2
+// asks for the baseline (the only one in builds without SIMD code or off
+// x86-64).
+enum class RasterIsa { Baseline, Avx2 };
+RasterIsa CurrentRasterIsa();
+// For tests and benchmarks that compare the builds: false, and nothing
+// changed, when this build or processor has no such variant. Not to be
+// called while a frame is being drawn.
+bool SetRasterIsaForTesting(RasterIsa isa);
+
 }  // namespace render
