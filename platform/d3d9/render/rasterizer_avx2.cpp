@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "platform/d3d9/render/output_merger.h"
 #include "platform/d3d9/render/rasterizer.h"
