@@ -1,5 +1,6 @@
 // Scenes, clearing, drawing and presenting: the device checks each call,
 // gathers its state into a DrawState and hands it to the renderer.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -33,21 +34,24 @@ std::uint64_t VerticesFor(D3DPRIMITIVETYPE type, UINT count) {
 // first `vertexCount` vertices: the renderer never reads past them.
 bool IndicesWithin(const void* bytes, D3DFORMAT format, UINT start, UINT count, std::int64_t base,
                    std::uint64_t vertexCount) {
-    const UINT size = format == D3DFMT_INDEX32 ? 4 : 2;
-    const BYTE* p = static_cast<const BYTE*>(bytes) + size_t(start) * size;
-    for (UINT i = 0; i < count; ++i, p += size) {
-        DWORD index = 0;
-        if (size == 4) {
-            std::memcpy(&index, p, 4);
-        } else {
-            WORD w;
-            std::memcpy(&w, p, 2);
-            index = w;
+    if (count == 0) return true;
+    // The smallest and largest index decide; a loop without an early exit
+    // runs several indices a step.
+    DWORD lo = 0xFFFFFFFFu, hi = 0;
+    auto scan = [&](auto word) {
+        using Word = decltype(word);
+        const BYTE* p = static_cast<const BYTE*>(bytes) + size_t(start) * sizeof(Word);
+        for (UINT i = 0; i < count; ++i) {
+            Word w;
+            std::memcpy(&w, p + size_t(i) * sizeof(Word), sizeof(Word));
+            lo = std::min<DWORD>(lo, w), hi = std::max<DWORD>(hi, w);
         }
-        const std::int64_t v = base + index;
-        if (v < 0 || std::uint64_t(v) >= vertexCount) return false;
-    }
-    return true;
+    };
+    if (format == D3DFMT_INDEX32)
+        scan(DWORD{});
+    else
+        scan(WORD{});
+    return base + std::int64_t(lo) >= 0 && std::uint64_t(base + std::int64_t(hi)) < vertexCount;
 }
 
 // Whole vertices of `extent` bytes at `stride` that fit in `size` bytes.
