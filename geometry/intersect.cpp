@@ -1,5 +1,7 @@
 #include "geometry/intersect.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -70,6 +72,38 @@ private:
     std::vector<std::vector<IntersectInfo>> blocks_;
 };
 
+// Side of the plane a*x + b*y = -c (through the ray, parallel to it) for
+// `count` strided positions: 1 above, 0 on, below or NaN. Four at a time;
+// each lane does the same multiplies, add and compare as the scalar tail.
+void MarkSides(const BYTE* position, DWORD stride, DWORD count, float a, float b, float c, BYTE* out) {
+    const __m128 va = _mm_set1_ps(a), vb = _mm_set1_ps(b), vc = _mm_set1_ps(-c);
+    const __m128i one = _mm_set1_epi8(1);
+    DWORD i = 0;
+    for (; i + 4 <= count; i += 4, position += size_t{stride} * 4) {
+        // x and y of each vertex only: loading 16 bytes could read past the buffer.
+        const __m128i p0 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(position));
+        const __m128i p1 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(position + stride));
+        const __m128i p2 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(position + size_t{stride} * 2));
+        const __m128i p3 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(position + size_t{stride} * 3));
+        const __m128 p01 = _mm_castsi128_ps(_mm_unpacklo_epi64(p0, p1));  // x0 y0 x1 y1
+        const __m128 p23 = _mm_castsi128_ps(_mm_unpacklo_epi64(p2, p3));
+        const __m128 x = _mm_shuffle_ps(p01, p23, _MM_SHUFFLE(2, 0, 2, 0));
+        const __m128 y = _mm_shuffle_ps(p01, p23, _MM_SHUFFLE(3, 1, 3, 1));
+        const __m128 above = _mm_cmpgt_ps(_mm_add_ps(_mm_mul_ps(va, x), _mm_mul_ps(vb, y)), vc);
+        __m128i m = _mm_packs_epi32(_mm_castps_si128(above), _mm_castps_si128(above));
+        m = _mm_and_si128(_mm_packs_epi16(m, m), one);
+        const int bytes = _mm_cvtsi128_si32(m);
+        std::memcpy(out + i, &bytes, 4);
+    }
+    for (; i < count; ++i, position += stride) {
+        float p[2];
+        std::memcpy(p, position, sizeof(p));
+        out[i] = a * p[0] + b * p[1] > -c;
+    }
+}
+
+// Faces whose corners all lie on one side of the plane through the ray are
+// skipped before the full test; that rejects nearly every face.
 template <class Index>
 void Scan(const BYTE* vertices, DWORD stride, DWORD positionOffset, const Index* indices,
           const std::vector<AttributeRange>& ranges, DWORD vertexCount, V3 o, V3 d, BOOL* hit, DWORD& bestFace,
@@ -82,9 +116,14 @@ void Scan(const BYTE* vertices, DWORD stride, DWORD positionOffset, const Index*
     limit = std::min(limit, vertexCount);
     low = std::min(low, limit);
     // Marks for the vertices [low, limit) only: one group of a large mesh
-    // is probed every frame. Corners below `low` count as unmarked.
-    std::vector<BYTE> marks(limit - low, 0);
-    auto mark = [&](DWORD i) { return i < low ? BYTE(0) : marks[i - low]; };
+    // is probed every frame. Corners below `low` count as unmarked. The
+    // buffer is kept per thread; a single range overwrites all of it, gaps
+    // between several must read as unmarked.
+    const DWORD marked = limit - low;
+    thread_local std::vector<BYTE> markBuffer;
+    if (markBuffer.size() < marked) markBuffer.resize(marked);
+    BYTE* const marks = markBuffer.data();
+    if (ranges.size() != 1) std::memset(marks, 0, marked);
     float a, b, c;
     if (d.x != 0) {
         a = d.y;
@@ -102,20 +141,28 @@ void Scan(const BYTE* vertices, DWORD stride, DWORD positionOffset, const Index*
     };
     for (const AttributeRange& r : ranges) {
         const DWORD end = std::min(limit, r.VertexStart + r.VertexCount);
-        for (DWORD i = r.VertexStart; i < end; ++i) {
-            const V3 p = position(i);
-            marks[i - low] = a * p.x + b * p.y > -c;
-        }
+        if (r.VertexStart >= end) continue;
+        MarkSides(vertices + size_t{r.VertexStart} * stride + positionOffset, stride, end - r.VertexStart, a, b, c,
+                  marks + (r.VertexStart - low));
     }
     for (const AttributeRange& r : ranges) {
-        for (DWORD f = r.FaceStart; f < r.FaceStart + r.FaceCount; ++f) {
-            const DWORD i0 = indices[size_t{f} * 3], i1 = indices[size_t{f} * 3 + 1], i2 = indices[size_t{f} * 3 + 2];
-            // Corners outside the marked range (or the buffer) cannot be tested.
-            if (i0 >= limit || i1 >= limit || i2 >= limit) continue;
-            const BYTE m0 = mark(i0), m1 = mark(i1), m2 = mark(i2);
-            if (m0 == m1 && m1 == m2) continue;
+        const Index* face = indices + size_t{r.FaceStart} * 3;
+        for (DWORD k = 0; k < r.FaceCount; ++k, face += 3) {
+            const DWORD i0 = face[0], i1 = face[1], i2 = face[2];
+            // One unsigned compare per corner covers both i < low and i >= limit.
+            const DWORD j0 = i0 - low, j1 = i1 - low, j2 = i2 - low;
+            unsigned sides;
+            if ((j0 < marked) & (j1 < marked) & (j2 < marked)) {
+                sides = marks[j0] + marks[j1] + marks[j2];
+            } else {
+                // Corners outside the marked range (or the buffer) cannot be tested.
+                if (i0 >= limit || i1 >= limit || i2 >= limit) continue;
+                sides = (j0 < marked ? marks[j0] : 0) + (j1 < marked ? marks[j1] : 0) + (j2 < marked ? marks[j2] : 0);
+            }
+            if (sides == 0 || sides == 3) continue;
             float u, v, t;
             if (!RayTriangle(position(i0), position(i1), position(i2), o, d, &u, &v, &t)) continue;
+            const DWORD f = r.FaceStart + k;
             if (t < bestT) {
                 bestT = t;
                 bestU = u;
