@@ -102,6 +102,33 @@ void MarkSides(const BYTE* position, DWORD stride, DWORD count, float a, float b
     }
 }
 
+// Side marks indexed by vertex number, kept per thread between casts:
+// 0 below `low`, the side (0 or 1) in [low, limit), kOutside from `limit`
+// to the end, which is always past the last vertex marked. A face's three
+// marks then add up to 1 or 2 exactly when it has corners on both sides
+// and none beyond the marked vertices.
+constexpr BYTE kOutside = 4;
+
+class MarkTable {
+public:
+    // Moves the window to [newLow, newLimit); its inside is left to the caller.
+    BYTE* Window(DWORD newLow, DWORD newLimit) {
+        // Room for every 16-bit index, and one entry past the window.
+        const size_t size = std::max(size_t{65537}, size_t{newLimit} + 1);
+        if (marks_.size() < size) marks_.resize(size, kOutside);
+        if (newLow > low_) std::memset(&marks_[low_], 0, newLow - low_);
+        if (newLimit < limit_) std::memset(&marks_[newLimit], kOutside, limit_ - newLimit);
+        low_ = newLow;
+        limit_ = newLimit;
+        return marks_.data();
+    }
+    DWORD Last() const { return static_cast<DWORD>(marks_.size() - 1); }
+
+private:
+    std::vector<BYTE> marks_;
+    DWORD low_ = 0, limit_ = 0;
+};
+
 // Faces whose corners all lie on one side of the plane through the ray are
 // skipped before the full test; that rejects nearly every face.
 template <class Index>
@@ -115,15 +142,12 @@ void Scan(const BYTE* vertices, DWORD stride, DWORD positionOffset, const Index*
     }
     limit = std::min(limit, vertexCount);
     low = std::min(low, limit);
-    // Marks for the vertices [low, limit) only: one group of a large mesh
-    // is probed every frame. Corners below `low` count as unmarked. The
-    // buffer is kept per thread; a single range overwrites all of it, gaps
-    // between several must read as unmarked.
-    const DWORD marked = limit - low;
-    thread_local std::vector<BYTE> markBuffer;
-    if (markBuffer.size() < marked) markBuffer.resize(marked);
-    BYTE* const marks = markBuffer.data();
-    if (ranges.size() != 1) std::memset(marks, 0, marked);
+    // Only the vertices [low, limit) are marked: one group of a large mesh
+    // is probed every frame. A single range overwrites all of them; gaps
+    // between several must read as 0.
+    thread_local MarkTable table;
+    BYTE* const marks = table.Window(low, limit);
+    if (ranges.size() != 1) std::memset(marks + low, 0, limit - low);
     float a, b, c;
     if (d.x != 0) {
         a = d.y;
@@ -143,23 +167,20 @@ void Scan(const BYTE* vertices, DWORD stride, DWORD positionOffset, const Index*
         const DWORD end = std::min(limit, r.VertexStart + r.VertexCount);
         if (r.VertexStart >= end) continue;
         MarkSides(vertices + size_t{r.VertexStart} * stride + positionOffset, stride, end - r.VertexStart, a, b, c,
-                  marks + (r.VertexStart - low));
+                  marks + r.VertexStart);
     }
+    // 32-bit indices past the table read its last entry, which is kOutside.
+    const DWORD last = table.Last();
+    auto entry = [last](DWORD i) {
+        if constexpr (sizeof(Index) == 2) return i;
+        else return std::min(i, last);
+    };
     for (const AttributeRange& r : ranges) {
         const Index* face = indices + size_t{r.FaceStart} * 3;
         for (DWORD k = 0; k < r.FaceCount; ++k, face += 3) {
             const DWORD i0 = face[0], i1 = face[1], i2 = face[2];
-            // One unsigned compare per corner covers both i < low and i >= limit.
-            const DWORD j0 = i0 - low, j1 = i1 - low, j2 = i2 - low;
-            unsigned sides;
-            if ((j0 < marked) & (j1 < marked) & (j2 < marked)) {
-                sides = marks[j0] + marks[j1] + marks[j2];
-            } else {
-                // Corners outside the marked range (or the buffer) cannot be tested.
-                if (i0 >= limit || i1 >= limit || i2 >= limit) continue;
-                sides = (j0 < marked ? marks[j0] : 0) + (j1 < marked ? marks[j1] : 0) + (j2 < marked ? marks[j2] : 0);
-            }
-            if (sides == 0 || sides == 3) continue;
+            const unsigned sides = marks[entry(i0)] + marks[entry(i1)] + marks[entry(i2)];
+            if (sides - 1 > 1) continue;
             float u, v, t;
             if (!RayTriangle(position(i0), position(i1), position(i2), o, d, &u, &v, &t)) continue;
             const DWORD f = r.FaceStart + k;

@@ -244,7 +244,9 @@ protected:
     // A random mesh with 32-byte vertices (position, normal, one uv), its
     // table sane, stale, garbage or absent.
     Mesh* RandomMesh(bool wide, MeshData& data) {
-        const DWORD vertices = 1 + static_cast<DWORD>(Below(Chance(20) ? 2000 : 90));
+        DWORD vertices = 1 + static_cast<DWORD>(Below(Chance(20) ? 2000 : 90));
+        // Now and then more vertices than 16 bits can index.
+        if (wide && Chance(4)) vertices = 65530 + static_cast<DWORD>(Below(12));
         const DWORD faces = 1 + static_cast<DWORD>(Below(Chance(20) ? 3000 : 120));
         const DWORD options = OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM | (wide ? OPT_32BIT_INDICES : 0);
         Mesh* mesh = nullptr;
