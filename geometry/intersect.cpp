@@ -104,9 +104,9 @@ void MarkSides(const BYTE* position, DWORD stride, DWORD count, float a, float b
 
 // Side marks indexed by vertex number, kept per thread between casts:
 // 0 below `low`, the side (0 or 1) in [low, limit), kOutside from `limit`
-// to the end, which is always past the last vertex marked. A face's three
-// marks then add up to 1 or 2 exactly when it has corners on both sides
-// and none beyond the marked vertices.
+// on; the table always ends at least one entry past `limit`. A face's
+// three marks then add up to 1 or 2 exactly when it has corners on both
+// sides and none past the marked vertices, with no range checks.
 constexpr BYTE kOutside = 4;
 
 class MarkTable {
@@ -180,6 +180,7 @@ void Scan(const BYTE* vertices, DWORD stride, DWORD positionOffset, const Index*
         for (DWORD k = 0; k < r.FaceCount; ++k, face += 3) {
             const DWORD i0 = face[0], i1 = face[1], i2 = face[2];
             const unsigned sides = marks[entry(i0)] + marks[entry(i1)] + marks[entry(i2)];
+            // 0 or 3: all on one side; 4 and up: a corner not marked.
             if (sides - 1 > 1) continue;
             float u, v, t;
             if (!RayTriangle(position(i0), position(i1), position(i2), o, d, &u, &v, &t)) continue;
