@@ -1,5 +1,7 @@
 #include "geometry/intersect.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -70,6 +72,65 @@ private:
     std::vector<std::vector<IntersectInfo>> blocks_;
 };
 
+// Side of the plane a*x + b*y = -c (through the ray, parallel to it) for
+// `count` strided positions: 1 above, 0 on, below or NaN. Four at a time;
+// each lane does the same multiplies, add and compare as the scalar tail.
+void MarkSides(const BYTE* position, DWORD stride, DWORD count, float a, float b, float c, BYTE* out) {
+    const __m128 va = _mm_set1_ps(a), vb = _mm_set1_ps(b), vc = _mm_set1_ps(-c);
+    const __m128i one = _mm_set1_epi8(1);
+    DWORD i = 0;
+    for (; i + 4 <= count; i += 4, position += size_t{stride} * 4) {
+        // x and y of each vertex only: loading 16 bytes could read past the buffer.
+        const __m128i p0 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(position));
+        const __m128i p1 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(position + stride));
+        const __m128i p2 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(position + size_t{stride} * 2));
+        const __m128i p3 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(position + size_t{stride} * 3));
+        const __m128 p01 = _mm_castsi128_ps(_mm_unpacklo_epi64(p0, p1));  // x0 y0 x1 y1
+        const __m128 p23 = _mm_castsi128_ps(_mm_unpacklo_epi64(p2, p3));
+        const __m128 x = _mm_shuffle_ps(p01, p23, _MM_SHUFFLE(2, 0, 2, 0));
+        const __m128 y = _mm_shuffle_ps(p01, p23, _MM_SHUFFLE(3, 1, 3, 1));
+        const __m128 above = _mm_cmpgt_ps(_mm_add_ps(_mm_mul_ps(va, x), _mm_mul_ps(vb, y)), vc);
+        __m128i m = _mm_packs_epi32(_mm_castps_si128(above), _mm_castps_si128(above));
+        m = _mm_and_si128(_mm_packs_epi16(m, m), one);
+        const int bytes = _mm_cvtsi128_si32(m);
+        std::memcpy(out + i, &bytes, 4);
+    }
+    for (; i < count; ++i, position += stride) {
+        float p[2];
+        std::memcpy(p, position, sizeof(p));
+        out[i] = a * p[0] + b * p[1] > -c;
+    }
+}
+
+// Side marks indexed by vertex number, kept per thread between casts:
+// 0 below `low`, the side (0 or 1) in [low, limit), kOutside from `limit`
+// on; the table always ends at least one entry past `limit`. A face's
+// three marks then add up to 1 or 2 exactly when it has corners on both
+// sides and none past the marked vertices, with no range checks.
+constexpr BYTE kOutside = 4;
+
+class MarkTable {
+public:
+    // Moves the window to [newLow, newLimit); its inside is left to the caller.
+    BYTE* Window(DWORD newLow, DWORD newLimit) {
+        // Room for every 16-bit index, and one entry past the window.
+        const size_t size = std::max(size_t{65537}, size_t{newLimit} + 1);
+        if (marks_.size() < size) marks_.resize(size, kOutside);
+        if (newLow > low_) std::memset(&marks_[low_], 0, newLow - low_);
+        if (newLimit < limit_) std::memset(&marks_[newLimit], kOutside, limit_ - newLimit);
+        low_ = newLow;
+        limit_ = newLimit;
+        return marks_.data();
+    }
+    DWORD Last() const { return static_cast<DWORD>(marks_.size() - 1); }
+
+private:
+    std::vector<BYTE> marks_;
+    DWORD low_ = 0, limit_ = 0;
+};
+
+// Faces whose corners all lie on one side of the plane through the ray are
+// skipped before the full test; that rejects nearly every face.
 template <class Index>
 void Scan(const BYTE* vertices, DWORD stride, DWORD positionOffset, const Index* indices,
           const std::vector<AttributeRange>& ranges, DWORD vertexCount, V3 o, V3 d, BOOL* hit, DWORD& bestFace,
@@ -81,10 +142,12 @@ void Scan(const BYTE* vertices, DWORD stride, DWORD positionOffset, const Index*
     }
     limit = std::min(limit, vertexCount);
     low = std::min(low, limit);
-    // Marks for the vertices [low, limit) only: one group of a large mesh
-    // is probed every frame. Corners below `low` count as unmarked.
-    std::vector<BYTE> marks(limit - low, 0);
-    auto mark = [&](DWORD i) { return i < low ? BYTE(0) : marks[i - low]; };
+    // Only the vertices [low, limit) are marked: one group of a large mesh
+    // is probed every frame. A single range overwrites all of them; gaps
+    // between several must read as 0.
+    thread_local MarkTable table;
+    BYTE* const marks = table.Window(low, limit);
+    if (ranges.size() != 1) std::memset(marks + low, 0, limit - low);
     float a, b, c;
     if (d.x != 0) {
         a = d.y;
@@ -102,20 +165,26 @@ void Scan(const BYTE* vertices, DWORD stride, DWORD positionOffset, const Index*
     };
     for (const AttributeRange& r : ranges) {
         const DWORD end = std::min(limit, r.VertexStart + r.VertexCount);
-        for (DWORD i = r.VertexStart; i < end; ++i) {
-            const V3 p = position(i);
-            marks[i - low] = a * p.x + b * p.y > -c;
-        }
+        if (r.VertexStart >= end) continue;
+        MarkSides(vertices + size_t{r.VertexStart} * stride + positionOffset, stride, end - r.VertexStart, a, b, c,
+                  marks + r.VertexStart);
     }
+    // 32-bit indices past the table read its last entry, which is kOutside.
+    const DWORD last = table.Last();
+    auto entry = [last](DWORD i) {
+        if constexpr (sizeof(Index) == 2) return i;
+        else return std::min(i, last);
+    };
     for (const AttributeRange& r : ranges) {
-        for (DWORD f = r.FaceStart; f < r.FaceStart + r.FaceCount; ++f) {
-            const DWORD i0 = indices[size_t{f} * 3], i1 = indices[size_t{f} * 3 + 1], i2 = indices[size_t{f} * 3 + 2];
-            // Corners outside the marked range (or the buffer) cannot be tested.
-            if (i0 >= limit || i1 >= limit || i2 >= limit) continue;
-            const BYTE m0 = mark(i0), m1 = mark(i1), m2 = mark(i2);
-            if (m0 == m1 && m1 == m2) continue;
+        const Index* face = indices + size_t{r.FaceStart} * 3;
+        for (DWORD k = 0; k < r.FaceCount; ++k, face += 3) {
+            const DWORD i0 = face[0], i1 = face[1], i2 = face[2];
+            const unsigned sides = marks[entry(i0)] + marks[entry(i1)] + marks[entry(i2)];
+            // 0 or 3: all on one side; 4 and up: a corner not marked.
+            if (sides - 1 > 1) continue;
             float u, v, t;
             if (!RayTriangle(position(i0), position(i1), position(i2), o, d, &u, &v, &t)) continue;
+            const DWORD f = r.FaceStart + k;
             if (t < bestT) {
                 bestT = t;
                 bestU = u;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -157,6 +158,53 @@ void Intersect(benchmark::State& state) {
     mesh->Release();
 }
 
+// The demo's ground probe over its course: for each probe point the groups
+// are tried in order until one is hit, as vehicle/ground_probe.cpp does.
+void IntersectCourse(benchmark::State& state) {
+    const char* env = std::getenv("VINTREL_BENCH_COURSE");
+    const std::string path = env ? env : VINTREL_DATA_DIR "/ct01.x";
+    Mesh* mesh = nullptr;
+    DataBuffer* materials = nullptr;
+    DWORD groups = 0;
+    if (FAILED(LoadMeshFromXFile(path.c_str(), OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, Device(), nullptr, &materials,
+                                 nullptr, &groups, &mesh))) {
+        state.SkipWithError(("cannot load " + path).c_str());
+        return;
+    }
+    // Probe points above every 997th vertex, so most land on the course.
+    std::vector<Vector3> points;
+    const BYTE* vb = nullptr;
+    mesh->LockVertices(D3DLOCK_READONLY, reinterpret_cast<void**>(const_cast<BYTE**>(&vb)));
+    for (DWORD i = 0; i < mesh->GetVertexCount(); i += 997) {
+        Vector3 p;
+        std::memcpy(&p, vb + size_t{i} * mesh->GetVertexStride(), sizeof p);
+        points.push_back({p.x + 0.1f, p.y + 10, p.z + 0.1f});
+    }
+    mesh->UnlockVertices();
+    const Vector3 down{0, -1, 0};
+    int64_t calls = 0;
+    for (auto _ : state) {
+        for (const Vector3& origin : points) {
+            for (DWORD group = 0; group < groups; ++group) {
+                BOOL hit = FALSE;
+                DWORD face = 0, count = 0;
+                float u, v, t;
+                DataBuffer* all = nullptr;
+                IntersectRayWithMeshGroup(mesh, group, &origin, &down, &hit, &face, &u, &v, &t, &all, &count);
+                ++calls;
+                if (all) all->Release();
+                benchmark::DoNotOptimize(face);
+                if (hit) break;
+            }
+        }
+    }
+    state.counters["probes"] = double(points.size());
+    state.counters["calls_per_probe"] = double(calls) / double(state.iterations() * points.size());
+    state.SetItemsProcessed(int64_t(state.iterations() * points.size()));
+    mesh->Release();
+    materials->Release();
+}
+
 class MedianReporter : public benchmark::ConsoleReporter {
 public:
     std::map<std::string, double> bytes, items;
@@ -200,6 +248,7 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("ReadRaw", [&](benchmark::State& s) { ReadRaw(s, textPath, text.size()); })
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("IntersectGroup", Intersect)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("IntersectCourse", IntersectCourse)->Unit(benchmark::kMicrosecond);
 
     std::vector<char*> args(argv, argv + 1);
     std::string repetitions = "--benchmark_repetitions=5";

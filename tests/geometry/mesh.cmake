@@ -1,6 +1,7 @@
 vintrel_test(geometry-mesh
     SOURCES ${VINTREL_TEST_FOLDER}/mesh_test.cpp
             ${VINTREL_TEST_FOLDER}/intersect_test.cpp
+            ${VINTREL_TEST_FOLDER}/intersect_scan_test.cpp
             ${VINTREL_TEST_FOLDER}/build_test.cpp
             ${VINTREL_TEST_FOLDER}/loader_test.cpp
     LIBS vintrel_geometry)
