@@ -299,11 +299,10 @@ void Renderer::Impl::Assemble(D3DPRIMITIVETYPE type, uint32_t begin, uint32_t en
         if ((k0 | k1 | k2) & kInvalid) continue;
         if (k0 & k1 & k2 & kRejectMask) continue;
         // Threads assembling other chunks may mark the same vertices; they
-        // all store the same value.
+        // all store the same value. `flat` is always one of the corners.
         std::atomic_ref<uint8_t>(used[s0]).store(1, std::memory_order_relaxed);
         std::atomic_ref<uint8_t>(used[s1]).store(1, std::memory_order_relaxed);
         std::atomic_ref<uint8_t>(used[s2]).store(1, std::memory_order_relaxed);
-        std::atomic_ref<uint8_t>(used[flat]).store(1, std::memory_order_relaxed);
         if ((k0 | k1 | k2) & kClipMask) {
             // Clipping interpolates the varyings, which are not made yet.
             chunk.triangles.push_back({{s0, s1, s2}, flat, -1, -1});
