@@ -168,6 +168,51 @@ TEST(RenderOutput, X8R8G8B8TargetAndColourWriteMask) {
 
 }  // namespace
 
+// The program's usual 3D state: lit, fogged, trilinear, blended over a
+// dithered 565 target. An alpha test that passes every pixel sends the
+// same drawing down the generic per-pixel path.
+void SetUsualState(Scene& scene, bool alphaTest) {
+    scene.SetLayout(Layout::PosNormalTex);
+    scene.ModulateStage0();
+    DWORD* rs = scene.state.renderStates;
+    rs[D3DRS_LIGHTING] = TRUE;
+    rs[D3DRS_ALPHABLENDENABLE] = TRUE;
+    rs[D3DRS_SRCBLEND] = D3DBLEND_SRCALPHA;
+    rs[D3DRS_DESTBLEND] = D3DBLEND_INVSRCALPHA;
+    rs[D3DRS_DITHERENABLE] = TRUE;
+    rs[D3DRS_FOGENABLE] = TRUE;
+    rs[D3DRS_FOGTABLEMODE] = D3DFOG_LINEAR;
+    rs[D3DRS_FOGCOLOR] = 0xFF907050;
+    rs[D3DRS_FOGSTART] = FloatBits(2);
+    rs[D3DRS_FOGEND] = FloatBits(40);
+    rs[D3DRS_ALPHATESTENABLE] = alphaTest;
+    rs[D3DRS_ALPHAFUNC] = D3DCMP_ALWAYS;
+    for (DWORD s : {D3DSAMP_MAGFILTER, D3DSAMP_MINFILTER, D3DSAMP_MIPFILTER})
+        scene.state.samplerStates[0][s] = D3DTEXF_LINEAR;
+    D3DLIGHT9& light = scene.state.lights[0];
+    light = D3DLIGHT9{};
+    light.Type = D3DLIGHT_DIRECTIONAL;
+    light.Diffuse = {0.6f, 0.5f, 0.4f, 0};
+    light.Ambient = {0.3f, 0.3f, 0.3f, 0};
+    light.Direction = {0.5f, -1.0f, 0.3f};
+    scene.state.lightCount = 1;
+    scene.state.material = D3DMATERIAL9{};
+    scene.state.material.Diffuse = {0.9f, 0.8f, 0.7f, 0.75f};
+    scene.state.material.Ambient = {1, 1, 1, 1};
+    scene.state.world = Identity();
+    const float eye[3] = {0, 6, -4}, at[3] = {0, 0, 12}, up[3] = {0, 1, 0};
+    scene.state.view = LookAt(eye, at, up);
+    scene.state.projection = Perspective(1.0f, 1.5f, 0.5f, 100.0f);
+}
+
+// 32 x 32 with mips, every texel's alpha between 0x40 and 0xFF.
+Texture NoisyTexture() {
+    return MakeArgbTexture(32, 32, 6, [](UINT l, UINT x, UINT y) {
+        const DWORD n = (x * 37 + y * 91 + l * 53) * 2654435761u;
+        return ((n >> 24) | 0x40u) << 24 | (n & 0x00FFFFFFu);
+    });
+}
+
 // The usual 3D state (lit, one trilinear texture modulated by the diffuse
 // colour, linear fog, source-alpha blending, dithering) drawn twice: once
 // as it is and once with an always-passing alpha test, which takes the
@@ -177,41 +222,9 @@ TEST(RenderOutput, X8R8G8B8TargetAndColourWriteMask) {
 TEST(RenderOutput, UsualStateMatchesTheGenericPath) {
     auto draw = [](bool alphaTest, std::vector<WORD>& colour, std::vector<WORD>& depth) {
         Scene scene(96, 64);
-        scene.SetLayout(Layout::PosNormalTex);
-        scene.ModulateStage0();
+        SetUsualState(scene, alphaTest);
         DWORD* rs = scene.state.renderStates;
-        rs[D3DRS_LIGHTING] = TRUE;
-        rs[D3DRS_ALPHABLENDENABLE] = TRUE;
-        rs[D3DRS_SRCBLEND] = D3DBLEND_SRCALPHA;
-        rs[D3DRS_DESTBLEND] = D3DBLEND_INVSRCALPHA;
-        rs[D3DRS_DITHERENABLE] = TRUE;
-        rs[D3DRS_FOGENABLE] = TRUE;
-        rs[D3DRS_FOGTABLEMODE] = D3DFOG_LINEAR;
-        rs[D3DRS_FOGCOLOR] = 0xFF907050;
-        rs[D3DRS_FOGSTART] = FloatBits(2);
-        rs[D3DRS_FOGEND] = FloatBits(40);
-        rs[D3DRS_ALPHATESTENABLE] = alphaTest;
-        rs[D3DRS_ALPHAFUNC] = D3DCMP_ALWAYS;
-        for (DWORD s : {D3DSAMP_MAGFILTER, D3DSAMP_MINFILTER, D3DSAMP_MIPFILTER})
-            scene.state.samplerStates[0][s] = D3DTEXF_LINEAR;
-        D3DLIGHT9& light = scene.state.lights[0];
-        light = D3DLIGHT9{};
-        light.Type = D3DLIGHT_DIRECTIONAL;
-        light.Diffuse = {0.6f, 0.5f, 0.4f, 0};
-        light.Ambient = {0.3f, 0.3f, 0.3f, 0};
-        light.Direction = {0.5f, -1.0f, 0.3f};
-        scene.state.lightCount = 1;
-        scene.state.material = D3DMATERIAL9{};
-        scene.state.material.Diffuse = {0.9f, 0.8f, 0.7f, 0.75f};
-        scene.state.material.Ambient = {1, 1, 1, 1};
-        scene.state.world = Identity();
-        const float eye[3] = {0, 6, -4}, at[3] = {0, 0, 12}, up[3] = {0, 1, 0};
-        scene.state.view = LookAt(eye, at, up);
-        scene.state.projection = Perspective(1.0f, 1.5f, 0.5f, 100.0f);
-        const Texture texture = MakeArgbTexture(32, 32, 6, [](UINT l, UINT x, UINT y) {
-            const DWORD n = (x * 37 + y * 91 + l * 53) * 2654435761u;
-            return ((n >> 24) | 0x40u) << 24 | (n & 0x00FFFFFFu);
-        });
+        const Texture texture = NoisyTexture();
         scene.BindTexture(0, texture);
         scene.Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF336699);
         // Two wavy sheets of quads, the second crossing the first.
@@ -261,4 +274,51 @@ TEST(RenderOutput, UsualStateMatchesTheGenericPath) {
         drawn += depthA[i] != 0xFFFF;
     }
     EXPECT_GT(drawn, 96 * 64 / 3);  // the sheets cover much of the frame
+}
+
+// Pixels a draw covers more than once, blended each time: every triangle of
+// a sheet of small ones twice in a row, then the whole sheet again, in one
+// draw. Equal depths pass, so each pixel is blended four times, each time
+// over the one before, as the generic path draws them.
+TEST(RenderOutput, PixelsCoveredAgainInOneDrawBlendInOrder) {
+    auto draw = [](bool alphaTest, int repeats, std::vector<WORD>& colour, std::vector<WORD>& depth) {
+        Scene scene(96, 64);
+        SetUsualState(scene, alphaTest);
+        const Texture texture = NoisyTexture();
+        scene.BindTexture(0, texture);
+        scene.Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF336699);
+        std::vector<PosNormalTex> v;
+        std::vector<WORD> once, idx;
+        const int n = 24;
+        for (int j = 0; j <= n; ++j)
+            for (int i = 0; i <= n; ++i) {
+                const float x = -8 + 16.0f * i / n, z = 1 + 30.0f * j / n;
+                v.push_back({x, std::sin(x * 0.7f) * 0.8f, z, 0.3f * std::cos(x), 0.9f, 0.2f, x * 0.37f, z * 0.29f});
+            }
+        for (int j = 0; j < n; ++j)
+            for (int i = 0; i < n; ++i) {
+                const WORD a = WORD(j * (n + 1) + i), b = WORD(a + 1), c = WORD(a + n + 1), d = WORD(c + 1);
+                for (int r = 0; r < repeats; ++r) once.insert(once.end(), {a, c, d});
+                for (int r = 0; r < repeats; ++r) once.insert(once.end(), {a, d, b});
+            }
+        for (int r = 0; r < repeats; ++r) idx.insert(idx.end(), once.begin(), once.end());
+        scene.DrawIndexed(v, idx, UINT(idx.size() / 3));
+        colour.clear();
+        depth.clear();
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 96; ++x) colour.push_back(scene.Pixel16(x, y)), depth.push_back(scene.Depth(x, y));
+    };
+    std::vector<WORD> colourA, depthA, colourB, depthB, colourOnce, depthOnce;
+    draw(false, 2, colourA, depthA);
+    draw(true, 2, colourB, depthB);
+    draw(false, 1, colourOnce, depthOnce);
+    int drawn = 0, blendedOver = 0;
+    for (size_t i = 0; i < colourA.size(); ++i) {
+        ASSERT_EQ(colourA[i], colourB[i]) << "pixel " << i;
+        ASSERT_EQ(depthA[i], depthB[i]) << "pixel " << i;
+        drawn += depthA[i] != 0xFFFF;
+        blendedOver += colourA[i] != colourOnce[i];
+    }
+    EXPECT_GT(drawn, 96 * 64 / 3);
+    EXPECT_GT(blendedOver, drawn / 2);  // drawing again changed most pixels
 }
