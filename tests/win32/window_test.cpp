@@ -1,9 +1,8 @@
 // Windows, the message queue, dialogs and keys on the headless window system.
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -418,13 +417,41 @@ TEST_F(Windows, CapturedFrameAndPng) {
     std::string path = ::testing::TempDir() + "frame.png";
     std::string error;
     ASSERT_TRUE(headless.WriteLastFramePng(path, &error)) << error;
-    std::ifstream in(path, std::ios::binary);
-    std::vector<unsigned char> png((std::istreambuf_iterator<char>(in)), {});
-    ASSERT_GT(png.size(), 33u);
-    EXPECT_EQ(std::string(png.begin() + 1, png.begin() + 4), "PNG");
-    EXPECT_EQ(std::string(png.begin() + 12, png.begin() + 16), "IHDR");
+    // Read back through libpng: the same four pixels.
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_file(&image, path.c_str())) << image.message;
+    EXPECT_EQ(image.width, 2u);
+    EXPECT_EQ(image.height, 2u);
+    image.format = PNG_FORMAT_RGB;
+    std::vector<png_byte> rgb(PNG_IMAGE_SIZE(image));
+    ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) << image.message;
+    EXPECT_EQ(rgb, (std::vector<png_byte>{255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255}));
     std::remove(path.c_str());
     EXPECT_FALSE(headless.WriteLastFramePng("/nonexistent-dir/x.png", &error));
+
+    // A frame of the usual kind: every pixel back as it was, and the file
+    // compressed well below the raw size.
+    const UINT width = 320, height = 240;
+    std::vector<std::uint32_t> xrgb(width * height);
+    for (UINT y = 0; y < height; ++y)
+        for (UINT x = 0; x < width; ++x) xrgb[y * width + x] = (x * 255 / width) << 16 | (y * 255 / height) << 8 | 0x60;
+    const std::string big = ::testing::TempDir() + "big.png";
+    ASSERT_TRUE(WritePng(big, width, height, xrgb.data(), &error)) << error;
+    png_image read{};
+    read.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_file(&read, big.c_str())) << read.message;
+    read.format = PNG_FORMAT_BGRA;  // as one little-endian 0xAARRGGBB word per pixel
+    std::vector<std::uint32_t> back(width * height);
+    ASSERT_TRUE(png_image_finish_read(&read, nullptr, back.data(), 0, nullptr)) << read.message;
+    for (std::uint32_t& p : back) p &= 0xFFFFFF;
+    EXPECT_EQ(back, xrgb);
+    std::FILE* f = std::fopen(big.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    std::fseek(f, 0, SEEK_END);
+    EXPECT_LT(std::ftell(f), long(width * height * 3 / 8));
+    std::fclose(f);
+    std::remove(big.c_str());
 
     // A window that is gone cannot show frames.
     DestroyWindow(w);
