@@ -62,9 +62,9 @@ uint64_t DrawWithThreads(const Variant& v, int threads) {
 
 TEST(RenderBenchScene, FramesStayExactForOneAndTwoThreads) {
     const Variant variants[] = {
-        {"demo", DemoState, 0x8bcb867aa1764c9dull},
-        {"general", GeneralState, 0xdad096db4e3dfb1full},
-        {"near-demo", NearDemoState, 0x85910a09db004ac4ull},
+        {"demo", DemoState, 0x4824983d079c7c1eull},
+        {"general", GeneralState, 0x2784ca6d9896e7d2ull},
+        {"near-demo", NearDemoState, 0x5d35a25561ab9605ull},
     };
     for (const Variant& v : variants) {
         for (int threads : {1, 2}) {

@@ -217,8 +217,9 @@ Texture NoisyTexture() {
 // colour, linear fog, source-alpha blending, dithering) drawn twice: once
 // as it is and once with an always-passing alpha test, which takes the
 // generic pixel path with its late depth test. Both must give the same
-// colour and depth bits, whatever path the first one takes. Screen-space
-// quads without fog or mip levels follow, as in the program's 2D pass.
+// colour and depth bits, whatever path the first one takes. An untextured
+// sheet, then screen-space quads without fog or mip levels follow, as in
+// the program's 2D pass.
 TEST(RenderOutput, UsualStateMatchesTheGenericPath) {
     auto draw = [](bool alphaTest, std::vector<WORD>& colour, std::vector<WORD>& depth) {
         Scene scene(96, 64);
@@ -244,6 +245,27 @@ TEST(RenderOutput, UsualStateMatchesTheGenericPath) {
                     for (WORD k : {a, c, d, a, d, b}) idx.push_back(k);
                 }
             scene.DrawIndexed(v, idx, UINT(idx.size() / 3));
+        }
+        // A third sheet with no texture: the lit, fogged, half-transparent
+        // diffuse colour alone.
+        {
+            scene.SetLayout(Layout::PosNormal);
+            scene.state.textures[0] = TextureView{};
+            std::vector<PosNormal> v;
+            std::vector<WORD> idx;
+            const int n = 10;
+            for (int j = 0; j <= n; ++j)
+                for (int i = 0; i <= n; ++i) {
+                    const float x = -9 + 18.0f * i / n, z = 2 + 28.0f * j / n;
+                    v.push_back({x, std::cos(x * 0.9f + z * 0.2f) * 0.7f + 0.2f, z, 0.4f * std::sin(x), 0.9f, -0.1f});
+                }
+            for (int j = 0; j < n; ++j)
+                for (int i = 0; i < n; ++i) {
+                    const WORD a = WORD(j * (n + 1) + i), b = WORD(a + 1), c = WORD(a + n + 1), d = WORD(c + 1);
+                    for (WORD k : {a, c, d, a, d, b}) idx.push_back(k);
+                }
+            scene.DrawIndexed(v, idx, UINT(idx.size() / 3));
+            scene.BindTexture(0, texture);
         }
         // Screen-space quads over them, as the 2D pass draws them: no fog,
         // one level, depths inside and outside [0, 1].

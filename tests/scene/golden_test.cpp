@@ -30,8 +30,8 @@ std::uint64_t Checksum(const CapturedFrame& picture) {
     return h;
 }
 
-constexpr std::uint64_t kChaseViewSum = 0x8bafe80b3e1b9253ull;
-constexpr std::uint64_t kDriversEyeSum = 0xf10dc73d33c61b6eull;
+constexpr std::uint64_t kChaseViewSum = 0xe80ba4dcca26bf2eull;
+constexpr std::uint64_t kDriversEyeSum = 0x0f5d2c83ae54031aull;
 
 TEST(SceneGolden, StartPositionInBothViews) {
     setenv("VINTREL_RENDER_THREADS", "1", 1);
