@@ -205,6 +205,17 @@ void SetUsualState(Scene& scene, bool alphaTest) {
     scene.state.projection = Perspective(1.0f, 1.5f, 0.5f, 100.0f);
 }
 
+// Two triangles per cell of a grid of (n + 1) x (n + 1) vertices, row by row.
+std::vector<WORD> GridIndices(int n) {
+    std::vector<WORD> idx;
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            const WORD a = WORD(j * (n + 1) + i), b = WORD(a + 1), c = WORD(a + n + 1), d = WORD(c + 1);
+            for (WORD k : {a, c, d, a, d, b}) idx.push_back(k);
+        }
+    return idx;
+}
+
 // 32 x 32 with mips, every texel's alpha between 0x40 and 0xFF.
 Texture NoisyTexture() {
     return MakeArgbTexture(32, 32, 6, [](UINT l, UINT x, UINT y) {
@@ -231,7 +242,6 @@ TEST(RenderOutput, UsualStateMatchesTheGenericPath) {
         // Two wavy sheets of quads, the second crossing the first.
         for (int sheet = 0; sheet < 2; ++sheet) {
             std::vector<PosNormalTex> v;
-            std::vector<WORD> idx;
             const int n = 12;
             for (int j = 0; j <= n; ++j)
                 for (int i = 0; i <= n; ++i) {
@@ -239,11 +249,7 @@ TEST(RenderOutput, UsualStateMatchesTheGenericPath) {
                     const float h = std::sin(x * 0.7f + sheet) * 0.8f + (sheet ? 0.6f - z * 0.04f : 0.0f);
                     v.push_back({x, h, z, 0.3f * std::cos(x), 0.9f, 0.2f, x * 0.37f + sheet, z * 0.29f});
                 }
-            for (int j = 0; j < n; ++j)
-                for (int i = 0; i < n; ++i) {
-                    const WORD a = WORD(j * (n + 1) + i), b = WORD(a + 1), c = WORD(a + n + 1), d = WORD(c + 1);
-                    for (WORD k : {a, c, d, a, d, b}) idx.push_back(k);
-                }
+            const std::vector<WORD> idx = GridIndices(n);
             scene.DrawIndexed(v, idx, UINT(idx.size() / 3));
         }
         // A third sheet with no texture: the lit, fogged, half-transparent
@@ -252,18 +258,13 @@ TEST(RenderOutput, UsualStateMatchesTheGenericPath) {
             scene.SetLayout(Layout::PosNormal);
             scene.state.textures[0] = TextureView{};
             std::vector<PosNormal> v;
-            std::vector<WORD> idx;
             const int n = 10;
             for (int j = 0; j <= n; ++j)
                 for (int i = 0; i <= n; ++i) {
                     const float x = -9 + 18.0f * i / n, z = 2 + 28.0f * j / n;
                     v.push_back({x, std::cos(x * 0.9f + z * 0.2f) * 0.7f + 0.2f, z, 0.4f * std::sin(x), 0.9f, -0.1f});
                 }
-            for (int j = 0; j < n; ++j)
-                for (int i = 0; i < n; ++i) {
-                    const WORD a = WORD(j * (n + 1) + i), b = WORD(a + 1), c = WORD(a + n + 1), d = WORD(c + 1);
-                    for (WORD k : {a, c, d, a, d, b}) idx.push_back(k);
-                }
+            const std::vector<WORD> idx = GridIndices(n);
             scene.DrawIndexed(v, idx, UINT(idx.size() / 3));
             scene.BindTexture(0, texture);
         }
