@@ -17,6 +17,7 @@
 #include "platform/d3d9/d3d9.h"
 #include "texture/pixel_codec.h"
 #include "texture/texture.h"
+#include "tests/support/software_device_test.h"
 
 namespace datatest {
 
@@ -27,38 +28,8 @@ inline std::vector<uint8_t> ReadBytes(const std::string& path) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline HWND TestWindow() {
-    static int window;
-    return reinterpret_cast<HWND>(&window);
-}
-
-// A software device, as the program makes one (the back buffer size does
-// not matter to loading).
-class DeviceTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        ASSERT_NE(d3d, nullptr);
-        D3DPRESENT_PARAMETERS p{};
-        p.BackBufferWidth = 64;
-        p.BackBufferHeight = 64;
-        p.BackBufferFormat = D3DFMT_X8R8G8B8;
-        p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        p.Windowed = TRUE;
-        ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, TestWindow(),
-                                    D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &device),
-                  D3D_OK);
-    }
-    void TearDown() override {
-        if (device) {
-            EXPECT_EQ(device->Release(), 0u) << "something still holds the device";
-        }
-        if (d3d) d3d->Release();
-    }
-
-    IDirect3D9* d3d = nullptr;
-    IDirect3DDevice9* device = nullptr;
-};
+// A software device, as the program makes one.
+using DeviceTest = SoftwareDeviceTest;
 
 // A .x file loaded as the program loads its models (buffers in system
 // memory), with its faces in world space.

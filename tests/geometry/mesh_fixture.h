@@ -9,11 +9,7 @@
 #include "geometry/geometry.h"
 #include "geometry/math_half.h"
 #include "platform/win32/debug.h"
-
-inline HWND MeshTestWindow() {
-    static int window;
-    return reinterpret_cast<HWND>(&window);
-}
+#include "tests/support/software_device_test.h"
 
 // Counts the device's refused indexed draws: outside BeginScene/EndScene
 // every draw call fails with one debug message, which makes the calls a
@@ -33,28 +29,10 @@ private:
     DebugOutputHook previous_;
 };
 
-class MeshTest : public ::testing::Test {
+// Tests read the back buffer back, so it is lockable.
+class MeshTest : public SoftwareDeviceTest {
 protected:
-    void SetUp() override {
-        d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        ASSERT_NE(d3d, nullptr);
-        D3DPRESENT_PARAMETERS p{};
-        p.BackBufferWidth = 64;
-        p.BackBufferHeight = 64;
-        p.BackBufferFormat = D3DFMT_X8R8G8B8;
-        p.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
-        p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        p.Windowed = TRUE;
-        ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, MeshTestWindow(),
-                                    D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &device),
-                  D3D_OK);
-    }
-    void TearDown() override {
-        if (device) {
-            EXPECT_EQ(device->Release(), 0u) << "a mesh or buffer still holds the device";
-        }
-        if (d3d) d3d->Release();
-    }
+    MeshTest() : SoftwareDeviceTest(D3DPRESENTFLAG_LOCKABLE_BACKBUFFER) {}
 
     // A mesh with XYZ positions, the given triangles and attributes.
     Mesh* Make(const std::vector<float>& xyz, const std::vector<DWORD>& indices, const std::vector<DWORD>& attributes,
@@ -107,7 +85,4 @@ protected:
         back->Release();
         return v;
     }
-
-    IDirect3D9* d3d = nullptr;
-    IDirect3DDevice9* device = nullptr;
 };

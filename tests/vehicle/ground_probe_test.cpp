@@ -327,15 +327,9 @@ class CourseTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        D3DPRESENT_PARAMETERS p{};
-        p.BackBufferWidth = 64;
-        p.BackBufferHeight = 64;
-        p.BackBufferFormat = D3DFMT_X8R8G8B8;
-        p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        p.Windowed = TRUE;
-        static int window;
-        d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, reinterpret_cast<HWND>(&window),
-                          D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &device);
+        D3DPRESENT_PARAMETERS p = SmallBackBuffer();
+        d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, DummyWindow(), D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p,
+                          &device);
         const auto previous = std::filesystem::current_path();
         std::filesystem::current_path(VINTREL_DATA_DIR);
         course = new Model;

@@ -16,6 +16,7 @@
 #include "platform/win32/window.h"
 #include "scene/text_overlay.h"
 #include "sound/sound_set.h"
+#include "tests/support/software_device_test.h"
 
 namespace vehicletest {
 
@@ -78,34 +79,17 @@ private:
     SoundSet set_;
 };
 
-// A software device on a dummy window; released (to zero) at the end.
-class DeviceTest : public ::testing::Test {
+// A software device with the overlay cleared on both ends.
+class DeviceTest : public SoftwareDeviceTest {
 protected:
     void SetUp() override {
-        d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        ASSERT_NE(d3d, nullptr);
-        D3DPRESENT_PARAMETERS p{};
-        p.BackBufferWidth = 64;
-        p.BackBufferHeight = 64;
-        p.BackBufferFormat = D3DFMT_X8R8G8B8;
-        p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        p.Windowed = TRUE;
-        static int window;
-        ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, reinterpret_cast<HWND>(&window),
-                                    D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &device),
-                  D3D_OK);
+        SoftwareDeviceTest::SetUp();
         textOverlay.ClearOverlay();
     }
     void TearDown() override {
         textOverlay.ClearOverlay();
-        if (device) {
-            EXPECT_EQ(device->Release(), 0u) << "a mesh, buffer or texture still holds the device";
-        }
-        if (d3d) d3d->Release();
+        SoftwareDeviceTest::TearDown();
     }
-
-    IDirect3D9* d3d = nullptr;
-    IDirect3DDevice9* device = nullptr;
 };
 
 }  // namespace vehicletest
