@@ -156,7 +156,8 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT prim
         (std::uint64_t(startVertex) + vertices - 1) * streamStride_ + extent > available)
         return InvalidCall(method, "vertices past the end of the vertex buffer");
     if (primitiveCount == 0) return D3D_OK;
-    draw_.stream0 = VertexStreamView{stream_->Store().Bytes() + streamOffset_, available, streamStride_};
+    draw_.stream0 = VertexStreamView{stream_->Store().Bytes() + streamOffset_, available, streamStride_,
+                                     {stream_->Store().Id(), stream_->Store().Changes()}, streamOffset_};
     renderer_.DrawPrimitive(draw_, type, startVertex, primitiveCount);
     return D3D_OK;
 }
@@ -183,8 +184,10 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIndex,
     if (!IndicesWithin(indices_->Store().Bytes(), ib.format, startIndex, indexCount, baseVertexIndex,
                        VerticesIn(available, streamStride_, extent)))
         return InvalidCall(method, "an index names a vertex past the end of the vertex buffer");
-    draw_.stream0 = VertexStreamView{stream_->Store().Bytes() + streamOffset_, available, streamStride_};
-    draw_.indices = IndexView{indices_->Store().Bytes(), ib.length, ib.format};
+    draw_.stream0 = VertexStreamView{stream_->Store().Bytes() + streamOffset_, available, streamStride_,
+                                     {stream_->Store().Id(), stream_->Store().Changes()}, streamOffset_};
+    draw_.indices = IndexView{indices_->Store().Bytes(), ib.length, ib.format,
+                              {indices_->Store().Id(), indices_->Store().Changes()}};
     renderer_.DrawIndexedPrimitive(draw_, type, baseVertexIndex, minVertexIndex, numVertices, startIndex,
                                    primitiveCount);
     return D3D_OK;
