@@ -1,0 +1,139 @@
+#include "platform/d3d9/render/block_cull.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace render {
+
+bool BlockCache::Key::operator==(const Key& o) const {
+    return indices.id == o.indices.id && indices.changes == o.indices.changes && vertices.id == o.vertices.id &&
+           vertices.changes == o.vertices.changes && streamOffset == o.streamOffset && streamSize == o.streamSize &&
+           stride == o.stride && format == o.format && positionOffset == o.positionOffset &&
+           startIndex == o.startIndex && primitives == o.primitives && baseVertex == o.baseVertex;
+}
+
+const BlockSet* BlockCache::Find(const DrawState& state, int positionOffset, uint32_t startIndex,
+                                 uint32_t primitives, int32_t baseVertex) {
+    if (!state.indices.source.Known() || !state.stream0.source.Known() || positionOffset < 0) return nullptr;
+    const Key key{state.indices.source, state.stream0.source, state.stream0.offset, state.stream0.size,
+                  state.stream0.stride, state.indices.format, positionOffset, startIndex, primitives, baseVertex};
+    ++clock_;
+    for (Entry& e : entries_) {
+        if (!(e.key == key)) continue;
+        e.lastUse = clock_;
+        if (!e.built) Build(state, key, e.set), e.built = true;
+        return &e.set;
+    }
+    // First sighting: remember the draw only, in a free or the least
+    // recently used entry.
+    Entry* slot = nullptr;
+    if (entries_.size() < kEntries) {
+        slot = &entries_.emplace_back();
+    } else {
+        slot = &*std::min_element(entries_.begin(), entries_.end(),
+                                  [](const Entry& a, const Entry& b) { return a.lastUse < b.lastUse; });
+    }
+    slot->key = key;
+    slot->lastUse = clock_;
+    slot->built = false;
+    slot->set.blocks.clear();
+    return nullptr;
+}
+
+void BlockCache::Build(const DrawState& state, const Key& key, BlockSet& set) {
+    const bool wide = key.format == D3DFMT_INDEX32;
+    const BYTE* indexBytes = static_cast<const BYTE*>(state.indices.bytes) + size_t(key.startIndex) * (wide ? 4 : 2);
+    const VertexStreamView& stream = state.stream0;
+    const uint64_t readable = stream.stride ? stream.size / stream.stride : 0;
+    const uint32_t blockCount = (key.primitives + kBlockTriangles - 1) / kBlockTriangles;
+    set.blocks.assign(blockCount, TriangleBlock{});
+    set.indexLo = UINT32_MAX, set.indexHi = 0;
+    for (uint32_t b = 0; b < blockCount; ++b) {
+        TriangleBlock& block = set.blocks[b];
+        float lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+        uint32_t indexLo = UINT32_MAX, indexHi = 0;
+        bool keep = false;
+        const uint32_t cornerEnd = std::min(key.primitives, (b + 1) * kBlockTriangles) * 3;
+        for (uint32_t k = b * kBlockTriangles * 3; k < cornerEnd; ++k) {
+            uint32_t index;
+            if (wide) {
+                std::memcpy(&index, indexBytes + size_t(k) * 4, 4);
+            } else {
+                uint16_t i16;
+                std::memcpy(&i16, indexBytes + size_t(k) * 2, 2);
+                index = i16;
+            }
+            indexLo = std::min(indexLo, index), indexHi = std::max(indexHi, index);
+            const int64_t number = int64_t(index) + key.baseVertex;
+            if (number < 0 || uint64_t(number) >= readable) {
+                keep = true;
+                continue;
+            }
+            float p[3];
+            std::memcpy(p, stream.bytes + uint64_t(number) * stream.stride + key.positionOffset, 12);
+            for (int i = 0; i < 3; ++i) {
+                keep |= !std::isfinite(p[i]);
+                lo[i] = std::min(lo[i], p[i]), hi[i] = std::max(hi[i], p[i]);
+            }
+        }
+        std::memcpy(block.lo, lo, sizeof lo);
+        std::memcpy(block.hi, hi, sizeof hi);
+        block.indexLo = indexLo, block.indexHi = indexHi;
+        block.keep = keep;
+        set.indexLo = std::min(set.indexLo, indexLo), set.indexHi = std::max(set.indexHi, indexHi);
+    }
+}
+
+bool BoxOutside(const float lo[3], const float hi[3], const float m[4][4]) {
+    // c_j = x m0j + y m1j + z m2j + m3j is summed in float by the processor:
+    // each c_j is off from the exact value by at most 4 roundings of the
+    // largest sum of magnitudes, bound[j]. The tests below run in double,
+    // whose own rounding is far below that, and ask for that much room
+    // (with plenty to spare) beyond the extreme over the box.
+    constexpr double kRelative = 4e-6, kAbsolute = 1e-30;
+    double reach[3], bound[4];
+    for (int i = 0; i < 3; ++i) {
+        reach[i] = std::max(std::fabs(double(lo[i])), std::fabs(double(hi[i])));
+        if (!(reach[i] <= 1e30)) return false;  // not finite, or too near float overflow
+    }
+    for (int j = 0; j < 4; ++j) {
+        double s = std::fabs(double(m[3][j]));
+        for (int i = 0; i < 3; ++i) s += reach[i] * std::fabs(double(m[i][j]));
+        if (!(s <= 1e30)) return false;
+        bound[j] = s * kRelative + kAbsolute;
+    }
+    // The largest and smallest of a x + b y + c z + d over the box, for the
+    // combination sign_a column a + sign_b column b.
+    auto extremes = [&](int a, double signA, int b, double signB, double& least, double& most) {
+        double coef[4];
+        for (int i = 0; i < 4; ++i) coef[i] = signA * double(m[i][a]) + (b < 0 ? 0.0 : signB * double(m[i][b]));
+        least = most = coef[3];
+        for (int i = 0; i < 3; ++i) {
+            const double u = coef[i] * double(lo[i]), v = coef[i] * double(hi[i]);
+            least += std::min(u, v), most += std::max(u, v);
+        }
+    };
+    double least, most;
+    // x < -w: x + w < 0 everywhere.
+    extremes(0, 1, 3, 1, least, most);
+    if (most + bound[0] + bound[3] < 0) return true;
+    // x > w.
+    extremes(0, 1, 3, -1, least, most);
+    if (least - bound[0] - bound[3] > 0) return true;
+    // y < -w.
+    extremes(1, 1, 3, 1, least, most);
+    if (most + bound[1] + bound[3] < 0) return true;
+    // y > w.
+    extremes(1, 1, 3, -1, least, most);
+    if (least - bound[1] - bound[3] > 0) return true;
+    // z < 0.
+    extremes(2, 1, -1, 0, least, most);
+    if (most + bound[2] < 0) return true;
+    // z > w.
+    extremes(2, 1, 3, -1, least, most);
+    if (least - bound[2] - bound[3] > 0) return true;
+    return false;
+}
+
+}  // namespace render
