@@ -6,6 +6,7 @@ vintrel_test(d3d9-render
             ${VINTREL_TEST_FOLDER}/render_stage_test.cpp
             ${VINTREL_TEST_FOLDER}/render_robust_test.cpp
             ${VINTREL_TEST_FOLDER}/render_pool_test.cpp
+            ${VINTREL_TEST_FOLDER}/render_cull_test.cpp
     LIBS vintrel_platform)
 
 # Golden frames through the device's interface.
