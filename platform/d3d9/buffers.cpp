@@ -42,8 +42,8 @@ HRESULT BufferStore::Lock(const char* method, UINT offset, UINT size, void** dat
 
 HRESULT BufferStore::Unlock(const char* method) {
     if (locks_ == 0) return InvalidCall(method, "buffer is not locked");
-    // Writes made through the last open lock are in: a new count.
-    if (--locks_ == 0 && writing_) writing_ = false, ++changes_;
+    // The count the writing lock opened with stands for its writes.
+    if (--locks_ == 0) writing_ = false;
     return D3D_OK;
 }
 

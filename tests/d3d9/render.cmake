@@ -13,6 +13,7 @@ vintrel_test(d3d9-render
 if(EXISTS "${PROJECT_SOURCE_DIR}/platform/d3d9/device.cpp")
     vintrel_test(d3d9-render-device
         SOURCES ${VINTREL_TEST_FOLDER}/render_device_test.cpp
+                ${VINTREL_TEST_FOLDER}/render_cull_device_test.cpp
         LIBS vintrel_platform)
 endif()
 
