@@ -246,7 +246,7 @@ TEST(RenderBlockCull, NonFiniteAndUnreadableCornersKeepTheirBlock) {
     // block has a NaN corner, one an infinite one, one a corner past the end
     // of the vertices: those three are never left out, the rest are.
     Mesh mesh;
-    const uint32_t blocks = 40, triangles = blocks * render::kBlockTriangles;
+    const uint32_t blocks = std::max(24u, 4096 / render::kBlockTriangles), triangles = blocks * render::kBlockTriangles;
     std::mt19937 random(7);
     std::uniform_real_distribution<float> spread(-50, 50);
     for (uint32_t t = 0; t < triangles; ++t) {

@@ -38,6 +38,7 @@ const BlockSet* BlockCache::Find(const DrawState& state, int positionOffset, uin
     slot->lastUse = clock_;
     slot->built = false;
     slot->set.blocks.clear();
+    slot->set.groups.clear();
     return nullptr;
 }
 
@@ -48,6 +49,7 @@ void BlockCache::Build(const DrawState& state, const Key& key, BlockSet& set) {
     const uint64_t readable = stream.stride ? stream.size / stream.stride : 0;
     const uint32_t blockCount = (key.primitives + kBlockTriangles - 1) / kBlockTriangles;
     set.blocks.assign(blockCount, TriangleBlock{});
+    set.groups.clear();
     set.indexLo = UINT32_MAX, set.indexHi = 0;
     for (uint32_t b = 0; b < blockCount; ++b) {
         TriangleBlock& block = set.blocks[b];
@@ -83,56 +85,64 @@ void BlockCache::Build(const DrawState& state, const Key& key, BlockSet& set) {
         block.keep = keep;
         set.indexLo = std::min(set.indexLo, indexLo), set.indexHi = std::max(set.indexHi, indexHi);
     }
+    // Each group's box holds its blocks' boxes; it is kept if one of them is.
+    set.groups.assign((blockCount + kGroupBlocks - 1) / kGroupBlocks, TriangleBlock{});
+    for (uint32_t g = 0; g < uint32_t(set.groups.size()); ++g) {
+        TriangleBlock& group = set.groups[g];
+        group = set.blocks[g * kGroupBlocks];
+        for (uint32_t b = g * kGroupBlocks + 1; b < std::min(blockCount, (g + 1) * kGroupBlocks); ++b) {
+            const TriangleBlock& block = set.blocks[b];
+            for (int i = 0; i < 3; ++i)
+                group.lo[i] = std::min(group.lo[i], block.lo[i]), group.hi[i] = std::max(group.hi[i], block.hi[i]);
+            group.indexLo = std::min(group.indexLo, block.indexLo), group.indexHi = std::max(group.indexHi, block.indexHi);
+            group.keep |= block.keep;
+        }
+    }
 }
 
-bool BoxOutside(const float lo[3], const float hi[3], const float m[4][4]) {
+OutsideTest::OutsideTest(const float m[4][4]) {
+    // (column, sign) pairs: side k is sign_a column a + sign_b column b < 0.
+    static constexpr int kSides[6][4] = {{0, 1, 3, 1}, {0, -1, 3, 1}, {1, 1, 3, 1},
+                                         {1, -1, 3, 1}, {2, 1, -1, 0}, {2, -1, 3, 1}};
+    for (int k = 0; k < 6; ++k) {
+        const int a = kSides[k][0], b = kSides[k][2];
+        for (int i = 0; i < 4; ++i)
+            side_[k][i] = kSides[k][1] * double(m[i][a]) + (b < 0 ? 0.0 : kSides[k][3] * double(m[i][b]));
+        columns_[k][0] = a, columns_[k][1] = b;
+    }
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) {
+            magnitude_[i][j] = std::fabs(double(m[i][j]));
+            usable_ &= magnitude_[i][j] <= 1e30;  // also false for NaN
+        }
+}
+
+bool OutsideTest::Outside(const float lo[3], const float hi[3]) const {
+    if (!usable_) return false;
     // c_j = x m0j + y m1j + z m2j + m3j is summed in float by the processor:
     // each c_j is off from the exact value by at most 4 roundings of the
     // largest sum of magnitudes, bound[j]. The tests below run in double,
     // whose own rounding is far below that, and ask for that much room
-    // (with plenty to spare) beyond the extreme over the box.
+    // (with plenty to spare) beyond the box's extreme.
     constexpr double kRelative = 4e-6, kAbsolute = 1e-30;
-    double reach[3], bound[4];
+    double centre[3], half[3], reach[3];
     for (int i = 0; i < 3; ++i) {
-        reach[i] = std::max(std::fabs(double(lo[i])), std::fabs(double(hi[i])));
+        const double l = lo[i], h = hi[i];
+        reach[i] = std::max(std::fabs(l), std::fabs(h));
         if (!(reach[i] <= 1e30)) return false;  // not finite, or too near float overflow
+        centre[i] = (l + h) * 0.5, half[i] = (h - l) * 0.5;
     }
-    for (int j = 0; j < 4; ++j) {
-        double s = std::fabs(double(m[3][j]));
-        for (int i = 0; i < 3; ++i) s += reach[i] * std::fabs(double(m[i][j]));
-        if (!(s <= 1e30)) return false;
-        bound[j] = s * kRelative + kAbsolute;
+    double bound[4];
+    for (int j = 0; j < 4; ++j)
+        bound[j] = (reach[0] * magnitude_[0][j] + reach[1] * magnitude_[1][j] + reach[2] * magnitude_[2][j] +
+                    magnitude_[3][j]) * kRelative + kAbsolute;
+    for (int k = 0; k < 6; ++k) {
+        const double* a = side_[k];
+        const double most = a[0] * centre[0] + a[1] * centre[1] + a[2] * centre[2] + a[3] + std::fabs(a[0]) * half[0] +
+                            std::fabs(a[1]) * half[1] + std::fabs(a[2]) * half[2];
+        const double room = bound[columns_[k][0]] + (columns_[k][1] < 0 ? 0.0 : bound[columns_[k][1]]);
+        if (most + room < 0) return true;
     }
-    // The largest and smallest of a x + b y + c z + d over the box, for the
-    // combination sign_a column a + sign_b column b.
-    auto extremes = [&](int a, double signA, int b, double signB, double& least, double& most) {
-        double coef[4];
-        for (int i = 0; i < 4; ++i) coef[i] = signA * double(m[i][a]) + (b < 0 ? 0.0 : signB * double(m[i][b]));
-        least = most = coef[3];
-        for (int i = 0; i < 3; ++i) {
-            const double u = coef[i] * double(lo[i]), v = coef[i] * double(hi[i]);
-            least += std::min(u, v), most += std::max(u, v);
-        }
-    };
-    double least, most;
-    // x < -w: x + w < 0 everywhere.
-    extremes(0, 1, 3, 1, least, most);
-    if (most + bound[0] + bound[3] < 0) return true;
-    // x > w.
-    extremes(0, 1, 3, -1, least, most);
-    if (least - bound[0] - bound[3] > 0) return true;
-    // y < -w.
-    extremes(1, 1, 3, 1, least, most);
-    if (most + bound[1] + bound[3] < 0) return true;
-    // y > w.
-    extremes(1, 1, 3, -1, least, most);
-    if (least - bound[1] - bound[3] > 0) return true;
-    // z < 0.
-    extremes(2, 1, -1, 0, least, most);
-    if (most + bound[2] < 0) return true;
-    // z > w.
-    extremes(2, 1, 3, -1, least, most);
-    if (least - bound[2] - bound[3] > 0) return true;
     return false;
 }
 

@@ -12,8 +12,10 @@
 namespace render {
 
 // Triangles per block: fewer skip more of a partly seen mesh, more cost less
-// to test per draw.
-constexpr uint32_t kBlockTriangles = 64;
+// to test per draw. Blocks are tested in groups first, so that a mesh
+// mostly out of view costs few tests.
+constexpr uint32_t kBlockTriangles = 32;
+constexpr uint32_t kGroupBlocks = 16;
 
 struct TriangleBlock {
     float lo[3], hi[3];         // box of the positions its corners name
@@ -21,10 +23,11 @@ struct TriangleBlock {
     bool keep;                  // a corner unreadable or not finite: never skipped
 };
 
-// The blocks of one draw: block b holds triangles b * kBlockTriangles on.
+// The blocks of one draw: block b holds triangles b * kBlockTriangles on;
+// group g covers blocks g * kGroupBlocks on.
 struct BlockSet {
     uint32_t indexLo = 0, indexHi = 0;  // over all the draw's indices
-    std::vector<TriangleBlock> blocks;
+    std::vector<TriangleBlock> blocks, groups;
 };
 
 class BlockCache {
@@ -59,11 +62,28 @@ private:
     uint64_t clock_ = 0;
 };
 
-// Whether every point of the box, through `wvp` as the vertex processor
+// Whether every point of a box, through `wvp` as the vertex processor
 // computes it in float, lands strictly outside one side of the view volume,
 // so that every triangle within gets trivially rejected. Conservative: it
 // allows for the rounding of the processor's sums, and says false for
 // non-finite or overflowing values.
-bool BoxOutside(const float lo[3], const float hi[3], const float wvp[4][4]);
+class OutsideTest {
+public:
+    explicit OutsideTest(const float wvp[4][4]);
+    bool Outside(const float lo[3], const float hi[3]) const;
+
+private:
+    // The six sides as a x + b y + c z + d < 0 (x < -w: x + w, x > w: w - x,
+    // ..., z < 0: z, z > w: w - z), each with the columns whose rounding it
+    // adds up.
+    double side_[6][4];
+    int columns_[6][2];
+    double magnitude_[4][4];  // |wvp|, to bound the rounding of each column
+    bool usable_ = true;
+};
+
+inline bool BoxOutside(const float lo[3], const float hi[3], const float wvp[4][4]) {
+    return OutsideTest(wvp).Outside(lo, hi);
+}
 
 }  // namespace render

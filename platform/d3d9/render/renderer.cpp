@@ -342,19 +342,24 @@ bool Renderer::Impl::SkipBlocks(const BlockSet& set, uint32_t primitives, INT ba
     if (set.blocks.empty() || numberLo < 0 || numberHi >= int64_t(UINT32_MAX) ||
         uint64_t(numberHi - numberLo) >= uint64_t(corners) * 2 + 64)
         return false;
-    const float(&wvp)[4][4] = vertices.Transform();
+    const OutsideTest outside(vertices.Transform());
     primitiveRuns.clear();
     uint32_t kept = 0, scanLo = UINT32_MAX, scanHi = 0;
-    for (uint32_t b = 0; b < uint32_t(set.blocks.size()); ++b) {
-        const TriangleBlock& block = set.blocks[b];
-        if (!block.keep && BoxOutside(block.lo, block.hi, wvp)) continue;
-        const uint32_t begin = b * kBlockTriangles, end = std::min(primitives, begin + kBlockTriangles);
-        kept += end - begin;
-        if (!primitiveRuns.empty() && primitiveRuns.back().end == begin)
-            primitiveRuns.back().end = end;
-        else
-            primitiveRuns.push_back({begin, end});
-        scanLo = std::min(scanLo, block.indexLo - set.indexLo), scanHi = std::max(scanHi, block.indexHi - set.indexLo);
+    const uint32_t blockCount = uint32_t(set.blocks.size());
+    for (uint32_t g = 0; g < uint32_t(set.groups.size()); ++g) {
+        const TriangleBlock& group = set.groups[g];
+        if (!group.keep && outside.Outside(group.lo, group.hi)) continue;
+        for (uint32_t b = g * kGroupBlocks; b < std::min(blockCount, (g + 1) * kGroupBlocks); ++b) {
+            const TriangleBlock& block = set.blocks[b];
+            if (!block.keep && outside.Outside(block.lo, block.hi)) continue;
+            const uint32_t begin = b * kBlockTriangles, end = std::min(primitives, begin + kBlockTriangles);
+            kept += end - begin;
+            if (!primitiveRuns.empty() && primitiveRuns.back().end == begin)
+                primitiveRuns.back().end = end;
+            else
+                primitiveRuns.push_back({begin, end});
+            scanLo = std::min(scanLo, block.indexLo - set.indexLo), scanHi = std::max(scanHi, block.indexHi - set.indexLo);
+        }
     }
     if (kept == primitives) return false;  // nothing to leave out
     skipped.fetch_add(primitives - kept, std::memory_order_relaxed);
