@@ -1,6 +1,7 @@
-// Large indexed draws from the device's buffers: whatever the program
-// writes into a vertex or index buffer, through a lock closed or still open,
-// shows in the next frame as the full draw path would draw it.
+// What the device and its renderer remember of buffer bytes across draws:
+// whatever the program writes into a vertex or index buffer, through a lock
+// closed or still open, counts from the next draw on. Large indexed draws
+// show it in the frame as the full draw path would draw it.
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -174,4 +175,38 @@ TEST_F(BlockCullDeviceTest, WritesUnderALockStillOpenShowInTheNextFrame) {
     vb->Unlock();
     EXPECT_EQ(Frame(), lifted);
     EXPECT_EQ(Frame(), lifted);
+}
+
+TEST_F(BlockCullDeviceTest, IndexChecksFollowRewrittenIndices) {
+    // The device remembers the range of the indices it checked; an index
+    // rewritten past the end of the vertices must fail the next draw, and
+    // pass again once put back, through a lock closed or still open.
+    ASSERT_EQ(device->BeginScene(), D3D_OK);
+    device->SetFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE);
+    device->SetStreamSource(0, vb, 0, sizeof(Vertex));
+    device->SetIndices(ib);
+    auto draw = [&] {
+        return device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, UINT(grid.size()), 3, 2);
+    };
+    EXPECT_EQ(draw(), D3D_OK);
+    EXPECT_EQ(draw(), D3D_OK);
+    std::vector<WORD> bad = indices;
+    bad[7] = WORD(grid.size());
+    WriteIndices(bad);
+    EXPECT_EQ(draw(), D3DERR_INVALIDCALL);
+    WriteIndices(indices);
+    EXPECT_EQ(draw(), D3D_OK);
+
+    void* p = nullptr;
+    ASSERT_EQ(ib->Lock(0, 0, &p, 0), D3D_OK);
+    EXPECT_EQ(draw(), D3D_OK);
+    static_cast<WORD*>(p)[5] = WORD(grid.size() + 3);
+    EXPECT_EQ(draw(), D3DERR_INVALIDCALL);
+    static_cast<WORD*>(p)[5] = indices[5];
+    EXPECT_EQ(draw(), D3D_OK);
+    ib->Unlock();
+    EXPECT_EQ(draw(), D3D_OK);
+    device->SetStreamSource(0, nullptr, 0, 0);
+    device->SetIndices(nullptr);
+    EXPECT_EQ(device->EndScene(), D3D_OK);
 }
