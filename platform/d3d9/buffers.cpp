@@ -1,5 +1,6 @@
 #include "platform/d3d9/buffers.h"
 
+#include <atomic>
 #include <new>
 
 #include "platform/d3d9/debug_report.h"
@@ -8,10 +9,14 @@
 namespace {
 constexpr DWORD kBufferLockFlags =
     D3DLOCK_READONLY | D3DLOCK_DISCARD | D3DLOCK_NOOVERWRITE | D3DLOCK_NOSYSLOCK | D3DLOCK_DONOTWAIT;
+std::atomic<uint64_t> nextBufferId{1};
 }  // namespace
 
 HRESULT BufferStore::Allocate(const BufferSetup& setup) {
     setup_ = setup;
+    id_ = nextBufferId.fetch_add(1, std::memory_order_relaxed);
+    changes_ = 1;
+    writing_ = false;
     bytes_ = AllocateZeroed(setup.length);
     return bytes_ ? D3D_OK : E_OUTOFMEMORY;
 }
@@ -30,13 +35,15 @@ HRESULT BufferStore::Lock(const char* method, UINT offset, UINT size, void** dat
         return InvalidCall(method, "range outside the buffer");
     if (offset == setup_.length && size == 0 && offset != 0) return InvalidCall(method, "range outside the buffer");
     ++locks_;
+    if (!(flags & D3DLOCK_READONLY)) writing_ = true, ++changes_;
     *data = bytes_.get() + offset;
     return D3D_OK;
 }
 
 HRESULT BufferStore::Unlock(const char* method) {
     if (locks_ == 0) return InvalidCall(method, "buffer is not locked");
-    --locks_;
+    // The count the writing lock opened with stands for its writes.
+    if (--locks_ == 0) writing_ = false;
     return D3D_OK;
 }
 

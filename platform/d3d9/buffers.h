@@ -1,6 +1,7 @@
 // Vertex and index buffers: a block of memory with lock counting.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "platform/d3d9/d3d9.h"
@@ -25,11 +26,20 @@ public:
     const BufferSetup& Setup() const { return setup_; }
     const BYTE* Bytes() const { return bytes_.get(); }
     UINT LockCount() const { return locks_; }
+    // Never reused by another buffer, so the renderer can keep what it
+    // learnt from the bytes under (Id, Changes).
+    uint64_t Id() const { return id_; }
+    // Moves on whenever the bytes may have changed. 0 while a lock that can
+    // write is open: the bytes may change at any time then.
+    uint64_t Changes() const { return writing_ ? 0 : changes_; }
 
 private:
     BufferSetup setup_;
     ZeroedBytes bytes_;
     UINT locks_ = 0;
+    uint64_t id_ = 0;
+    uint64_t changes_ = 1;
+    bool writing_ = false;  // some open lock can write
 };
 
 // What tells the two kinds apart: their interface, description and names.

@@ -109,6 +109,10 @@ private:
     HRESULT PrepareDraw(const char* method, D3DPRIMITIVETYPE type, UINT primitiveCount, UINT stride,
                         UINT* vertexCount);
     void FillDrawState();
+    // The smallest and largest of `count` indices of the buffer from `start`
+    // on, remembered for the last few draws while the bytes stay the same:
+    // every draw checks its indices, and most draw the same ones each frame.
+    void BufferIndexRange(const IndexBuffer& buffer, UINT start, UINT count, DWORD& lo, DWORD& hi);
     bool OwnedByThis(const DeviceChild* child) const;
 
     ULONG refs_ = 1;
@@ -144,4 +148,13 @@ private:
 
     Renderer renderer_;
     DrawState draw_;
+
+    struct IndexRangeMemo {
+        std::uint64_t id = 0, changes = 0;
+        UINT start = 0, count = 0;
+        DWORD lo = 0, hi = 0;
+    };
+    static constexpr int kIndexRangeMemos = 16;
+    IndexRangeMemo indexRanges_[kIndexRangeMemos];
+    int nextIndexRange_ = 0;
 };

@@ -32,12 +32,10 @@ std::uint64_t VerticesFor(D3DPRIMITIVETYPE type, UINT count) {
 
 // True when every index of the range, offset by `base`, names one of the
 // first `vertexCount` vertices: the renderer never reads past them.
-bool IndicesWithin(const void* bytes, D3DFORMAT format, UINT start, UINT count, std::int64_t base,
-                   std::uint64_t vertexCount) {
-    if (count == 0) return true;
-    // The smallest and largest index decide; a loop without an early exit
-    // runs several indices a step.
-    DWORD lo = 0xFFFFFFFFu, hi = 0;
+// The smallest and largest of `count` indices from `start` on; a loop
+// without an early exit runs several indices a step.
+void IndexRange(const void* bytes, D3DFORMAT format, UINT start, UINT count, DWORD& lo, DWORD& hi) {
+    lo = 0xFFFFFFFFu, hi = 0;
     auto scan = [&](auto word) {
         using Word = decltype(word);
         const BYTE* p = static_cast<const BYTE*>(bytes) + size_t(start) * sizeof(Word);
@@ -51,7 +49,18 @@ bool IndicesWithin(const void* bytes, D3DFORMAT format, UINT start, UINT count, 
         scan(DWORD{});
     else
         scan(WORD{});
+}
+
+bool RangeWithin(DWORD lo, DWORD hi, std::int64_t base, std::uint64_t vertexCount) {
     return base + std::int64_t(lo) >= 0 && std::uint64_t(base + std::int64_t(hi)) < vertexCount;
+}
+
+bool IndicesWithin(const void* bytes, D3DFORMAT format, UINT start, UINT count, std::int64_t base,
+                   std::uint64_t vertexCount) {
+    if (count == 0) return true;
+    DWORD lo, hi;
+    IndexRange(bytes, format, start, count, lo, hi);
+    return RangeWithin(lo, hi, base, vertexCount);
 }
 
 // Whole vertices of `extent` bytes at `stride` that fit in `size` bytes.
@@ -156,7 +165,8 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT prim
         (std::uint64_t(startVertex) + vertices - 1) * streamStride_ + extent > available)
         return InvalidCall(method, "vertices past the end of the vertex buffer");
     if (primitiveCount == 0) return D3D_OK;
-    draw_.stream0 = VertexStreamView{stream_->Store().Bytes() + streamOffset_, available, streamStride_};
+    draw_.stream0 = VertexStreamView{stream_->Store().Bytes() + streamOffset_, available, streamStride_,
+                                     {stream_->Store().Id(), stream_->Store().Changes()}, streamOffset_};
     renderer_.DrawPrimitive(draw_, type, startVertex, primitiveCount);
     return D3D_OK;
 }
@@ -180,14 +190,33 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIndex,
     if ((std::uint64_t(first) + numVertices - 1) * streamStride_ + extent > available)
         return InvalidCall(method, "vertex range past the end of the vertex buffer");
     if (primitiveCount == 0) return D3D_OK;
-    if (!IndicesWithin(indices_->Store().Bytes(), ib.format, startIndex, indexCount, baseVertexIndex,
-                       VerticesIn(available, streamStride_, extent)))
+    DWORD lo, hi;
+    BufferIndexRange(*indices_, startIndex, indexCount, lo, hi);
+    if (!RangeWithin(lo, hi, baseVertexIndex, VerticesIn(available, streamStride_, extent)))
         return InvalidCall(method, "an index names a vertex past the end of the vertex buffer");
-    draw_.stream0 = VertexStreamView{stream_->Store().Bytes() + streamOffset_, available, streamStride_};
-    draw_.indices = IndexView{indices_->Store().Bytes(), ib.length, ib.format};
+    draw_.stream0 = VertexStreamView{stream_->Store().Bytes() + streamOffset_, available, streamStride_,
+                                     {stream_->Store().Id(), stream_->Store().Changes()}, streamOffset_};
+    draw_.indices = IndexView{indices_->Store().Bytes(), ib.length, ib.format,
+                              {indices_->Store().Id(), indices_->Store().Changes()}};
     renderer_.DrawIndexedPrimitive(draw_, type, baseVertexIndex, minVertexIndex, numVertices, startIndex,
                                    primitiveCount);
     return D3D_OK;
+}
+
+void Device::BufferIndexRange(const IndexBuffer& buffer, UINT start, UINT count, DWORD& lo, DWORD& hi) {
+    const BufferStore& store = buffer.Store();
+    const std::uint64_t changes = store.Changes();
+    if (changes != 0)
+        for (const IndexRangeMemo& m : indexRanges_)
+            if (m.id == store.Id() && m.changes == changes && m.start == start && m.count == count) {
+                lo = m.lo, hi = m.hi;
+                return;
+            }
+    IndexRange(store.Bytes(), store.Setup().format, start, count, lo, hi);
+    if (changes != 0) {
+        indexRanges_[nextIndexRange_] = {store.Id(), changes, start, count, lo, hi};
+        nextIndexRange_ = (nextIndexRange_ + 1) % kIndexRangeMemos;
+    }
 }
 
 HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* vertexData,

@@ -6,12 +6,14 @@ vintrel_test(d3d9-render
             ${VINTREL_TEST_FOLDER}/render_stage_test.cpp
             ${VINTREL_TEST_FOLDER}/render_robust_test.cpp
             ${VINTREL_TEST_FOLDER}/render_pool_test.cpp
+            ${VINTREL_TEST_FOLDER}/render_cull_test.cpp
     LIBS vintrel_platform)
 
 # Golden frames through the device's interface.
 if(EXISTS "${PROJECT_SOURCE_DIR}/platform/d3d9/device.cpp")
     vintrel_test(d3d9-render-device
         SOURCES ${VINTREL_TEST_FOLDER}/render_device_test.cpp
+                ${VINTREL_TEST_FOLDER}/render_cull_device_test.cpp
         LIBS vintrel_platform)
 endif()
 

@@ -3,6 +3,8 @@
 // the device's own memory and are valid for that one call.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/d3d9/d3d9.h"
 
 // One mip level of a texture, a render target or a depth buffer.
@@ -24,19 +26,37 @@ struct TextureView {
     SurfaceView levels[kMaxTextureLevels];
 };
 
+// Where a view's bytes come from, for the renderer to keep what it derives
+// from them across draws: a buffer's id and change count, both non-zero only
+// while the bytes stay as they are under that pair (not for user memory, nor
+// for a buffer locked for writing).
+struct BufferVersion {
+    uint64_t id = 0;
+    uint64_t changes = 0;
+    bool Known() const { return id != 0 && changes != 0; }
+};
+
 // Vertex bytes of stream 0, already advanced by the stream offset; `size`
 // bytes may be read from `bytes`.
 struct VertexStreamView {
+    VertexStreamView(const BYTE* bytes_ = nullptr, UINT size_ = 0, UINT stride_ = 0, BufferVersion source_ = {},
+                     UINT offset_ = 0)
+        : bytes(bytes_), size(size_), stride(stride_), source(source_), offset(offset_) {}
     const BYTE* bytes = nullptr;
     UINT size = 0;
     UINT stride = 0;
+    BufferVersion source;
+    UINT offset = 0;  // the stream offset into the buffer
 };
 
 // Index bytes; `size` bytes may be read from `bytes`.
 struct IndexView {
+    IndexView(const void* bytes_ = nullptr, UINT size_ = 0, D3DFORMAT format_ = D3DFMT_INDEX16, BufferVersion source_ = {})
+        : bytes(bytes_), size(size_), format(format_), source(source_) {}
     const void* bytes = nullptr;
     UINT size = 0;
     D3DFORMAT format = D3DFMT_INDEX16;
+    BufferVersion source;
 };
 
 constexpr UINT kMaxActiveLights = 8;

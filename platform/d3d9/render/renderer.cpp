@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/d3d9/render/block_cull.h"
 #include "platform/d3d9/render/clipper.h"
 #include "platform/d3d9/render/pixel_state.h"
 #include "platform/d3d9/render/rasterizer.h"
@@ -34,6 +35,36 @@ constexpr uint32_t kPieceTriangles = 256;
 // Rasterisation pieces are interleaved groups of bands: each pixel still
 // belongs to exactly one piece, which draws it in draw order.
 constexpr int kBandGroupsPerWorker = 2;
+// Indexed triangle lists from this many triangles on test their blocks'
+// boxes first; smaller draws gain too little to pay for the boxes.
+constexpr uint32_t kBlockCullTriangles = 2048;
+
+std::atomic<bool> blockCulling{true};
+
+// A run of vertex slots or primitives, [begin, end).
+struct Span {
+    uint32_t begin, end;
+};
+
+// fn(begin, end) over the part of `runs` from `from` to `to`, counted along
+// the runs one after the other.
+template <typename Fn>
+void ForRunPart(const std::vector<Span>& runs, uint64_t from, uint64_t to, Fn&& fn) {
+    uint64_t at = 0;
+    for (const Span& r : runs) {
+        if (at >= to) break;
+        const uint64_t length = r.end - r.begin;
+        const uint64_t b = std::max(from, at), e = std::min(to, at + length);
+        if (b < e) fn(uint32_t(r.begin + (b - at)), uint32_t(r.begin + (e - at)));
+        at += length;
+    }
+}
+
+uint64_t RunLength(const std::vector<Span>& runs) {
+    uint64_t n = 0;
+    for (const Span& r : runs) n += r.end - r.begin;
+    return n;
+}
 
 struct TriangleRef {
     uint32_t v[3];
@@ -73,6 +104,11 @@ struct Renderer::Impl {
     std::vector<uint32_t> slots;    // the vertex slot of each corner, for indexed draws
     std::vector<uint8_t> used;      // slots some visible triangle uses
     std::vector<Chunk> chunks;
+    BlockCache blocks;
+    std::vector<Span> vertexRuns;     // the slots whose positions are needed
+    std::vector<Span> primitiveRuns;  // the primitives to assemble, in order
+    std::vector<uint8_t> needed;      // slots a kept block's triangle uses, for SkipBlocks
+    std::atomic<uint64_t> skipped{0};
 
     void Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_t primitives, bool indexed, INT baseVertex,
               uint32_t startVertex, uint32_t startIndex);
@@ -81,6 +117,8 @@ struct Renderer::Impl {
     void Emit(Chunk& chunk, uint32_t s0, uint32_t s1, uint32_t s2, uint32_t flat, DWORD cullMode);
     void EmitClipped(Chunk& chunk, uint32_t s0, uint32_t s1, uint32_t s2, uint32_t flat, DWORD cullMode);
     void ClipPending(Chunk& chunk, DWORD cullMode);
+    bool SkipBlocks(const BlockSet& set, uint32_t primitives, INT baseVertex, const BYTE* indexBytes, bool wide,
+                    uint32_t& first, uint32_t& vertexCount);
     const VertexPos& Position(const Chunk& chunk, uint32_t slot) const {
         return slot & kClippedSlot ? chunk.clippedPositions[slot & ~kClippedSlot] : positions[slot];
     }
@@ -134,10 +172,22 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
     // Which vertices to process, and the slot of every corner.
     uint32_t vertexCount = 0, first = 0;
     const uint32_t* vertexNumbers = nullptr;
+    // Large lists from buffers: only the blocks that may be seen, when some
+    // can be left out.
+    bool culled = false;
+    if (indexed && type == D3DPT_TRIANGLELIST && primitives >= kBlockCullTriangles && !vertices.Transformed() &&
+        vertices.PositionType() == D3DDECLTYPE_FLOAT3 && blockCulling.load(std::memory_order_relaxed)) {
+        if (const BlockSet* set = blocks.Find(state, vertices.PositionOffset(), startIndex, primitives, baseVertex))
+            culled = SkipBlocks(*set, primitives, baseVertex,
+                                static_cast<const BYTE*>(state.indices.bytes) + size_t(startIndex) * indexSize,
+                                indexSize == 4, first, vertexCount);
+        // No triangle could pass: nothing to draw, as the full path would find.
+        if (culled && primitiveRuns.empty()) return;
+    }
     if (!indexed) {
         first = startVertex;
         vertexCount = corners;
-    } else {
+    } else if (!culled) {
         // The indices, widened into `slots`, and their range.
         slots.resize(corners);
         const BYTE* bytes = static_cast<const BYTE*>(state.indices.bytes) + size_t(startIndex) * indexSize;
@@ -198,16 +248,21 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
     used.assign(vertexCount, 0);
     const bool denseIndexed = indexed && !vertexNumbers;
     const uint32_t regular = denseIndexed ? vertexCount - 1 : vertexCount;
-    const bool parallelVertices = workers > 1 && regular >= kParallelVertices;
+    if (!culled) {
+        vertexRuns.assign(1, Span{0, regular});
+        primitiveRuns.assign(1, Span{0, primitives});
+    }
+    const uint64_t vertexWork = RunLength(vertexRuns);
+    const bool parallelVertices = workers > 1 && vertexWork >= kParallelVertices;
     const int vertexPieces =
-        parallelVertices ? int(std::min<uint32_t>(regular / kPieceVertices + 1, uint32_t(kPiecesPerWorker * workers))) : 1;
+        parallelVertices ? int(std::min<uint64_t>(vertexWork / kPieceVertices + 1, uint64_t(kPiecesPerWorker * workers))) : 1;
     auto forVertexPieces = [&](auto&& fn) {
         if (vertexPieces > 1)
             pool.Run(vertexPieces, [&](int p) {
-                fn(uint32_t(uint64_t(regular) * p / vertexPieces), uint32_t(uint64_t(regular) * (p + 1) / vertexPieces));
+                ForRunPart(vertexRuns, vertexWork * p / vertexPieces, vertexWork * (p + 1) / vertexPieces, fn);
             });
         else
-            fn(0, regular);
+            ForRunPart(vertexRuns, 0, vertexWork, fn);
     };
     forVertexPieces([&](uint32_t begin, uint32_t end) {
         vertices.Positions(vertexNumbers ? vertexNumbers + begin : nullptr, first + begin, end - begin,
@@ -218,8 +273,9 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
     // Assembly into per-chunk triangle lists, in primitive order; it marks
     // the vertices in use.
     const DWORD cull = state.renderStates[D3DRS_CULLMODE];
-    const int chunkCount = workers > 1 && primitives >= kParallelTriangles
-                               ? int(std::min<uint32_t>(primitives / kPieceTriangles + 1, uint32_t(kPiecesPerWorker * workers)))
+    const uint64_t assembled = RunLength(primitiveRuns);
+    const int chunkCount = workers > 1 && assembled >= kParallelTriangles
+                               ? int(std::min<uint64_t>(assembled / kPieceTriangles + 1, uint64_t(kPiecesPerWorker * workers)))
                                : 1;
     if (int(chunks.size()) < chunkCount) chunks.resize(chunkCount);
     for (int c = 0; c < int(chunks.size()); ++c) {
@@ -230,8 +286,8 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
         chunks[c].pending = false;
     }
     auto assemble = [&](int c) {
-        Assemble(type, uint32_t(uint64_t(primitives) * c / chunkCount), uint32_t(uint64_t(primitives) * (c + 1) / chunkCount),
-                 indexed, chunks[c], cull);
+        ForRunPart(primitiveRuns, assembled * c / chunkCount, assembled * (c + 1) / chunkCount,
+                   [&](uint32_t begin, uint32_t end) { Assemble(type, begin, end, indexed, chunks[c], cull); });
     };
     if (chunkCount > 1)
         pool.Run(chunkCount, assemble);
@@ -275,6 +331,74 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
         pool.Run(workers * kBandGroupsPerWorker, [&](int g) { Rasterize(RowFilter{g, workers * kBandGroupsPerWorker}); });
     else
         Rasterize(RowFilter{0, 1});
+}
+
+bool Renderer::Impl::SkipBlocks(const BlockSet& set, uint32_t primitives, INT baseVertex, const BYTE* indexBytes,
+                                bool wide, uint32_t& first, uint32_t& vertexCount) {
+    // Only for the common dense run of readable vertex numbers; the other
+    // cases take the full path.
+    const uint32_t corners = primitives * 3;
+    const int64_t numberLo = int64_t(set.indexLo) + baseVertex, numberHi = int64_t(set.indexHi) + baseVertex;
+    if (set.blocks.empty() || numberLo < 0 || numberHi >= int64_t(UINT32_MAX) ||
+        uint64_t(numberHi - numberLo) >= uint64_t(corners) * 2 + 64)
+        return false;
+    const OutsideTest outside(vertices.Transform());
+    primitiveRuns.clear();
+    uint32_t kept = 0, scanLo = UINT32_MAX, scanHi = 0;
+    const uint32_t blockCount = uint32_t(set.blocks.size());
+    for (uint32_t g = 0; g < uint32_t(set.groups.size()); ++g) {
+        const TriangleBlock& group = set.groups[g];
+        if (!group.keep && outside.Outside(group.lo, group.hi)) continue;
+        for (uint32_t b = g * kGroupBlocks; b < std::min(blockCount, (g + 1) * kGroupBlocks); ++b) {
+            const TriangleBlock& block = set.blocks[b];
+            if (!block.keep && outside.Outside(block.lo, block.hi)) continue;
+            const uint32_t begin = b * kBlockTriangles, end = std::min(primitives, begin + kBlockTriangles);
+            kept += end - begin;
+            if (!primitiveRuns.empty() && primitiveRuns.back().end == begin)
+                primitiveRuns.back().end = end;
+            else
+                primitiveRuns.push_back({begin, end});
+            scanLo = std::min(scanLo, block.indexLo - set.indexLo), scanHi = std::max(scanHi, block.indexHi - set.indexLo);
+        }
+    }
+    if (kept == primitives) return false;  // nothing to leave out
+    skipped.fetch_add(primitives - kept, std::memory_order_relaxed);
+
+    // The slots of the kept corners, as the full path numbers them, and
+    // the slots they use: a block's vertices need not be near each other.
+    slots.resize(corners);
+    needed.assign(size_t(set.indexHi - set.indexLo) + 1, 0);
+    for (const Span& run : primitiveRuns) {
+        if (wide) {
+            std::memcpy(slots.data() + size_t(run.begin) * 3, indexBytes + size_t(run.begin) * 12,
+                        size_t(run.end - run.begin) * 12);
+            for (uint32_t k = run.begin * 3; k < run.end * 3; ++k) slots[k] -= set.indexLo, needed[slots[k]] = 1;
+        } else {
+            for (uint32_t k = run.begin * 3; k < run.end * 3; ++k) {
+                uint16_t i16;
+                std::memcpy(&i16, indexBytes + size_t(k) * 2, 2);
+                slots[k] = uint32_t(i16) - set.indexLo;
+                needed[slots[k]] = 1;
+            }
+        }
+    }
+    // Runs of needed slots; gaps of a few slots are worked through, to keep
+    // the vertices in fours.
+    constexpr uint32_t kRunGap = 4;
+    vertexRuns.clear();
+    for (uint32_t k = scanLo; k <= scanHi; ++k) {
+        if (!needed[k]) continue;
+        if (!vertexRuns.empty() && k - vertexRuns.back().end <= kRunGap)
+            vertexRuns.back().end = k + 1;
+        else
+            vertexRuns.push_back({k, k + 1});
+    }
+    // As the full path's dense case: one slot past the run holds an
+    // unreadable vertex.
+    first = uint32_t(numberLo);
+    vertexCount = set.indexHi - set.indexLo + 2;
+    numbers.assign(1, UINT32_MAX);
+    return true;
 }
 
 void Renderer::Impl::Assemble(D3DPRIMITIVETYPE type, uint32_t begin, uint32_t end, bool indexed, Chunk& chunk,
@@ -397,3 +521,7 @@ void Renderer::Impl::Rasterize(const RowFilter& rows) {
 }
 
 uint64_t Renderer::CoveredPixels() const { return impl_->shaded.load(std::memory_order_relaxed); }
+
+uint64_t Renderer::SkippedTriangles() const { return impl_->skipped.load(std::memory_order_relaxed); }
+
+bool Renderer::SetBlockCullingForTesting(bool on) { return blockCulling.exchange(on, std::memory_order_relaxed); }

@@ -29,6 +29,14 @@ public:
     // Pixels covered by the triangles drawn so far (whether or not they
     // passed the depth test), for measurements.
     uint64_t CoveredPixels() const;
+    // Triangles left out, summed over draws, because their block's box lay
+    // outside the view volume.
+    uint64_t SkippedTriangles() const;
+
+    // Turns the leaving out of unseen blocks of large indexed draws on or
+    // off for every renderer, for tests to draw a reference without it;
+    // returns the previous setting.
+    static bool SetBlockCullingForTesting(bool on);
 
 private:
     struct Impl;

@@ -56,6 +56,13 @@ public:
     bool Prepare(const DrawState& state, const PixelState& ps);
     bool Transformed() const { return transformed_; }
     const ViewportMap& Viewport() const { return viewport_; }
+    // The position element as Positions reads it: byte offset in the vertex
+    // and D3DDECLTYPE.
+    int PositionOffset() const { return position_.offset; }
+    int PositionType() const { return position_.type; }
+    // World x view x projection, the matrix untransformed positions go
+    // through.
+    const float (&Transform() const)[4][4] { return wvp_; }
     // Positions of `count` vertices: vertex numbers[k] of stream 0, or
     // first + k without numbers. Clip codes and screen positions only; the
     // colours, fog and texture coordinates come from Attributes, for the
