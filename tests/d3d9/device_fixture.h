@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,21 @@ protected:
         }
         device = nullptr;
         d3d = nullptr;
+    }
+
+    // The 640 x 480 R5G6B5 back buffer of the program's parameters, row by row.
+    std::vector<WORD> BackBuffer() {
+        std::vector<WORD> pixels(640 * 480);
+        IDirect3DSurface9* back = nullptr;
+        device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
+        D3DLOCKED_RECT lr{};
+        if (back->LockRect(&lr, nullptr, D3DLOCK_READONLY) == D3D_OK) {
+            for (int y = 0; y < 480; ++y)
+                std::memcpy(&pixels[y * 640], static_cast<const BYTE*>(lr.pBits) + y * lr.Pitch, 640 * 2);
+            back->UnlockRect();
+        }
+        back->Release();
+        return pixels;
     }
 
     IDirect3D9* d3d = nullptr;

@@ -102,17 +102,7 @@ protected:
         device->SetStreamSource(0, nullptr, 0, 0);
         device->SetIndices(nullptr);
         Renderer::SetBlockCullingForTesting(was);
-        std::vector<WORD> pixels(640 * 480);
-        IDirect3DSurface9* back = nullptr;
-        device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
-        D3DLOCKED_RECT lr{};
-        if (back->LockRect(&lr, nullptr, D3DLOCK_READONLY) == D3D_OK) {
-            for (int y = 0; y < 480; ++y)
-                std::memcpy(&pixels[y * 640], static_cast<const BYTE*>(lr.pBits) + y * lr.Pitch, 640 * 2);
-            back->UnlockRect();
-        }
-        back->Release();
-        return pixels;
+        return BackBuffer();
     }
 
     // The frame with the hidden part lifted into view, drawn in full.

@@ -69,19 +69,6 @@ protected:
         device->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
         device->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);
     }
-    std::vector<WORD> BackBuffer() {
-        std::vector<WORD> pixels(640 * 480);
-        IDirect3DSurface9* back = nullptr;
-        device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
-        D3DLOCKED_RECT lr{};
-        if (back->LockRect(&lr, nullptr, D3DLOCK_READONLY) == D3D_OK) {
-            for (int y = 0; y < 480; ++y)
-                std::memcpy(&pixels[y * 640], static_cast<const BYTE*>(lr.pBits) + y * lr.Pitch, 640 * 2);
-            back->UnlockRect();
-        }
-        back->Release();
-        return pixels;
-    }
     static uint64_t Checksum(const std::vector<WORD>& pixels) {
         uint64_t h = 1469598103934665603ull;
         for (WORD p : pixels)
