@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -25,6 +26,19 @@ inline D3DPRESENT_PARAMETERS ProgramParameters() {
     p.EnableAutoDepthStencil = TRUE;
     p.AutoDepthStencilFormat = D3DFMT_D16;
     return p;
+}
+
+// A left-handed perspective of one radian vertically over the 4:3 back
+// buffer, between zn and zf.
+inline D3DMATRIX Perspective43(float zn, float zf) {
+    D3DMATRIX projection{};
+    const float ys = 1 / std::tan(0.5f);
+    projection._11 = ys * 0.75f;
+    projection._22 = ys;
+    projection._33 = zf / (zf - zn);
+    projection._34 = 1;
+    projection._43 = -zn * zf / (zf - zn);
+    return projection;
 }
 
 // Collects the device's debug messages while it lives.

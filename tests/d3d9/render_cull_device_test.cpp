@@ -35,16 +35,11 @@ protected:
         device->SetRenderState(D3DRS_LIGHTING, FALSE);
         device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
         device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
-        D3DMATRIX view{}, projection{};
+        D3DMATRIX view{};
         // At (0, 3, -10) looking along +z.
         view._11 = view._22 = view._33 = view._44 = 1;
         view._42 = -3, view._43 = 10;
-        const float ys = 1 / std::tan(0.5f), zn = 0.5f, zf = 400;
-        projection._11 = ys * 0.75f;
-        projection._22 = ys;
-        projection._33 = zf / (zf - zn);
-        projection._34 = 1;
-        projection._43 = -zn * zf / (zf - zn);
+        const D3DMATRIX projection = Perspective43(0.5f, 400);
         device->SetTransform(D3DTS_VIEW, &view);
         device->SetTransform(D3DTS_PROJECTION, &projection);
 

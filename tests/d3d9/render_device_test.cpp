@@ -191,12 +191,7 @@ TEST_F(RenderDeviceTest, LitFoggedCubeFromBuffers) {
     view._42 = -(y[0] * eye[0] + y[1] * eye[1] + y[2] * eye[2]);
     view._43 = -(z[0] * eye[0] + z[1] * eye[1] + z[2] * eye[2]);
     view._44 = 1;
-    const float ys = 1 / std::tan(0.5f), zn = 1, zf = 100;
-    projection._11 = ys * 0.75f;
-    projection._22 = ys;
-    projection._33 = zf / (zf - zn);
-    projection._34 = 1;
-    projection._43 = -zn * zf / (zf - zn);
+    projection = Perspective43(1, 100);
     device->SetTransform(D3DTS_WORLD, &world);
     device->SetTransform(D3DTS_VIEW, &view);
     device->SetTransform(D3DTS_PROJECTION, &projection);
