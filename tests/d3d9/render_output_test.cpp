@@ -281,6 +281,11 @@ TEST(RenderOutput, UsualStateMatchesTheGenericPath) {
                             0.1f * float(q), 0, 0.1f * float(q) + 0.9f, 2.3f),
                        2);
         }
+        // Narrow quads across the right and bottom edges of a smaller
+        // viewport: nothing is drawn past it.
+        scene.state.viewport = {0, 0, 80, 56, 0.0f, 1.0f};
+        scene.Draw(D3DPT_TRIANGLELIST, Quad(69.5f, 20.25f, 89.5f, 40.5f, 0xC0FFFFFFu, 0.3f, 0, 0, 1, 1), 2);
+        scene.Draw(D3DPT_TRIANGLELIST, Quad(20.5f, 50.25f, 34.5f, 63.5f, 0xC0FFFFFFu, 0.3f, 0, 0, 1, 1), 2);
         colour.clear();
         depth.clear();
         for (int y = 0; y < 64; ++y)
@@ -297,6 +302,11 @@ TEST(RenderOutput, UsualStateMatchesTheGenericPath) {
         drawn += depthA[i] != 0xFFFF;
     }
     EXPECT_GT(drawn, 96 * 64 / 3);  // the sheets cover much of the frame
+    // The narrow quads stop at the viewport's edges.
+    EXPECT_EQ(depthA[30 * 96 + 79], WORD(0.3f * 65535 + 0.5f));
+    EXPECT_NE(depthA[30 * 96 + 80], WORD(0.3f * 65535 + 0.5f));
+    EXPECT_EQ(depthA[55 * 96 + 25], WORD(0.3f * 65535 + 0.5f));
+    EXPECT_NE(depthA[56 * 96 + 25], WORD(0.3f * 65535 + 0.5f));
 }
 
 // Pixels a draw covers more than once, blended each time: every triangle of
