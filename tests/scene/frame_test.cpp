@@ -71,11 +71,29 @@ protected:
     // The vertical field of view of the projection set this frame, degrees.
     // (atan2 keeps fields of view past 180 degrees, where the cotangent turns negative.)
     static float FovDegrees() { return 2.0f * std::atan2(1.0f, Transform(D3DTS_PROJECTION)._22) * 57.2957795f; }
-    // The camera position the view matrix was built from.
+    // The camera position the view matrix was built from: the point it
+    // takes to the origin, eye = -t * R^-1. R is inverted rather than
+    // transposed because the portable math's normalisation leaves its axes
+    // a few millionths off unit length, which far from the origin would
+    // move a transposed answer by more than the tests allow.
     static Eye ViewEye() {
-        D3DMATRIX m = Transform(D3DTS_VIEW);
-        return {-(m._41 * m._11 + m._42 * m._12 + m._43 * m._13), -(m._41 * m._21 + m._42 * m._22 + m._43 * m._23),
-                -(m._41 * m._31 + m._42 * m._32 + m._43 * m._33)};
+        const D3DMATRIX m = Transform(D3DTS_VIEW);
+        const double r[3][3] = {{m._11, m._12, m._13}, {m._21, m._22, m._23}, {m._31, m._32, m._33}};
+        const double t[3] = {m._41, m._42, m._43};
+        // Cramer's rule for e * R = -t, one column of R at a time.
+        auto det = [](const double a[3][3]) {
+            return a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) - a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+                   a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
+        };
+        const double whole = det(r);
+        double e[3];
+        for (int i = 0; i < 3; ++i) {
+            double swapped[3][3];
+            for (int row = 0; row < 3; ++row)
+                for (int col = 0; col < 3; ++col) swapped[row][col] = row == i ? -t[col] : r[row][col];
+            e[i] = det(swapped) / whole;
+        }
+        return {float(e[0]), float(e[1]), float(e[2])};
     }
     // The direction the view looks along.
     static Eye ViewForward() {

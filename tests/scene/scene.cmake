@@ -8,6 +8,11 @@ if(TARGET vintrel_drive)
                 ${VINTREL_TEST_FOLDER}/frame_test.cpp
         LIBS vintrel_drive)
     add_dependencies(test-scene data)
+    # The camera runs again with the portable math forms, whose normalised
+    # axes are a few millionths off unit length.
+    add_test(NAME SceneRun.portable-math COMMAND test-scene --gtest_filter=SceneRun.*
+             WORKING_DIRECTORY "${PROJECT_BINARY_DIR}")
+    set_tests_properties(SceneRun.portable-math PROPERTIES ENVIRONMENT VINTREL_REG_DISABLEPSGP=1 TIMEOUT 600)
     # Each in a process of its own: the golden frames depend on the car's
     # shake sequence starting afresh.
     vintrel_test(scene-golden SOURCES ${VINTREL_TEST_FOLDER}/golden_test.cpp LIBS vintrel_drive)
@@ -34,6 +39,12 @@ if(TARGET vintrel_drive)
              WORKING_DIRECTORY "${PROJECT_BINARY_DIR}")
     set_tests_properties(SceneGolden.StartPositionInBothViews.baseline-isa PROPERTIES
                          ENVIRONMENT VINTREL_RENDER_ISA=sse2 TIMEOUT 600)
+    # And with the portable math forms, as builds without SIMD code and
+    # other processors draw them.
+    add_test(NAME SceneGolden.StartPositionInBothViews.portable-math COMMAND test-scene-golden
+             WORKING_DIRECTORY "${PROJECT_BINARY_DIR}")
+    set_tests_properties(SceneGolden.StartPositionInBothViews.portable-math PROPERTIES
+                         ENVIRONMENT VINTREL_REG_DISABLEPSGP=1 TIMEOUT 600)
 endif()
 
 # The drive tool from the command line: help, refused arguments, and the
