@@ -1,8 +1,28 @@
 #include "platform/d3d9/render/worker_pool.h"
 
 #include <cstdlib>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 namespace render {
+
+namespace {
+
+// How long a thread spins before it sleeps: a frame's jobs follow one
+// another within microseconds, and waking a sleeping thread takes tens of
+// them, long enough for the caller to have taken every piece itself.
+constexpr int kSpinChecks = 2000;
+
+void Pause() {
+#if defined(__x86_64__) || defined(__i386__)
+    _mm_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
+
+}  // namespace
 
 int WorkerPool::DefaultCount() {
     if (const char* env = std::getenv("VINTREL_RENDER_THREADS")) {
@@ -49,9 +69,13 @@ void WorkerPool::Run(int pieces, const std::function<void(int)>& fn) {
     start_.notify_all();
     Take(fn, pieces);
     // Withdraw the offer, then wait only for workers already inside it.
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        job_ = nullptr;
+    }
+    for (int spin = 0; spin < kSpinChecks && active_.load(std::memory_order_acquire) != 0; ++spin) Pause();
     std::unique_lock<std::mutex> lock(mutex_);
-    job_ = nullptr;
-    done_.wait(lock, [this] { return active_ == 0; });
+    done_.wait(lock, [this] { return active_.load(std::memory_order_relaxed) == 0; });
 }
 
 void WorkerPool::Loop() {
@@ -59,11 +83,12 @@ void WorkerPool::Loop() {
     for (;;) {
         const std::function<void(int)>* job;
         int pieces;
+        for (int spin = 0; spin < kSpinChecks && generation_.load(std::memory_order_acquire) == seen; ++spin) Pause();
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            start_.wait(lock, [&] { return stop_ || generation_ != seen; });
+            start_.wait(lock, [&] { return stop_ || generation_.load(std::memory_order_relaxed) != seen; });
             if (stop_) return;
-            seen = generation_;
+            seen = generation_.load(std::memory_order_relaxed);
             if (!job_) continue;  // woke too late: the caller has finished it
             job = job_;
             pieces = pieces_;
@@ -72,7 +97,7 @@ void WorkerPool::Loop() {
         Take(*job, pieces);
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (--active_ == 0) done_.notify_one();
+            if (active_.fetch_sub(1, std::memory_order_release) == 1) done_.notify_one();
         }
     }
 }

@@ -3,7 +3,9 @@
 // them, and returns when all calls have returned. The calling thread takes
 // pieces too and never waits for a worker to wake up: a worker that is slow
 // to be scheduled finds the pieces gone and goes back to sleep, so a loaded
-// machine costs the caller at most the pieces already in progress.
+// machine costs the caller at most the pieces already in progress. Workers
+// spin for a short while after each job before they sleep, so the next job
+// of the frame finds them awake.
 #pragma once
 
 #include <atomic>
@@ -42,8 +44,10 @@ private:
     const std::function<void(int)>* job_ = nullptr;
     int pieces_ = 0;
     std::atomic<int> next_{0};  // the next piece to hand out
-    int active_ = 0;            // workers inside the current job
-    unsigned long generation_ = 0;
+    // Changed under the mutex; read without it by the short spins that
+    // come before sleeping.
+    std::atomic<int> active_{0};  // workers inside the current job
+    std::atomic<unsigned long> generation_{0};
     bool stop_ = false;
 };
 
