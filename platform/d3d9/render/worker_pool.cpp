@@ -35,6 +35,10 @@ int WorkerPool::DefaultCount() {
 }
 
 WorkerPool::WorkerPool(int count) : count_(count > 0 ? count : DefaultCount()) {
+    // With more threads than processors a spinning thread would only keep
+    // a busy one off its processor.
+    const unsigned processors = std::thread::hardware_concurrency();
+    spinChecks_ = processors != 0 && unsigned(count_) <= processors ? kSpinChecks : 0;
     for (int i = 1; i < count_; ++i) threads_.emplace_back([this] { Loop(); });
 }
 
@@ -73,7 +77,7 @@ void WorkerPool::Run(int pieces, const std::function<void(int)>& fn) {
         std::lock_guard<std::mutex> lock(mutex_);
         job_ = nullptr;
     }
-    for (int spin = 0; spin < kSpinChecks && active_.load(std::memory_order_acquire) != 0; ++spin) Pause();
+    for (int spin = 0; spin < spinChecks_ && active_.load(std::memory_order_acquire) != 0; ++spin) Pause();
     std::unique_lock<std::mutex> lock(mutex_);
     done_.wait(lock, [this] { return active_.load(std::memory_order_relaxed) == 0; });
 }
@@ -83,7 +87,7 @@ void WorkerPool::Loop() {
     for (;;) {
         const std::function<void(int)>* job;
         int pieces;
-        for (int spin = 0; spin < kSpinChecks && generation_.load(std::memory_order_acquire) == seen; ++spin) Pause();
+        for (int spin = 0; spin < spinChecks_ && generation_.load(std::memory_order_acquire) == seen; ++spin) Pause();
         {
             std::unique_lock<std::mutex> lock(mutex_);
             start_.wait(lock, [&] { return stop_ || generation_.load(std::memory_order_relaxed) != seen; });

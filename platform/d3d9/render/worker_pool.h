@@ -5,7 +5,8 @@
 // to be scheduled finds the pieces gone and goes back to sleep, so a loaded
 // machine costs the caller at most the pieces already in progress. Workers
 // spin for a short while after each job before they sleep, so the next job
-// of the frame finds them awake.
+// of the frame finds them awake (unless there are more threads than
+// processors).
 #pragma once
 
 #include <atomic>
@@ -37,6 +38,7 @@ private:
     void Take(const std::function<void(int)>& fn, int pieces);
 
     int count_;
+    int spinChecks_ = 0;  // pauses before a thread waits; none when oversubscribed
     std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable start_, done_;
