@@ -329,7 +329,7 @@ TEST_F(CopyTest, UpdateSurfaceMovesWholeCompressedBlocks) {
 TEST_F(CopyTest, ObjectsOfAnotherDeviceAreRefused) {
     IDirect3DDevice9* other = nullptr;
     D3DPRESENT_PARAMETERS p = ProgramParameters();
-    ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &other),
+    ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, DummyWindow(), D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &other),
               D3D_OK);
     IDirect3DTexture9* foreign = nullptr;
     ASSERT_EQ(other->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &foreign, nullptr), D3D_OK);

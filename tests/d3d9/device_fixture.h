@@ -10,11 +10,7 @@
 
 #include "platform/d3d9/d3d9.h"
 #include "platform/win32/debug.h"
-
-inline HWND FakeWindow() {
-    static int window;
-    return reinterpret_cast<HWND>(&window);
-}
+#include "tests/support/software_device_test.h"
 
 inline D3DPRESENT_PARAMETERS ProgramParameters() {
     D3DPRESENT_PARAMETERS p{};
@@ -61,7 +57,7 @@ protected:
         d3d = Direct3DCreate9(D3D_SDK_VERSION);
         ASSERT_NE(d3d, nullptr);
         params = p;
-        ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, FakeWindow(),
+        ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, DummyWindow(),
                                     D3DCREATE_SOFTWARE_VERTEXPROCESSING, &params, &device),
                   D3D_OK);
     }

@@ -56,15 +56,15 @@ TEST(Direct3D, CreateDeviceChecksItsArguments) {
     const DWORD sw = D3DCREATE_SOFTWARE_VERTEXPROCESSING;
     EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, sw, &p, &device), D3DERR_INVALIDCALL);
     EXPECT_EQ(device, nullptr);
-    EXPECT_EQ(d3d->CreateDevice(1, D3DDEVTYPE_HAL, FakeWindow(), sw, &p, &device), D3DERR_INVALIDCALL);
-    EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_REF, FakeWindow(), sw, &p, &device), D3DERR_NOTAVAILABLE);
-    EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), 0, &p, &device), D3DERR_INVALIDCALL);
-    EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), sw, nullptr, &device), D3DERR_INVALIDCALL);
+    EXPECT_EQ(d3d->CreateDevice(1, D3DDEVTYPE_HAL, DummyWindow(), sw, &p, &device), D3DERR_INVALIDCALL);
+    EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_REF, DummyWindow(), sw, &p, &device), D3DERR_NOTAVAILABLE);
+    EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, DummyWindow(), 0, &p, &device), D3DERR_INVALIDCALL);
+    EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, DummyWindow(), sw, nullptr, &device), D3DERR_INVALIDCALL);
     p.BackBufferFormat = D3DFMT_A4R4G4B4;
-    EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), sw, &p, &device), D3DERR_NOTAVAILABLE);
+    EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, DummyWindow(), sw, &p, &device), D3DERR_NOTAVAILABLE);
     p = ProgramParameters();
     p.AutoDepthStencilFormat = D3DFMT_D24S8;
-    EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), sw, &p, &device), D3DERR_NOTAVAILABLE);
+    EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, DummyWindow(), sw, &p, &device), D3DERR_NOTAVAILABLE);
     EXPECT_EQ(device, nullptr);
     DebugSetMute(FALSE);
     EXPECT_EQ(d3d->Release(), 0u);
@@ -76,7 +76,7 @@ TEST(Direct3D, CreateDeviceFillsInWindowedDefaults) {
     p.SwapEffect = D3DSWAPEFFECT_DISCARD;
     p.Windowed = TRUE;
     IDirect3DDevice9* device = nullptr;
-    ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &device),
+    ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, DummyWindow(), D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &device),
               D3D_OK);
     EXPECT_EQ(p.BackBufferWidth, 640u);
     EXPECT_EQ(p.BackBufferHeight, 480u);
@@ -97,7 +97,7 @@ TEST_F(DeviceTest, ReportsItsCreationAndDisplay) {
     ASSERT_EQ(device->GetCreationParameters(&cp), D3D_OK);
     EXPECT_EQ(cp.AdapterOrdinal, 0u);
     EXPECT_EQ(cp.DeviceType, D3DDEVTYPE_HAL);
-    EXPECT_EQ(cp.hFocusWindow, FakeWindow());
+    EXPECT_EQ(cp.hFocusWindow, DummyWindow());
     EXPECT_EQ(cp.BehaviorFlags, D3DCREATE_SOFTWARE_VERTEXPROCESSING);
     D3DDISPLAYMODE mode{};
     ASSERT_EQ(device->GetDisplayMode(0, &mode), D3D_OK);

@@ -173,7 +173,7 @@ TEST_F(DrawTest, PresentHandsTheBackBufferToTheSink) {
     ASSERT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFF0000, 1.0f, 0), D3D_OK);
     EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
     EXPECT_EQ(sink.frames, 1);
-    EXPECT_EQ(sink.lastWindow, FakeWindow());
+    EXPECT_EQ(sink.lastWindow, DummyWindow());
     EXPECT_EQ(sink.last.width, 640u);
     EXPECT_EQ(sink.last.height, 480u);
     EXPECT_EQ(sink.last.pitch, 1280u);
