@@ -232,81 +232,88 @@ Texture NoisyTexture() {
 // sheet, then screen-space quads without fog or mip levels follow, as in
 // the program's 2D pass.
 TEST(RenderOutput, UsualStateMatchesTheGenericPath) {
-    auto draw = [](bool alphaTest, std::vector<WORD>& colour, std::vector<WORD>& depth) {
-        Scene scene(96, 64);
-        SetUsualState(scene, alphaTest);
-        DWORD* rs = scene.state.renderStates;
-        const Texture texture = NoisyTexture();
-        scene.BindTexture(0, texture);
-        scene.Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF336699);
-        // Two wavy sheets of quads, the second crossing the first.
-        for (int sheet = 0; sheet < 2; ++sheet) {
-            std::vector<PosNormalTex> v;
-            const int n = 12;
-            for (int j = 0; j <= n; ++j)
-                for (int i = 0; i <= n; ++i) {
-                    const float x = -8 + 16.0f * i / n, z = 1 + 30.0f * j / n;
-                    const float h = std::sin(x * 0.7f + sheet) * 0.8f + (sheet ? 0.6f - z * 0.04f : 0.0f);
-                    v.push_back({x, h, z, 0.3f * std::cos(x), 0.9f, 0.2f, x * 0.37f + sheet, z * 0.29f});
-                }
-            const std::vector<WORD> idx = GridIndices(n);
-            scene.DrawIndexed(v, idx, UINT(idx.size() / 3));
-        }
-        // A third sheet with no texture: the lit, fogged, half-transparent
-        // diffuse colour alone.
-        {
-            scene.SetLayout(Layout::PosNormal);
-            scene.state.textures[0] = TextureView{};
-            std::vector<PosNormal> v;
-            const int n = 10;
-            for (int j = 0; j <= n; ++j)
-                for (int i = 0; i <= n; ++i) {
-                    const float x = -9 + 18.0f * i / n, z = 2 + 28.0f * j / n;
-                    v.push_back({x, std::cos(x * 0.9f + z * 0.2f) * 0.7f + 0.2f, z, 0.4f * std::sin(x), 0.9f, -0.1f});
-                }
-            const std::vector<WORD> idx = GridIndices(n);
-            scene.DrawIndexed(v, idx, UINT(idx.size() / 3));
+    // 95 pixels wide, the target's rows do not start on four-byte
+    // boundaries and its pixels are read one by one.
+    for (const int width : {96, 95}) {
+        SCOPED_TRACE(width);
+        auto draw = [width](bool alphaTest, std::vector<WORD>& colour, std::vector<WORD>& depth) {
+            Scene scene(UINT(width), 64);
+            SetUsualState(scene, alphaTest);
+            DWORD* rs = scene.state.renderStates;
+            const Texture texture = NoisyTexture();
             scene.BindTexture(0, texture);
+            scene.Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF336699);
+            // Two wavy sheets of quads, the second crossing the first.
+            for (int sheet = 0; sheet < 2; ++sheet) {
+                std::vector<PosNormalTex> v;
+                const int n = 12;
+                for (int j = 0; j <= n; ++j)
+                    for (int i = 0; i <= n; ++i) {
+                        const float x = -8 + 16.0f * i / n, z = 1 + 30.0f * j / n;
+                        const float h = std::sin(x * 0.7f + sheet) * 0.8f + (sheet ? 0.6f - z * 0.04f : 0.0f);
+                        v.push_back({x, h, z, 0.3f * std::cos(x), 0.9f, 0.2f, x * 0.37f + sheet, z * 0.29f});
+                    }
+                const std::vector<WORD> idx = GridIndices(n);
+                scene.DrawIndexed(v, idx, UINT(idx.size() / 3));
+            }
+            // A third sheet with no texture: the lit, fogged, half-transparent
+            // diffuse colour alone.
+            {
+                scene.SetLayout(Layout::PosNormal);
+                scene.state.textures[0] = TextureView{};
+                std::vector<PosNormal> v;
+                const int n = 10;
+                for (int j = 0; j <= n; ++j)
+                    for (int i = 0; i <= n; ++i) {
+                        const float x = -9 + 18.0f * i / n, z = 2 + 28.0f * j / n;
+                        v.push_back(
+                            {x, std::cos(x * 0.9f + z * 0.2f) * 0.7f + 0.2f, z, 0.4f * std::sin(x), 0.9f, -0.1f});
+                    }
+                const std::vector<WORD> idx = GridIndices(n);
+                scene.DrawIndexed(v, idx, UINT(idx.size() / 3));
+                scene.BindTexture(0, texture);
+            }
+            // Screen-space quads over them, as the 2D pass draws them: no fog,
+            // one level, depths inside and outside [0, 1].
+            rs[D3DRS_LIGHTING] = FALSE;
+            rs[D3DRS_FOGENABLE] = FALSE;
+            scene.state.samplerStates[0][D3DSAMP_MIPFILTER] = D3DTEXF_NONE;
+            scene.SetLayout(Layout::ScreenColorTex);
+            for (int q = 0; q < 6; ++q) {
+                const float x = 3.5f + float(q) * 15.3f, z = q == 5 ? 1.5f : float(q) * 0.19f;
+                scene.Draw(D3DPT_TRIANGLELIST,
+                           Quad(x, 5.25f + float(q), x + 13.0f, 50.5f, 0x90FFE0C0u - DWORD(q) * 0x10000000u, z,
+                                0.1f * float(q), 0, 0.1f * float(q) + 0.9f, 2.3f),
+                           2);
+            }
+            // Narrow quads across the right and bottom edges of a smaller
+            // viewport: nothing is drawn past it.
+            scene.state.viewport = {0, 0, 80, 56, 0.0f, 1.0f};
+            scene.Draw(D3DPT_TRIANGLELIST, Quad(69.5f, 20.25f, 89.5f, 40.5f, 0xC0FFFFFFu, 0.3f, 0, 0, 1, 1), 2);
+            scene.Draw(D3DPT_TRIANGLELIST, Quad(20.5f, 50.25f, 34.5f, 63.5f, 0xC0FFFFFFu, 0.3f, 0, 0, 1, 1), 2);
+            colour.clear();
+            depth.clear();
+            for (int y = 0; y < 64; ++y)
+                for (int x = 0; x < width; ++x)
+                    colour.push_back(scene.Pixel16(x, y)), depth.push_back(scene.Depth(x, y));
+        };
+        std::vector<WORD> colourA, depthA, colourB, depthB;
+        draw(false, colourA, depthA);
+        draw(true, colourB, depthB);
+        ASSERT_EQ(colourA.size(), colourB.size());
+        int drawn = 0;
+        for (size_t i = 0; i < colourA.size(); ++i) {
+            ASSERT_EQ(colourA[i], colourB[i]) << "pixel " << i;
+            ASSERT_EQ(depthA[i], depthB[i]) << "pixel " << i;
+            drawn += depthA[i] != 0xFFFF;
         }
-        // Screen-space quads over them, as the 2D pass draws them: no fog,
-        // one level, depths inside and outside [0, 1].
-        rs[D3DRS_LIGHTING] = FALSE;
-        rs[D3DRS_FOGENABLE] = FALSE;
-        scene.state.samplerStates[0][D3DSAMP_MIPFILTER] = D3DTEXF_NONE;
-        scene.SetLayout(Layout::ScreenColorTex);
-        for (int q = 0; q < 6; ++q) {
-            const float x = 3.5f + float(q) * 15.3f, z = q == 5 ? 1.5f : float(q) * 0.19f;
-            scene.Draw(D3DPT_TRIANGLELIST,
-                       Quad(x, 5.25f + float(q), x + 13.0f, 50.5f, 0x90FFE0C0u - DWORD(q) * 0x10000000u, z,
-                            0.1f * float(q), 0, 0.1f * float(q) + 0.9f, 2.3f),
-                       2);
-        }
-        // Narrow quads across the right and bottom edges of a smaller
-        // viewport: nothing is drawn past it.
-        scene.state.viewport = {0, 0, 80, 56, 0.0f, 1.0f};
-        scene.Draw(D3DPT_TRIANGLELIST, Quad(69.5f, 20.25f, 89.5f, 40.5f, 0xC0FFFFFFu, 0.3f, 0, 0, 1, 1), 2);
-        scene.Draw(D3DPT_TRIANGLELIST, Quad(20.5f, 50.25f, 34.5f, 63.5f, 0xC0FFFFFFu, 0.3f, 0, 0, 1, 1), 2);
-        colour.clear();
-        depth.clear();
-        for (int y = 0; y < 64; ++y)
-            for (int x = 0; x < 96; ++x) colour.push_back(scene.Pixel16(x, y)), depth.push_back(scene.Depth(x, y));
-    };
-    std::vector<WORD> colourA, depthA, colourB, depthB;
-    draw(false, colourA, depthA);
-    draw(true, colourB, depthB);
-    ASSERT_EQ(colourA.size(), colourB.size());
-    int drawn = 0;
-    for (size_t i = 0; i < colourA.size(); ++i) {
-        ASSERT_EQ(colourA[i], colourB[i]) << "pixel " << i;
-        ASSERT_EQ(depthA[i], depthB[i]) << "pixel " << i;
-        drawn += depthA[i] != 0xFFFF;
+        EXPECT_GT(drawn, width * 64 / 3);  // the sheets cover much of the frame
+        // The narrow quads stop at the viewport's edges.
+        EXPECT_EQ(depthA[30 * width + 79], WORD(0.3f * 65535 + 0.5f));
+        EXPECT_NE(depthA[30 * width + 80], WORD(0.3f * 65535 + 0.5f));
+        EXPECT_EQ(depthA[55 * width + 25], WORD(0.3f * 65535 + 0.5f));
+        EXPECT_NE(depthA[56 * width + 25], WORD(0.3f * 65535 + 0.5f));
     }
-    EXPECT_GT(drawn, 96 * 64 / 3);  // the sheets cover much of the frame
-    // The narrow quads stop at the viewport's edges.
-    EXPECT_EQ(depthA[30 * 96 + 79], WORD(0.3f * 65535 + 0.5f));
-    EXPECT_NE(depthA[30 * 96 + 80], WORD(0.3f * 65535 + 0.5f));
-    EXPECT_EQ(depthA[55 * 96 + 25], WORD(0.3f * 65535 + 0.5f));
-    EXPECT_NE(depthA[56 * 96 + 25], WORD(0.3f * 65535 + 0.5f));
 }
 
 // Pixels a draw covers more than once, blended each time: every triangle of
