@@ -20,14 +20,13 @@ struct RasterVertex {
     const float* varyings;
 };
 
-// Which rows a call draws: bands of kBandRows rows dealt round-robin to the
-// workers, so each pixel always belongs to the same worker and is drawn in
-// draw order whatever the number of workers.
-constexpr int kBandRowsShift = 4;
+// Which rows a call draws: [first, last]. A draw split between workers
+// gives each a run of whole rows, so every pixel is drawn by one of them,
+// in draw order, whatever the number of workers.
 struct RowFilter {
-    int worker = 0;
-    int workers = 1;
-    bool Owns(int y) const { return workers == 1 || ((y >> kBandRowsShift) % workers) == worker; }
+    int first = 0;
+    int last = INT32_MAX;
+    bool Owns(int y) const { return y >= first && y <= last; }
 };
 
 // Draws one triangle whose vertices are clockwise on screen (positive

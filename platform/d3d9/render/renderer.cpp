@@ -32,9 +32,14 @@ constexpr int64_t kParallelPixels = 8192;
 constexpr int kPiecesPerWorker = 4;
 constexpr uint32_t kPieceVertices = 512;
 constexpr uint32_t kPieceTriangles = 256;
-// Rasterisation pieces are interleaved groups of bands: each pixel still
-// belongs to exactly one piece, which draws it in draw order.
-constexpr int kBandGroupsPerWorker = 2;
+// Rasterisation pieces are runs of whole rows cut so that each holds about
+// the same work: each pixel still belongs to exactly one piece, which draws
+// it in draw order, and only the triangles across a cut are set up twice.
+// The work of a row is guessed from the triangles' boxes, counted in bins
+// of 1 << kWorkBinShift rows: per triangle, per row and per pixel.
+constexpr int kRowGroupsPerWorker = 2;
+constexpr int kWorkBinShift = 3;
+constexpr int64_t kTriangleWork = 16, kRowWork = 2;
 // Indexed triangle lists from this many triangles on test their blocks'
 // boxes first; smaller draws gain too little to pay for the boxes.
 constexpr uint32_t kBlockCullTriangles = 2048;
@@ -80,6 +85,7 @@ struct Chunk {
     std::vector<VertexPos> clippedPositions;
     std::vector<float> clippedVaryings;
     int64_t pixels = 0;  // sum of the triangles' bounding boxes
+    std::vector<int64_t> rowWork;  // per bin of rows, when the draw is to be cut
 };
 
 uint32_t CornerCount(D3DPRIMITIVETYPE type, uint32_t primitives) {
@@ -129,6 +135,10 @@ struct Renderer::Impl {
     }
     // Pixels covered, summed over draws.
     std::atomic<uint64_t> shaded{0};
+    bool tallyRows = false;  // Emit counts the work per bin of rows
+    std::vector<int64_t> rowWork;
+    std::vector<RowFilter> rowGroups;
+    void CutRows(int groups);
     void Rasterize(const RowFilter& rows);
 };
 
@@ -278,12 +288,16 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
                                ? int(std::min<uint64_t>(assembled / kPieceTriangles + 1, uint64_t(kPiecesPerWorker * workers)))
                                : 1;
     if (int(chunks.size()) < chunkCount) chunks.resize(chunkCount);
+    // Work per row is counted only where the raster stage may be cut.
+    tallyRows = workers > 1;
+    const size_t bins = tallyRows ? (size_t(std::max(ps.clipY1, 0)) >> kWorkBinShift) + 1 : 0;
     for (int c = 0; c < int(chunks.size()); ++c) {
         chunks[c].triangles.clear();
         chunks[c].clippedPositions.clear();
         chunks[c].clippedVaryings.clear();
         chunks[c].pixels = 0;
         chunks[c].pending = false;
+        chunks[c].rowWork.assign(bins, 0);
     }
     auto assemble = [&](int c) {
         ForRunPart(primitiveRuns, assembled * c / chunkCount, assembled * (c + 1) / chunkCount,
@@ -327,10 +341,33 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
     int64_t pixels = 0;
     for (const Chunk& c : chunks) pixels += c.pixels;
     if (pixels == 0) return;
-    if (workers > 1 && pixels >= kParallelPixels)
-        pool.Run(workers * kBandGroupsPerWorker, [&](int g) { Rasterize(RowFilter{g, workers * kBandGroupsPerWorker}); });
-    else
-        Rasterize(RowFilter{0, 1});
+    if (workers > 1 && pixels >= kParallelPixels) {
+        CutRows(workers * kRowGroupsPerWorker);
+        pool.Run(int(rowGroups.size()), [&](int g) { Rasterize(rowGroups[g]); });
+    } else {
+        Rasterize(RowFilter{});
+    }
+}
+
+void Renderer::Impl::CutRows(int groups) {
+    rowWork.assign(chunks.empty() ? 0 : chunks[0].rowWork.size(), 0);
+    for (const Chunk& c : chunks)
+        for (size_t b = 0; b < c.rowWork.size() && b < rowWork.size(); ++b) rowWork[b] += c.rowWork[b];
+    int64_t total = 0;
+    for (const int64_t w : rowWork) total += w;
+    // A cut after each bin where the running sum passes the next share.
+    rowGroups.clear();
+    int first = 0, cuts = 1;
+    int64_t sum = 0;
+    for (size_t b = 0; b < rowWork.size() && cuts < groups; ++b) {
+        sum += rowWork[b];
+        if (sum * groups < total * cuts) continue;
+        const int last = int(((b + 1) << kWorkBinShift) - 1);
+        if (last >= first) rowGroups.push_back({first, last});
+        first = last + 1;
+        while (cuts < groups && sum * groups >= total * cuts) ++cuts;
+    }
+    rowGroups.push_back({first, INT32_MAX});
 }
 
 bool Renderer::Impl::SkipBlocks(const BlockSet& set, uint32_t primitives, INT baseVertex, const BYTE* indexBytes,
@@ -465,6 +502,19 @@ void Renderer::Impl::Emit(Chunk& chunk, uint32_t s0, uint32_t s1, uint32_t s2, u
     const int64_t maxY = std::min<int64_t>(std::max({a.fy, b.fy, c.fy}) >> kSubpixelBits, ps.clipY1 - 1);
     if (minX > maxX || minY > maxY) return;
     chunk.pixels += (maxX - minX + 1) * (maxY - minY + 1);
+    if (tallyRows) {
+        // About half of the box is covered.
+        const int64_t perRow = kRowWork + (maxX - minX + 2) / 2;
+        const size_t top = size_t(minY) >> kWorkBinShift, bottom = size_t(maxY) >> kWorkBinShift;
+        if (bottom < chunk.rowWork.size()) {
+            chunk.rowWork[top] += kTriangleWork;
+            for (size_t b = top; b <= bottom; ++b) {
+                const int64_t from = std::max<int64_t>(minY, int64_t(b) << kWorkBinShift);
+                const int64_t to = std::min<int64_t>(maxY, int64_t((b + 1) << kWorkBinShift) - 1);
+                chunk.rowWork[b] += (to - from + 1) * perRow;
+            }
+        }
+    }
     if (area > 0)
         chunk.triangles.push_back({{s0, s1, s2}, flat, int32_t(minY), int32_t(maxY)});
     else
@@ -502,13 +552,8 @@ void Renderer::Impl::Rasterize(const RowFilter& rows) {
     int64_t covered = 0;
     for (const Chunk& chunk : chunks) {
         for (const TriangleRef& t : chunk.triangles) {
-            if (rows.workers > 1) {
-                // Skip, before reading its vertices, a triangle none of whose bands are ours.
-                bool any = false;
-                for (int band = t.minY >> kBandRowsShift, last = t.maxY >> kBandRowsShift; band <= last && !any; ++band)
-                    any = band % rows.workers == rows.worker;
-                if (!any) continue;
-            }
+            // Skip, before reading its vertices, a triangle none of whose rows are ours.
+            if (t.maxY < rows.first || t.minY > rows.last) continue;
             RasterVertex v[3];
             for (int i = 0; i < 3; ++i) {
                 const VertexPos& p = Position(chunk, t.v[i]);
