@@ -2,6 +2,7 @@
 #include "platform/d3d9/render/pixel_state.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "platform/d3d9/render/vertex_processing.h"
 
@@ -16,6 +17,34 @@ bool StageReads(const StageSetup& s, DWORD which) {
     for (DWORD a : args)
         if (ReadsArg(a, which)) return true;
     return false;
+}
+
+// The demo's usual state, which the rasteriser's queued fast paths take:
+// one texture modulated by the diffuse colour over wrapped power-of-two
+// levels, less-or-equal depth tested before shading, source-alpha blending
+// into a dithered 565 target; with or without linear w-fog, with a
+// level-of-detail choice over trilinear levels or one bilinear level,
+// pre-transformed or not; or the same with the diffuse colour alone and no
+// texture. Returns -1 for any other state, else bit 0 for fog, bit 1 for
+// the level-of-detail choice and bit 2 for no texture.
+int TexturedSpanKind(const PixelState& ps) {
+    const StageSetup& st = ps.stages[0];
+    const TextureSampler& sm = st.sampler;
+    const bool fog = ps.fog == FogKind::Linear && ps.fogFromW;
+    const bool lod = sm.needsLod && sm.minFilter == D3DTEXF_LINEAR && sm.mipFilter == D3DTEXF_LINEAR;
+    const bool usual = !ps.specularAdd && ps.specularAt < 0 && (fog || ps.fog == FogKind::None) && !ps.alphaTest &&
+                       ps.depthTest && ps.depthFunc == D3DCMP_LESSEQUAL && ps.blend &&
+                       ps.srcBlend == D3DBLEND_SRCALPHA && ps.dstBlend == D3DBLEND_INVSRCALPHA &&
+                       ps.blendOp == D3DBLENDOP_ADD && ps.target565 && ps.dither && ps.keepMask == 0 && ps.writesColor;
+    // The queue works out pixel offsets in 32 bits.
+    const bool offsetsFit =
+        int64_t(ps.clipY1) * std::abs(int64_t(ps.targetPitch)) + 2 * int64_t(ps.clipX1) <= int64_t(INT32_MAX);
+    if (!usual || !offsetsFit) return -1;
+    if (ps.combine == CombineKind::ModulateTexture && ps.varyingCount == 6 && st.uvAt == 4 && sm.wrapMask &&
+        sm.magFilter == D3DTEXF_LINEAR && (lod || !sm.needsLod))
+        return int(fog) | (int(lod) << 1);
+    if (ps.combine == CombineKind::Diffuse && ps.varyingCount == 4) return 4 | int(fog);
+    return -1;
 }
 
 }  // namespace
@@ -142,6 +171,7 @@ void BuildPixelState(const DrawState& st, DecodeCache& cache, PixelState& ps) {
     ps.clipY0 = int(std::min<int64_t>(vp.Y, 1 << 24));
     ps.clipX1 = int(std::max<int64_t>(x1, ps.clipX0));
     ps.clipY1 = int(std::max<int64_t>(y1, ps.clipY0));
+    ps.spanKind = TexturedSpanKind(ps);
 }
 
 }  // namespace render

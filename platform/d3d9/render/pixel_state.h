@@ -60,6 +60,11 @@ struct PixelState {
 
     // Drawable pixels: [clipX0, clipX1) x [clipY0, clipY1).
     int clipX0 = 0, clipY0 = 0, clipX1 = 0, clipY1 = 0;
+
+    // The rasteriser's queued fast path for this state: -1 for none, else
+    // bit 0 for fog, bit 1 for a level-of-detail choice, bit 2 for no
+    // texture.
+    int spanKind = -1;
 };
 
 }  // namespace render

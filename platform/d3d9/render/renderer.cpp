@@ -297,7 +297,7 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
         chunks[c].clippedVaryings.clear();
         chunks[c].pixels = 0;
         chunks[c].pending = false;
-        chunks[c].rowWork.assign(bins, 0);
+        chunks[c].rowWork.assign(c < chunkCount ? bins : 0, 0);
     }
     auto assemble = [&](int c) {
         ForRunPart(primitiveRuns, assembled * c / chunkCount, assembled * (c + 1) / chunkCount,
