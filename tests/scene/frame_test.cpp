@@ -6,12 +6,14 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/device.h"
 #include "drive_run.h"
+#include "geometry/math.h"
 #include "platform/win32/keyboard.h"
 #include "platform/win32/window.h"
 #include "resources/resources.h"
@@ -71,29 +73,17 @@ protected:
     // The vertical field of view of the projection set this frame, degrees.
     // (atan2 keeps fields of view past 180 degrees, where the cotangent turns negative.)
     static float FovDegrees() { return 2.0f * std::atan2(1.0f, Transform(D3DTS_PROJECTION)._22) * 57.2957795f; }
-    // The camera position the view matrix was built from: the point it
-    // takes to the origin, eye = -t * R^-1. R is inverted rather than
-    // transposed because the portable math's normalisation leaves its axes
+    // The camera position the view matrix was built from: the translation
+    // of its inverse, the camera's own placement. Inverted rather than
+    // transposed because the portable math's normalisation leaves the axes
     // a few millionths off unit length, which far from the origin would
     // move a transposed answer by more than the tests allow.
     static Eye ViewEye() {
-        const D3DMATRIX m = Transform(D3DTS_VIEW);
-        const double r[3][3] = {{m._11, m._12, m._13}, {m._21, m._22, m._23}, {m._31, m._32, m._33}};
-        const double t[3] = {m._41, m._42, m._43};
-        // Cramer's rule for e * R = -t, one column of R at a time.
-        auto det = [](const double a[3][3]) {
-            return a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) - a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
-                   a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
-        };
-        const double whole = det(r);
-        double e[3];
-        for (int i = 0; i < 3; ++i) {
-            double swapped[3][3];
-            for (int row = 0; row < 3; ++row)
-                for (int col = 0; col < 3; ++col) swapped[row][col] = row == i ? -t[col] : r[row][col];
-            e[i] = det(swapped) / whole;
-        }
-        return {float(e[0]), float(e[1]), float(e[2])};
+        const D3DMATRIX v = Transform(D3DTS_VIEW);
+        Matrix view, camera;
+        std::memcpy(view.m, v.m, sizeof view.m);
+        if (!InvertMatrix(&camera, nullptr, &view)) return {NAN, NAN, NAN};
+        return {camera.m[3][0], camera.m[3][1], camera.m[3][2]};
     }
     // The direction the view looks along.
     static Eye ViewForward() {
