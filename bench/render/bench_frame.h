@@ -24,6 +24,9 @@ struct Frame {
         target.resize(size_t(kWidth) * kHeight * 2);
         depth.resize(size_t(kWidth) * kHeight * 2);
         renderer = std::make_unique<Renderer>();
+        // As the device draws: small draws held back and drawn together,
+        // flushed when the frame is presented.
+        renderer->SetDeferSmallDraws(true);
         state.target = {D3DFMT_R5G6B5, UINT(kWidth), UINT(kHeight), kWidth * 2, target.data()};
         state.depth = {D3DFMT_D16, UINT(kWidth), UINT(kHeight), kWidth * 2, depth.data()};
         state.viewport = {0, 0, UINT(kWidth), UINT(kHeight), 0, 1};
@@ -116,6 +119,7 @@ struct Frame {
                              UINT(4 * sizeof(OverlayVertex)), sizeof(OverlayVertex)};
             renderer->DrawPrimitive(state, D3DPT_TRIANGLEFAN, 0, 2);
         }
+        renderer->Flush();
     }
 };
 

@@ -69,9 +69,13 @@ Device::Device(IDirect3D9* parent, HWND focusWindow, DWORD behaviorFlags, const 
     creation_.hFocusWindow = focusWindow;
     creation_.BehaviorFlags = behaviorFlags;
     FillDeviceCaps(&caps_);
+    // Small draws, such as text, are drawn together across the workers;
+    // every path to surface memory below flushes them first.
+    renderer_.SetDeferSmallDraws(true);
 }
 
 Device::~Device() {
+    renderer_.Flush();
     for (auto& t : textures_) Rebind<BaseTextureImpl>(t, nullptr);
     Rebind<VertexBuffer>(stream_, nullptr);
     Rebind<IndexBuffer>(indices_, nullptr);

@@ -16,6 +16,11 @@
 
 class Device final : public IDirect3DDevice9 {
 public:
+    // Draws what the renderer still holds back. Called before anything
+    // reads, writes or frees the memory of a surface or texture outside a
+    // draw.
+    void FlushDrawing() { renderer_.Flush(); }
+
     // Checks the arguments as IDirect3D9::CreateDevice does (the adapter and
     // device type already checked), fills in the defaults of `parameters`
     // and creates the device with one reference.

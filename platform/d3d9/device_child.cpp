@@ -21,6 +21,8 @@ ULONG DeviceChild::ChildRelease(const char* what) {
     const ULONG left = --refs_;
     if (left == 0) {
         Device* device = device_;
+        // A draw still held back may read this object's memory.
+        device->FlushDrawing();
         if (binds_ == 0) delete this;
         device->Release();  // may destroy the device, which unbinds what it holds
     }
@@ -28,7 +30,10 @@ ULONG DeviceChild::ChildRelease(const char* what) {
 }
 
 void DeviceChild::Unbind() {
-    if (binds_ > 0 && --binds_ == 0 && refs_ == 0) delete this;
+    if (binds_ > 0 && --binds_ == 0 && refs_ == 0) {
+        device_->FlushDrawing();
+        delete this;
+    }
 }
 
 HRESULT DeviceChild::ChildGetDevice(IDirect3DDevice9** device) {

@@ -270,6 +270,7 @@ HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertexInde
 HRESULT Device::Present(const RECT* sourceRect, const RECT* destRect, HWND destWindowOverride,
                         const void* dirtyRegion) {
     static const char* method = "IDirect3DDevice9::Present";
+    renderer_.Flush();
     if ((sourceRect || destRect || dirtyRegion) && present_.SwapEffect != D3DSWAPEFFECT_COPY)
         return InvalidCall(method, "rectangles need the copy swap effect");
     if (backBuffer_->IsLocked()) return InvalidCall(method, "the back buffer is locked");

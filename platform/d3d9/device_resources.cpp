@@ -236,6 +236,7 @@ HRESULT Device::CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT f
 HRESULT Device::UpdateSurface(IDirect3DSurface9* source, const RECT* sourceRect, IDirect3DSurface9* destination,
                               const POINT* destPoint) {
     static const char* method = "IDirect3DDevice9::UpdateSurface";
+    renderer_.Flush();
     Surface* src = static_cast<Surface*>(source);
     Surface* dst = static_cast<Surface*>(destination);
     if (!source || !destination) return InvalidCall(method, "null surface");
@@ -262,6 +263,7 @@ HRESULT Device::UpdateSurface(IDirect3DSurface9* source, const RECT* sourceRect,
 
 HRESULT Device::UpdateTexture(IDirect3DBaseTexture9* source, IDirect3DBaseTexture9* destination) {
     static const char* method = "IDirect3DDevice9::UpdateTexture";
+    renderer_.Flush();
     if (!source || !destination) return InvalidCall(method, "null texture");
     BaseTextureImpl* src = ToTextureImpl(source);
     BaseTextureImpl* dst = ToTextureImpl(destination);
@@ -307,6 +309,7 @@ HRESULT Device::UpdateTexture(IDirect3DBaseTexture9* source, IDirect3DBaseTextur
 HRESULT Device::StretchRect(IDirect3DSurface9* source, const RECT* sourceRect, IDirect3DSurface9* destination,
                             const RECT* destRect, D3DTEXTUREFILTERTYPE filter) {
     static const char* method = "IDirect3DDevice9::StretchRect";
+    renderer_.Flush();
     if (!source || !destination) return InvalidCall(method, "null surface");
     Surface* src = static_cast<Surface*>(source);
     Surface* dst = static_cast<Surface*>(destination);

@@ -156,6 +156,7 @@ HRESULT Surface::GetDesc(D3DSURFACE_DESC* desc) {
 
 HRESULT Surface::LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) {
     static const char* method = "IDirect3DSurface9::LockRect";
+    OwnerDevice()->FlushDrawing();
     if (!locked) return InvalidCall(method, "null output");
     locked->Pitch = 0;
     locked->pBits = nullptr;
@@ -224,6 +225,7 @@ HRESULT Volume::GetDesc(D3DVOLUME_DESC* desc) {
 
 HRESULT Volume::LockBox(D3DLOCKED_BOX* locked, const D3DBOX* box, DWORD flags) {
     static const char* method = "IDirect3DVolume9::LockBox";
+    OwnerDevice()->FlushDrawing();
     if (!locked) return InvalidCall(method, "null output");
     locked->RowPitch = locked->SlicePitch = 0;
     locked->pBits = nullptr;

@@ -1,6 +1,7 @@
 // Golden frames drawn through the device's public interface with the
 // program's own states.
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -228,6 +229,83 @@ TEST_F(RenderDeviceTest, LitFoggedCubeFromBuffers) {
     EXPECT_NEAR((pixel >> 5) & 63, lit(0.4, 0x90) * 63, 1.0);
     EXPECT_NEAR(pixel & 31, lit(0.2, 0x80) * 31, 1.0);
     EXPECT_EQ(Checksum(frame), 0x57d953fe07f437dbu) << std::hex << Checksum(frame);
+}
+
+// With several workers the device holds small draws back and draws them
+// together later. Each must still show its texture as it was when it was
+// drawn: rewritten through a lock afterwards, or released and its memory
+// handed to the next texture.
+TEST_F(RenderDeviceTest, HeldBackDrawsSeeTheirTexturesAsTheyWere) {
+    setenv("VINTREL_RENDER_THREADS", "3", 1);
+    D3DPRESENT_PARAMETERS p = ProgramParameters();
+    p.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
+    CreateWith(p);
+    unsetenv("VINTREL_RENDER_THREADS");
+    auto make = [&] {
+        IDirect3DTexture9* texture = nullptr;
+        EXPECT_EQ(device->CreateTexture(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr), D3D_OK);
+        return texture;
+    };
+    auto fill = [](IDirect3DTexture9* texture, DWORD argb) {
+        D3DLOCKED_RECT lr{};
+        ASSERT_EQ(texture->LockRect(0, &lr, nullptr, 0), D3D_OK);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x) std::memcpy(static_cast<BYTE*>(lr.pBits) + y * lr.Pitch + x * 4, &argb, 4);
+        texture->UnlockRect(0);
+    };
+    auto quad = [&](float left) {
+        const ScreenVertex v[4] = {{left - 0.5f, 9.5f, 0, 1, 0xFFFFFFFF, 0, 0},
+                                   {left + 7.5f, 9.5f, 0, 1, 0xFFFFFFFF, 1, 0},
+                                   {left + 7.5f, 17.5f, 0, 1, 0xFFFFFFFF, 1, 1},
+                                   {left - 0.5f, 17.5f, 0, 1, 0xFFFFFFFF, 0, 1}};
+        ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, v, sizeof(ScreenVertex)), D3D_OK);
+    };
+    ASSERT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0), D3D_OK);
+    ASSERT_EQ(device->BeginScene(), D3D_OK);
+    Begin2D();
+    IDirect3DTexture9* first = make();
+    fill(first, 0xFFFF0000);
+    device->SetTexture(0, first);
+    quad(10);
+    fill(first, 0xFF0000FF);  // after the draw
+    quad(30);
+    IDirect3DTexture9* second = make();
+    fill(second, 0xFF00FF00);
+    device->SetTexture(0, second);
+    quad(50);
+    device->SetTexture(0, nullptr);
+    second->Release();  // gone, and its memory free for the next one
+    IDirect3DTexture9* third = make();
+    fill(third, 0xFFFFFFFF);
+    device->SetTexture(0, third);
+    quad(70);
+    third->Release();
+    // Released while bound and drawn with after that: it goes when the
+    // device lets go of it.
+    IDirect3DTexture9* fourth = make();
+    fill(fourth, 0xFFFF00FF);
+    device->SetTexture(0, fourth);
+    fourth->Release();
+    quad(90);
+    device->SetTexture(0, nullptr);
+    IDirect3DTexture9* fifth = make();
+    device->SetTexture(0, fifth);
+    fill(fifth, 0xFF00FFFF);
+    quad(110);
+    ASSERT_EQ(device->EndScene(), D3D_OK);
+    device->SetTexture(0, nullptr);
+    first->Release();
+    fifth->Release();
+    const std::vector<WORD> frame = BackBuffer();
+    const struct {
+        int left;
+        WORD colour;
+    } quads[] = {{10, 0xF800}, {30, 0x001F}, {50, 0x07E0}, {70, 0xFFFF}, {90, 0xF81F}, {110, 0x07FF}};
+    for (const auto& q : quads)
+        for (int y = 10; y < 18; ++y)
+            for (int x = q.left; x < q.left + 8; ++x) ASSERT_EQ(frame[y * 640 + x], q.colour) << x << "," << y;
+    EXPECT_EQ(frame[9 * 640 + 10], 0);
+    EXPECT_EQ(frame[10 * 640 + 18], 0);
 }
 
 }  // namespace

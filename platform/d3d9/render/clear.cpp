@@ -25,6 +25,7 @@ void FillRect(const SurfaceView& surface, LONG x1, LONG y1, LONG x2, LONG y2, co
 
 void Renderer::Clear(const DrawState& state, DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color,
                      float z, DWORD) {
+    Flush();
     const D3DVIEWPORT9& vp = state.viewport;
     D3DRECT whole = {LONG(vp.X), LONG(vp.Y), LONG(vp.X + vp.Width), LONG(vp.Y + vp.Height)};
     if (count == 0 || rects == nullptr) {

@@ -40,6 +40,10 @@ constexpr uint32_t kPieceTriangles = 256;
 constexpr int kRowGroupsPerWorker = 2;
 constexpr int kWorkBinShift = 3;
 constexpr int64_t kTriangleWork = 16, kRowWork = 2;
+// Small draws waiting to be drawn together are flushed once they hold this
+// many triangles, or boxes of this many pixels.
+constexpr size_t kPendingTriangles = 8192;
+constexpr int64_t kPendingPixels = int64_t(1) << 20;
 // Indexed triangle lists from this many triangles on test their blocks'
 // boxes first; smaller draws gain too little to pay for the boxes.
 constexpr uint32_t kBlockCullTriangles = 2048;
@@ -86,6 +90,29 @@ struct Chunk {
     std::vector<float> clippedVaryings;
     int64_t pixels = 0;  // sum of the triangles' bounding boxes
     std::vector<int64_t> rowWork;  // per bin of rows, when the draw is to be cut
+};
+
+// Small draws set up and waiting to be drawn: each draw's pixel state, and
+// its triangles with their own copies of their vertices.
+struct PendingVertex {
+    int32_t fx, fy;
+    float z, rhw;
+    uint32_t varyings;  // offset in Pending::varyings
+};
+struct PendingTriangle {
+    uint32_t v[3];  // in Pending::vertices
+    uint32_t flat;  // offset of the flat colours in Pending::varyings, or UINT32_MAX
+    uint32_t draw;  // in Pending::states
+    int32_t minY, maxY;
+};
+struct Pending {
+    std::vector<PixelState> states;
+    std::vector<PendingVertex> vertices;
+    std::vector<PendingTriangle> triangles;
+    std::vector<float> varyings;
+    std::vector<int64_t> rowWork;  // per bin of rows, as Chunk::rowWork
+    int64_t pixels = 0;
+    bool Empty() const { return triangles.empty(); }
 };
 
 uint32_t CornerCount(D3DPRIMITIVETYPE type, uint32_t primitives) {
@@ -140,10 +167,23 @@ struct Renderer::Impl {
     std::vector<RowFilter> rowGroups;
     void CutRows(int groups);
     void Rasterize(const RowFilter& rows);
+
+    bool deferSmall = false;
+    Pending pending;
+    void Defer();
+    void Flush();
+    void RasterizePending(const RowFilter& rows);
 };
 
 Renderer::Renderer() : impl_(std::make_unique<Impl>()) {}
 Renderer::~Renderer() = default;
+
+void Renderer::SetDeferSmallDraws(bool on) {
+    if (!on) impl_->Flush();
+    impl_->deferSmall = on;
+}
+
+void Renderer::Flush() { impl_->Flush(); }
 
 void Renderer::DrawPrimitive(const DrawState& state, D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) {
     impl_->Draw(state, type, primitiveCount, false, 0, startVertex, 0);
@@ -173,7 +213,9 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
         }
     }
 
-    cache.BeginDraw();
+    // Decoded textures that waiting draws read stay in the cache until they
+    // are drawn.
+    if (pending.Empty()) cache.BeginDraw();
     BuildPixelState(state, cache, ps);
     if (ps.clipX0 >= ps.clipX1 || ps.clipY0 >= ps.clipY1) return;
     if (!vertices.Prepare(state, ps)) return;
@@ -328,9 +370,9 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
         for (int i = 0; i < queued; ++i) vertices.Attributes(batch[i], out[i]);
     });
 
-    bool pending = false;
-    for (int c = 0; c < chunkCount; ++c) pending |= chunks[c].pending;
-    if (pending) {
+    bool clipping = false;
+    for (int c = 0; c < chunkCount; ++c) clipping |= chunks[c].pending;
+    if (clipping) {
         auto clip = [&](int c) { ClipPending(chunks[c], cull); };
         if (chunkCount > 1)
             pool.Run(chunkCount, clip);
@@ -342,17 +384,82 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
     for (const Chunk& c : chunks) pixels += c.pixels;
     if (pixels == 0) return;
     if (workers > 1 && pixels >= kParallelPixels) {
+        Flush();
+        rowWork.assign(chunks.empty() ? 0 : chunks[0].rowWork.size(), 0);
+        for (const Chunk& c : chunks)
+            for (size_t b = 0; b < c.rowWork.size() && b < rowWork.size(); ++b) rowWork[b] += c.rowWork[b];
         CutRows(workers * kRowGroupsPerWorker);
         pool.Run(int(rowGroups.size()), [&](int g) { Rasterize(rowGroups[g]); });
+    } else if (workers > 1 && deferSmall) {
+        Defer();
+        if (pending.triangles.size() >= kPendingTriangles || pending.pixels >= kPendingPixels) Flush();
     } else {
         Rasterize(RowFilter{});
     }
 }
 
+void Renderer::Impl::Defer() {
+    // Draws into other surfaces wait apart.
+    if (!pending.Empty() && (pending.states[0].target != ps.target || pending.states[0].depth != ps.depth)) Flush();
+    // Runs of draws in one state, as text is drawn, share one copy of it
+    // (the state is several kilobytes).
+    if (pending.states.empty() || std::memcmp(&pending.states.back(), &ps, sizeof ps) != 0) pending.states.push_back(ps);
+    const uint32_t draw = uint32_t(pending.states.size() - 1);
+    const size_t n = size_t(ps.varyingCount);
+    auto copyVaryings = [&](const float* v) {
+        const uint32_t at = uint32_t(pending.varyings.size());
+        pending.varyings.insert(pending.varyings.end(), v, v + n);
+        return at;
+    };
+    for (const Chunk& chunk : chunks) {
+        for (const TriangleRef& t : chunk.triangles) {
+            PendingTriangle p;
+            for (int i = 0; i < 3; ++i) {
+                const VertexPos& v = Position(chunk, t.v[i]);
+                p.v[i] = uint32_t(pending.vertices.size());
+                pending.vertices.push_back({v.fx, v.fy, v.sz, v.rhw, copyVaryings(Varyings(chunk, t.v[i]))});
+            }
+            p.flat = ps.flat ? copyVaryings(Varyings(chunk, t.flat)) : UINT32_MAX;
+            p.draw = draw;
+            p.minY = t.minY, p.maxY = t.maxY;
+            pending.triangles.push_back(p);
+        }
+        if (pending.rowWork.size() < chunk.rowWork.size()) pending.rowWork.resize(chunk.rowWork.size(), 0);
+        for (size_t b = 0; b < chunk.rowWork.size(); ++b) pending.rowWork[b] += chunk.rowWork[b];
+        pending.pixels += chunk.pixels;
+    }
+}
+
+void Renderer::Impl::Flush() {
+    if (pending.Empty()) return;
+    rowWork.swap(pending.rowWork);
+    CutRows(pool.Count() * kRowGroupsPerWorker);
+    pool.Run(int(rowGroups.size()), [&](int g) { RasterizePending(rowGroups[g]); });
+    pending.states.clear();
+    pending.vertices.clear();
+    pending.triangles.clear();
+    pending.varyings.clear();
+    pending.rowWork.assign(rowWork.size(), 0);
+    pending.pixels = 0;
+}
+
+void Renderer::Impl::RasterizePending(const RowFilter& rows) {
+    int64_t covered = 0;
+    for (const PendingTriangle& t : pending.triangles) {
+        if (t.maxY < rows.first || t.minY > rows.last) continue;
+        RasterVertex v[3];
+        for (int i = 0; i < 3; ++i) {
+            const PendingVertex& p = pending.vertices[t.v[i]];
+            v[i] = {p.fx, p.fy, p.z, p.rhw, pending.varyings.data() + p.varyings};
+        }
+        const float* flat = t.flat == UINT32_MAX ? nullptr : pending.varyings.data() + t.flat;
+        covered += RasterizeTriangle(pending.states[t.draw], v[0], v[1], v[2], rows, flat);
+    }
+    shaded.fetch_add(uint64_t(covered), std::memory_order_relaxed);
+}
+
+// Cuts the rows into runs of about equal work, from `rowWork`.
 void Renderer::Impl::CutRows(int groups) {
-    rowWork.assign(chunks.empty() ? 0 : chunks[0].rowWork.size(), 0);
-    for (const Chunk& c : chunks)
-        for (size_t b = 0; b < c.rowWork.size() && b < rowWork.size(); ++b) rowWork[b] += c.rowWork[b];
     int64_t total = 0;
     for (const int64_t w : rowWork) total += w;
     // A cut after each bin where the running sum passes the next share.

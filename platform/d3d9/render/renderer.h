@@ -26,6 +26,16 @@ public:
     void DrawIndexedPrimitive(const DrawState& state, D3DPRIMITIVETYPE type, INT baseVertexIndex,
                               UINT minVertexIndex, UINT numVertices, UINT startIndex, UINT primitiveCount);
 
+    // With more than one worker thread, small draws may wait, set up, to be
+    // drawn together with the ones after them, spread over the workers:
+    // each pixel is still drawn by one thread, in draw order. Flush draws
+    // what waits; Clear and any large draw flush first. Off by default.
+    // A caller that turns it on must flush before it reads or changes the
+    // memory of any target, depth buffer or texture a draw has named, or
+    // frees it.
+    void SetDeferSmallDraws(bool on);
+    void Flush();
+
     // Pixels covered by the triangles drawn so far (whether or not they
     // passed the depth test), for measurements.
     uint64_t CoveredPixels() const;
