@@ -2,7 +2,9 @@
 #include "platform/d3d9/render/pixel_state.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/d3d9/render/vertex_processing.h"
 
@@ -47,7 +49,32 @@ int TexturedSpanKind(const PixelState& ps) {
     return -1;
 }
 
+constexpr size_t kStagesBegin = offsetof(PixelState, stages);
+constexpr size_t kStagesEnd = kStagesBegin + sizeof(PixelState::stages);
+
+// Back to a fresh state. The stages past stageCount were never written
+// since the last reset, so only the rest is copied: the whole state is
+// several kilobytes, mostly samplers, and small draws reset it often.
+void ResetPixelState(PixelState& ps) {
+    static const PixelState kFresh{};
+    const int used = std::clamp(ps.stageCount, 0, int(kTextureStages));
+    auto* to = reinterpret_cast<unsigned char*>(&ps);
+    const auto* from = reinterpret_cast<const unsigned char*>(&kFresh);
+    std::memcpy(to, from, kStagesBegin);
+    std::memcpy(to + kStagesBegin, from + kStagesBegin, sizeof(StageSetup) * size_t(used));
+    std::memcpy(to + kStagesEnd, from + kStagesEnd, sizeof(PixelState) - kStagesEnd);
+}
+
 }  // namespace
+
+bool SamePixelState(const PixelState& a, const PixelState& b) {
+    if (a.stageCount != b.stageCount) return false;
+    const auto* pa = reinterpret_cast<const unsigned char*>(&a);
+    const auto* pb = reinterpret_cast<const unsigned char*>(&b);
+    const size_t used = sizeof(StageSetup) * size_t(std::clamp(a.stageCount, 0, int(kTextureStages)));
+    return std::memcmp(pa, pb, kStagesBegin) == 0 && std::memcmp(pa + kStagesBegin, pb + kStagesBegin, used) == 0 &&
+           std::memcmp(pa + kStagesEnd, pb + kStagesEnd, sizeof(PixelState) - kStagesEnd) == 0;
+}
 
 bool HasTransformedPositions(const DrawState& state) {
     for (UINT i = 0; i < state.elementCount && i < MAXD3DDECLLENGTH; ++i) {
@@ -61,10 +88,7 @@ bool HasTransformedPositions(const DrawState& state) {
 void BuildPixelState(const DrawState& st, DecodeCache& cache, PixelState& ps) {
     const DWORD* rs = st.renderStates;
     const bool transformed = HasTransformedPositions(st);
-    // A copy of a fresh state: several kilobytes, mostly samplers, which a
-    // copy writes faster than member-by-member initialisation.
-    static const PixelState kFresh{};
-    ps = kFresh;
+    ResetPixelState(ps);
     int n = 4;
     ps.flat = rs[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
 

@@ -75,7 +75,12 @@ namespace render {
 bool HasTransformedPositions(const DrawState& state);
 
 // Works out the per-draw pixel state; decodes the bound textures through
-// `cache` where their format needs it.
+// `cache` where their format needs it. `ps` must be fresh or have been
+// built here before.
 void BuildPixelState(const DrawState& state, DecodeCache& cache, PixelState& ps);
+
+// Whether two states built by BuildPixelState draw alike, byte for byte
+// (the stages past stageCount are as new in both).
+bool SamePixelState(const PixelState& a, const PixelState& b);
 
 }  // namespace render

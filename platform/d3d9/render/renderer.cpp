@@ -403,7 +403,7 @@ void Renderer::Impl::Defer() {
     if (!pending.Empty() && (pending.states[0].target != ps.target || pending.states[0].depth != ps.depth)) Flush();
     // Runs of draws in one state, as text is drawn, share one copy of it
     // (the state is several kilobytes).
-    if (pending.states.empty() || std::memcmp(&pending.states.back(), &ps, sizeof ps) != 0) pending.states.push_back(ps);
+    if (pending.states.empty() || !SamePixelState(pending.states.back(), ps)) pending.states.push_back(ps);
     const uint32_t draw = uint32_t(pending.states.size() - 1);
     const size_t n = size_t(ps.varyingCount);
     auto copyVaryings = [&](const float* v) {
