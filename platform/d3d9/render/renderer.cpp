@@ -214,7 +214,8 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
     }
 
     // Decoded textures that waiting draws read stay in the cache until they
-    // are drawn.
+    // are drawn; past the cache's budget the waiting draws go first.
+    if (!pending.Empty() && cache.BytesHeld() > cache.Budget()) Flush();
     if (pending.Empty()) cache.BeginDraw();
     BuildPixelState(state, cache, ps);
     if (ps.clipX0 >= ps.clipX1 || ps.clipY0 >= ps.clipY1) return;

@@ -43,6 +43,7 @@ public:
     // Texels of the decoded level (width*height, pitch = width).
     const uint32_t* Get(const SurfaceView& level);
     size_t BytesHeld() const { return held_; }
+    size_t Budget() const { return budget_; }
 
 private:
     struct Entry {
