@@ -166,6 +166,8 @@ struct Renderer::Impl {
     std::vector<int64_t> rowWork;
     std::vector<RowFilter> rowGroups;
     void CutRows(int groups);
+    // Adds the chunks' work per bin of rows into `to`, growing it to fit.
+    void AddRowWork(std::vector<int64_t>& to) const;
     void Rasterize(const RowFilter& rows);
 
     bool deferSmall = false;
@@ -387,8 +389,7 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
     if (workers > 1 && pixels >= kParallelPixels) {
         Flush();
         rowWork.assign(chunks.empty() ? 0 : chunks[0].rowWork.size(), 0);
-        for (const Chunk& c : chunks)
-            for (size_t b = 0; b < c.rowWork.size() && b < rowWork.size(); ++b) rowWork[b] += c.rowWork[b];
+        AddRowWork(rowWork);
         CutRows(workers * kRowGroupsPerWorker);
         pool.Run(int(rowGroups.size()), [&](int g) { Rasterize(rowGroups[g]); });
     } else if (workers > 1 && deferSmall) {
@@ -425,9 +426,15 @@ void Renderer::Impl::Defer() {
             p.minY = t.minY, p.maxY = t.maxY;
             pending.triangles.push_back(p);
         }
-        if (pending.rowWork.size() < chunk.rowWork.size()) pending.rowWork.resize(chunk.rowWork.size(), 0);
-        for (size_t b = 0; b < chunk.rowWork.size(); ++b) pending.rowWork[b] += chunk.rowWork[b];
         pending.pixels += chunk.pixels;
+    }
+    AddRowWork(pending.rowWork);
+}
+
+void Renderer::Impl::AddRowWork(std::vector<int64_t>& to) const {
+    for (const Chunk& c : chunks) {
+        if (to.size() < c.rowWork.size()) to.resize(c.rowWork.size(), 0);
+        for (size_t b = 0; b < c.rowWork.size(); ++b) to[b] += c.rowWork[b];
     }
 }
 
