@@ -27,8 +27,8 @@ if(EXISTS "${PROJECT_SOURCE_DIR}/bench/render/bench_scene.cpp")
 endif()
 
 # The render tests and golden frames again with the baseline rasteriser
-# forced, as on processors without AVX2 (the entries above take AVX2 where
-# the processor has it).
+# forced, as on processors without AVX2 (the entries above take the widest
+# build the processor has).
 if(TARGET test-d3d9-render-bench-scene)
     add_test(NAME d3d9-render-bench-scene-baseline-isa
              COMMAND test-d3d9-render-bench-scene
@@ -42,9 +42,13 @@ if(TARGET test-d3d9-render-device)
     set_tests_properties(d3d9-render-device-baseline-isa PROPERTIES ENVIRONMENT VINTREL_RENDER_ISA=sse2 TIMEOUT 600)
 endif()
 
-# The AVX2 rasteriser's object lends no AVX code to the rest of the program.
+# The wider rasterisers' objects lend no AVX code to the rest of the
+# program; and the golden frames once more with the AVX2 build forced, as on
+# processors without AVX-512.
 get_property(raster_avx2 GLOBAL PROPERTY VINTREL_RASTER_AVX2)
 if(raster_avx2)
-    add_test(NAME d3d9-raster-avx2-object
-             COMMAND sh ${VINTREL_TEST_FOLDER}/avx2_object_check.sh $<TARGET_FILE:vintrel_platform>)
+    add_test(NAME d3d9-raster-simd-objects
+             COMMAND sh ${VINTREL_TEST_FOLDER}/simd_object_check.sh $<TARGET_FILE:vintrel_platform>)
+    add_test(NAME d3d9-render-avx2-isa COMMAND test-d3d9-render)
+    set_tests_properties(d3d9-render-avx2-isa PROPERTIES ENVIRONMENT VINTREL_RENDER_ISA=avx2 TIMEOUT 600)
 endif()

@@ -1,5 +1,5 @@
-// The AVX2 build of the rasteriser against the baseline build: the same
-// target and depth bytes for the benchmark scene, in states that take the
+// The AVX2 and AVX-512 builds of the rasteriser against the baseline build:
+// the same target and depth bytes for the benchmark scene, in states that take the
 // textured queue with and without fog and mip selection, mip choices pushed
 // up and down, translucent blending, and the general span loop.
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/render/bench_frame.h"
@@ -94,14 +95,23 @@ TEST(RasterIsa, FirstChoiceFollowsTheEnvironment) {
     const RasterIsa first = render::CurrentRasterIsa();
     IsaRestorer restore;
     const char* env = std::getenv("VINTREL_RENDER_ISA");
-    const bool forced = env && std::strcmp(env, "sse2") == 0;
+    const std::string asked = env ? env : "";
     const bool avx2 = render::SetRasterIsaForTesting(RasterIsa::Avx2);
-    EXPECT_EQ(first, avx2 && !forced ? RasterIsa::Avx2 : RasterIsa::Baseline);
+    const bool avx512 = render::SetRasterIsaForTesting(RasterIsa::Avx512);
+    // AVX-512 is offered only beside AVX2.
+    EXPECT_TRUE(avx2 || !avx512);
+    RasterIsa expected = avx512 ? RasterIsa::Avx512 : avx2 ? RasterIsa::Avx2 : RasterIsa::Baseline;
+    if (asked == "sse2") expected = RasterIsa::Baseline;
+    if (asked == "avx2" && avx2) expected = RasterIsa::Avx2;
+    EXPECT_EQ(first, expected);
 }
 
-TEST(RasterIsa, Avx2BuildDrawsTheBaselineFramesByteForByte) {
+TEST(RasterIsa, WiderBuildsDrawTheBaselineFramesByteForByte) {
     IsaRestorer restore;
-    if (!render::SetRasterIsaForTesting(RasterIsa::Avx2)) GTEST_SKIP() << "no AVX2 build or processor";
+    std::vector<std::pair<RasterIsa, const char*>> wider;
+    if (render::SetRasterIsaForTesting(RasterIsa::Avx2)) wider.push_back({RasterIsa::Avx2, "AVX2"});
+    if (render::SetRasterIsaForTesting(RasterIsa::Avx512)) wider.push_back({RasterIsa::Avx512, "AVX-512"});
+    if (wider.empty()) GTEST_SKIP() << "no AVX2 build or processor";
     const std::vector<BYTE> demo = Draw(RasterIsa::Baseline, kVariants[0], 1);
     for (const Variant& v : kVariants) {
         const std::vector<BYTE> baseline = Draw(RasterIsa::Baseline, v, 1);
@@ -110,10 +120,11 @@ TEST(RasterIsa, Avx2BuildDrawsTheBaselineFramesByteForByte) {
         if (&v != &kVariants[0]) {
             EXPECT_NE(baseline, demo) << v.name << " draws the demo's frame";
         }
-        for (int threads : {1, 2}) {
-            const std::vector<BYTE> avx2 = Draw(RasterIsa::Avx2, v, threads);
-            EXPECT_EQ(FirstDifference(avx2, baseline), "") << v.name << " with " << threads << " threads";
-        }
+        for (const auto& [isa, name] : wider)
+            for (int threads : {1, 2}) {
+                const std::vector<BYTE> drawn = Draw(isa, v, threads);
+                EXPECT_EQ(FirstDifference(drawn, baseline), "") << v.name << ", " << name << ", " << threads << " threads";
+            }
     }
 }
 

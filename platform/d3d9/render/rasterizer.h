@@ -36,11 +36,11 @@ struct RowFilter {
 int64_t RasterizeTriangle(const PixelState& ps, const RasterVertex& v0, const RasterVertex& v1, const RasterVertex& v2,
                        const RowFilter& rows, const float* flatColors = nullptr);
 
-// The builds of the rasteriser; both draw exactly the same pixels. AVX2 is
-// chosen once, where the processor has it, unless VINTREL_RENDER_ISA=sse2
-// asks for the baseline (the only one in builds without SIMD code or off
-// x86-64).
-enum class RasterIsa { Baseline, Avx2 };
+// The builds of the rasteriser; all draw exactly the same pixels. The best
+// the processor has is chosen once (AVX-512 on 256-bit vectors, then AVX2),
+// unless VINTREL_RENDER_ISA asks for "avx2" or for "sse2", the baseline
+// (the only one in builds without SIMD code or off x86-64).
+enum class RasterIsa { Baseline, Avx2, Avx512 };
 RasterIsa CurrentRasterIsa();
 // For tests and benchmarks that compare the builds: false, and nothing
 // changed, when this build or processor has no such variant. Not to be
