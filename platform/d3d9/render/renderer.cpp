@@ -75,6 +75,14 @@ uint64_t RunLength(const std::vector<Span>& runs) {
     return n;
 }
 
+// Per-draw scratch that is written before it is read only grows: a frame's
+// small draws would otherwise shrink it and its large ones clear it again
+// as it regrows.
+template <typename T>
+void GrowTo(std::vector<T>& v, size_t n) {
+    if (v.size() < n) v.resize(n);
+}
+
 struct TriangleRef {
     uint32_t v[3];
     uint32_t flat;  // slot whose colours a flat-shaded triangle uses
@@ -297,9 +305,9 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
     // Positions of every vertex first: they decide which triangles can be
     // seen, and only those triangles' vertices get colours, fog and texture
     // coordinates.
-    positions.resize(vertexCount);
-    clipCodes.resize(vertexCount);
-    varyings.resize(size_t(vertexCount) * ps.varyingCount);
+    GrowTo(positions, vertexCount);
+    GrowTo(clipCodes, vertexCount);
+    GrowTo(varyings, size_t(vertexCount) * ps.varyingCount);
     used.assign(vertexCount, 0);
     const bool denseIndexed = indexed && !vertexNumbers;
     const uint32_t regular = denseIndexed ? vertexCount - 1 : vertexCount;
