@@ -75,9 +75,9 @@ uint64_t RunLength(const std::vector<Span>& runs) {
     return n;
 }
 
-// Per-draw scratch that is written before it is read only grows: a frame's
-// small draws would otherwise shrink it and its large ones clear it again
-// as it regrows.
+// Per-draw scratch, written before it is read, only grows: a frame's small
+// draws would otherwise shrink it, and its large ones clear it again as it
+// regrows.
 template <typename T>
 void GrowTo(std::vector<T>& v, size_t n) {
     if (v.size() < n) v.resize(n);
