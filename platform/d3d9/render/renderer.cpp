@@ -528,17 +528,25 @@ bool Renderer::Impl::SkipBlocks(const BlockSet& set, uint32_t primitives, INT ba
     // the slots they use: a block's vertices need not be near each other.
     slots.resize(corners);
     needed.assign(size_t(set.indexHi - set.indexLo) + 1, 0);
+    // Through plain pointers and locals: the byte stores could otherwise
+    // be taken to change the set and the vectors, read again each corner.
+    uint32_t* const slot = slots.data();
+    uint8_t* const mark = needed.data();
+    const uint32_t indexLo = set.indexLo;
     for (const Span& run : primitiveRuns) {
+        const uint32_t from = run.begin * 3, to = run.end * 3;
         if (wide) {
-            std::memcpy(slots.data() + size_t(run.begin) * 3, indexBytes + size_t(run.begin) * 12,
-                        size_t(run.end - run.begin) * 12);
-            for (uint32_t k = run.begin * 3; k < run.end * 3; ++k) slots[k] -= set.indexLo, needed[slots[k]] = 1;
+            std::memcpy(slot + from, indexBytes + size_t(from) * 4, size_t(to - from) * 4);
+            for (uint32_t k = from; k < to; ++k) {
+                const uint32_t at = slot[k] - indexLo;
+                slot[k] = at, mark[at] = 1;
+            }
         } else {
-            for (uint32_t k = run.begin * 3; k < run.end * 3; ++k) {
+            for (uint32_t k = from; k < to; ++k) {
                 uint16_t i16;
                 std::memcpy(&i16, indexBytes + size_t(k) * 2, 2);
-                slots[k] = uint32_t(i16) - set.indexLo;
-                needed[slots[k]] = 1;
+                const uint32_t at = uint32_t(i16) - indexLo;
+                slot[k] = at, mark[at] = 1;
             }
         }
     }
@@ -546,13 +554,18 @@ bool Renderer::Impl::SkipBlocks(const BlockSet& set, uint32_t primitives, INT ba
     // the vertices in fours.
     constexpr uint32_t kRunGap = 4;
     vertexRuns.clear();
+    Span current{0, 0};
+    bool open = false;
     for (uint32_t k = scanLo; k <= scanHi; ++k) {
-        if (!needed[k]) continue;
-        if (!vertexRuns.empty() && k - vertexRuns.back().end <= kRunGap)
-            vertexRuns.back().end = k + 1;
-        else
-            vertexRuns.push_back({k, k + 1});
+        if (!mark[k]) continue;
+        if (open && k - current.end <= kRunGap) {
+            current.end = k + 1;
+        } else {
+            if (open) vertexRuns.push_back(current);
+            current = {k, k + 1}, open = true;
+        }
     }
+    if (open) vertexRuns.push_back(current);
     // As the full path's dense case: one slot past the run holds an
     // unreadable vertex.
     first = uint32_t(numberLo);
