@@ -557,6 +557,21 @@ bool Renderer::Impl::SkipBlocks(const BlockSet& set, uint32_t primitives, INT ba
     Span current{0, 0};
     bool open = false;
     for (uint32_t k = scanLo; k <= scanHi; ++k) {
+        // Eight slots at a time where none is needed, or all are and the
+        // run goes on through them.
+        if (scanHi - k >= 7) {
+            uint64_t eight;
+            std::memcpy(&eight, mark + k, 8);
+            if (eight == 0) {
+                k += 7;
+                continue;
+            }
+            if (eight == 0x0101010101010101u && open && k - current.end <= kRunGap) {
+                current.end = k + 8;
+                k += 7;
+                continue;
+            }
+        }
         if (!mark[k]) continue;
         if (open && k - current.end <= kRunGap) {
             current.end = k + 1;
@@ -576,7 +591,12 @@ bool Renderer::Impl::SkipBlocks(const BlockSet& set, uint32_t primitives, INT ba
 
 void Renderer::Impl::Assemble(D3DPRIMITIVETYPE type, uint32_t begin, uint32_t end, bool indexed, Chunk& chunk,
                               DWORD cull) {
-    auto slot = [&](uint32_t corner) { return indexed ? slots[corner] : corner; };
+    // Through plain pointers: the byte stores below could otherwise be
+    // taken to change the vectors, read again each triangle.
+    const uint32_t* const slotOf = slots.data();
+    const uint32_t* const codes = clipCodes.data();
+    uint8_t* const mark = used.data();
+    auto slot = [&](uint32_t corner) { return indexed ? slotOf[corner] : corner; };
     for (uint32_t p = begin; p < end; ++p) {
         uint32_t c0, c1, c2;
         switch (type) {
@@ -592,14 +612,14 @@ void Renderer::Impl::Assemble(D3DPRIMITIVETYPE type, uint32_t begin, uint32_t en
         }
         const uint32_t s0 = slot(c0), s1 = slot(c1), s2 = slot(c2);
         const uint32_t flat = type == D3DPT_TRIANGLESTRIP ? slot(p) : (type == D3DPT_TRIANGLEFAN ? slot(p + 1) : s0);
-        const uint32_t k0 = clipCodes[s0], k1 = clipCodes[s1], k2 = clipCodes[s2];
+        const uint32_t k0 = codes[s0], k1 = codes[s1], k2 = codes[s2];
         if ((k0 | k1 | k2) & kInvalid) continue;
         if (k0 & k1 & k2 & kRejectMask) continue;
         // Threads assembling other chunks may mark the same vertices; they
         // all store the same value. `flat` is always one of the corners.
-        std::atomic_ref<uint8_t>(used[s0]).store(1, std::memory_order_relaxed);
-        std::atomic_ref<uint8_t>(used[s1]).store(1, std::memory_order_relaxed);
-        std::atomic_ref<uint8_t>(used[s2]).store(1, std::memory_order_relaxed);
+        std::atomic_ref<uint8_t>(mark[s0]).store(1, std::memory_order_relaxed);
+        std::atomic_ref<uint8_t>(mark[s1]).store(1, std::memory_order_relaxed);
+        std::atomic_ref<uint8_t>(mark[s2]).store(1, std::memory_order_relaxed);
         if ((k0 | k1 | k2) & kClipMask) {
             // Clipping interpolates the varyings, which are not made yet.
             chunk.triangles.push_back({{s0, s1, s2}, flat, -1, -1});
