@@ -414,16 +414,23 @@ void VertexProcessor::Positions(const uint32_t* numbers, uint32_t first, uint32_
 
 #ifdef VINTREL_SAMPLER_SSE2
 bool VertexProcessor::PositionFour(const uint32_t number[4], VertexPos* out, uint32_t* clipCodes) const {
-    // Positions, transposed to one register per coordinate.
+    // Positions, transposed to one register per coordinate. Each (x, y, z,
+    // 1) is put together in a register: copied to memory first, its four
+    // floats would be read back across three stores, which waits for them.
     __m128 x, y, z;
     {
-        float p[4][4];
+        const __m128 one = _mm_set1_ps(1.0f);
+        __m128 p[4];
         for (int i = 0; i < 4; ++i) {
-            std::memcpy(p[i], state_->stream0.bytes + uint64_t(number[i]) * state_->stream0.stride + position_.offset, 12);
-            p[i][3] = 1.0f;
+            const BYTE* at = state_->stream0.bytes + uint64_t(number[i]) * state_->stream0.stride + position_.offset;
+            double xy;
+            float zf;
+            std::memcpy(&xy, at, 8);
+            std::memcpy(&zf, at + 8, 4);
+            p[i] = _mm_movelh_ps(_mm_castpd_ps(_mm_set_sd(xy)), _mm_unpacklo_ps(_mm_set_ss(zf), one));
         }
-        x = _mm_loadu_ps(p[0]), y = _mm_loadu_ps(p[1]), z = _mm_loadu_ps(p[2]);
-        __m128 t = _mm_loadu_ps(p[3]);
+        x = p[0], y = p[1], z = p[2];
+        __m128 t = p[3];
         _MM_TRANSPOSE4_PS(x, y, z, t);
     }
     // c_j = x m0j + y m1j + z m2j + 1 m3j, summed left to right as PositionOne does.
