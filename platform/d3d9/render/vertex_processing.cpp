@@ -105,6 +105,19 @@ inline int32_t FloorToInt(float v) {
     return int32_t(std::floor(v));
 }
 
+#ifdef VINTREL_SAMPLER_SSE2
+// The three floats at `at` and `w` after them, put together in a register:
+// copied to memory first, the four would be read back across three stores,
+// which waits for them.
+inline __m128 LoadXyz(const BYTE* at, float w) {
+    double xy;
+    float z;
+    std::memcpy(&xy, at, 8);
+    std::memcpy(&z, at + 8, 4);
+    return _mm_movelh_ps(_mm_castpd_ps(_mm_set_sd(xy)), _mm_unpacklo_ps(_mm_set_ss(z), _mm_set_ss(w)));
+}
+#endif
+
 }  // namespace
 
 void ViewportMap::Apply(VertexPos& p) const {
@@ -336,13 +349,10 @@ void VertexProcessor::AttributesFour(const uint32_t number[4], float* const out[
     for (int i = 0; i < 4; ++i) vertex[i] = state_->stream0.bytes + uint64_t(number[i]) * state_->stream0.stride;
     __m128 nx, ny, nz;
     {
-        float p[4][4];
-        for (int i = 0; i < 4; ++i) {
-            std::memcpy(p[i], vertex[i] + normal_.offset, 12);
-            p[i][3] = 0.0f;
-        }
-        nx = _mm_loadu_ps(p[0]), ny = _mm_loadu_ps(p[1]), nz = _mm_loadu_ps(p[2]);
-        __m128 t = _mm_loadu_ps(p[3]);
+        __m128 p[4];
+        for (int i = 0; i < 4; ++i) p[i] = LoadXyz(vertex[i] + normal_.offset, 0.0f);
+        nx = p[0], ny = p[1], nz = p[2];
+        __m128 t = p[3];
         _MM_TRANSPOSE4_PS(nx, ny, nz, t);
     }
     __m128 n[3];
@@ -414,21 +424,12 @@ void VertexProcessor::Positions(const uint32_t* numbers, uint32_t first, uint32_
 
 #ifdef VINTREL_SAMPLER_SSE2
 bool VertexProcessor::PositionFour(const uint32_t number[4], VertexPos* out, uint32_t* clipCodes) const {
-    // Positions, transposed to one register per coordinate. Each (x, y, z,
-    // 1) is put together in a register: copied to memory first, its four
-    // floats would be read back across three stores, which waits for them.
+    // Positions, transposed to one register per coordinate.
     __m128 x, y, z;
     {
-        const __m128 one = _mm_set1_ps(1.0f);
         __m128 p[4];
-        for (int i = 0; i < 4; ++i) {
-            const BYTE* at = state_->stream0.bytes + uint64_t(number[i]) * state_->stream0.stride + position_.offset;
-            double xy;
-            float zf;
-            std::memcpy(&xy, at, 8);
-            std::memcpy(&zf, at + 8, 4);
-            p[i] = _mm_movelh_ps(_mm_castpd_ps(_mm_set_sd(xy)), _mm_unpacklo_ps(_mm_set_ss(zf), one));
-        }
+        for (int i = 0; i < 4; ++i)
+            p[i] = LoadXyz(state_->stream0.bytes + uint64_t(number[i]) * state_->stream0.stride + position_.offset, 1.0f);
         x = p[0], y = p[1], z = p[2];
         __m128 t = p[3];
         _MM_TRANSPOSE4_PS(x, y, z, t);
