@@ -3,9 +3,13 @@
 // Mesa's llvmpipe drawing the same scene with the same thread count.
 //
 // Our renderer runs in this process; each peer measurement runs in a child
-// process (llvmpipe reads LP_NUM_THREADS once, when it starts).
+// process (llvmpipe reads LP_NUM_THREADS once, when it starts). The two take
+// turns, a round of each per repetition, so both meet the same host: the
+// machine is shared and its speed drifts over seconds. The figures are the
+// medians of the rounds.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,17 +35,29 @@ const Scene& TheScene() {
     return scene;
 }
 
-std::map<std::string, double> medianMicros;  // benchmark name -> median real time per frame
+// Benchmark name -> real time per frame: the median over repetitions where
+// there are several, else the one run's.
+std::map<std::string, double> frameMicros;
 std::map<int, double> pixelsPerFrame;
 
-class MedianReporter : public benchmark::ConsoleReporter {
+class FrameTimeReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.aggregate_name == "median") medianMicros[run.run_name.function_name] = run.GetAdjustedRealTime();
+        for (const Run& run : runs) {
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (median || run.run_type == Run::RT_Iteration)
+                frameMicros[run.run_name.function_name] = run.GetAdjustedRealTime();
+        }
         ConsoleReporter::ReportRuns(runs);
     }
 };
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
 
 void Ours(benchmark::State& st, int threads) {
     setenv("VINTREL_RENDER_THREADS", std::to_string(threads).c_str(), 1);
@@ -58,6 +74,19 @@ void Ours(benchmark::State& st, int threads) {
 void Peer(benchmark::State& st, bench::GlPeer* peer) {
     for (auto _ : st) peer->DrawFrame();
     st.counters["fps"] = benchmark::Counter(double(st.iterations()), benchmark::Counter::kIsRate);
+}
+
+// One round of ours at `threads`: microseconds per frame over a second of
+// frames.
+double OursRound(int threads) {
+    const std::string name = "ours/threads:" + std::to_string(threads);
+    benchmark::RegisterBenchmark(name.c_str(), Ours, threads)->Unit(benchmark::kMicrosecond)->Repetitions(1)->MinTime(1.0);
+    FrameTimeReporter reporter;
+    frameMicros.erase(name);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::ClearRegisteredBenchmarks();
+    std::fflush(stdout);
+    return frameMicros.count(name) ? frameMicros[name] : 0;
 }
 
 // Runs the peer at `threads` in a child process; its median frame time in
@@ -127,10 +156,10 @@ int main(int argc, char** argv) {
         const std::string name = std::string("llvmpipe/threads:") + argv[2];
         benchmark::RegisterBenchmark(name.c_str(), Peer, &peer)
             ->Unit(benchmark::kMicrosecond)->Repetitions(repetitions)->ReportAggregatesOnly(true)->MinTime(1.0);
-        MedianReporter reporter;
+        FrameTimeReporter reporter;
         benchmark::RunSpecifiedBenchmarks(&reporter);
         std::fflush(stdout);
-        std::printf("PEER_MEDIAN_US %.3f\n", medianMicros.empty() ? 0.0 : medianMicros.begin()->second);
+        std::printf("PEER_MEDIAN_US %.3f\n", frameMicros.empty() ? 0.0 : frameMicros.begin()->second);
         return 0;
     }
 
@@ -138,23 +167,34 @@ int main(int argc, char** argv) {
     const int all = int(std::max(1u, std::thread::hardware_concurrency()));
     std::vector<int> counts{1};
     if (all > 1) counts.push_back(all);
-    for (int t : counts) {
-        const std::string name = "ours/threads:" + std::to_string(t);
-        benchmark::RegisterBenchmark(name.c_str(), Ours, t)
-            ->Unit(benchmark::kMicrosecond)->Repetitions(repetitions)->ReportAggregatesOnly(true)->MinTime(1.0);
-    }
-    MedianReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::fflush(stdout);
+    // VINTREL_BENCH_NO_PEER=1 measures our renderer alone.
+    bool withPeer = std::getenv("VINTREL_BENCH_NO_PEER") == nullptr;
+    std::map<int, std::vector<double>> oursRounds, peerRounds;
+    std::string peerNote;
+    for (int t : counts)
+        for (int round = 0; round < repetitions; ++round) {
+            oursRounds[t].push_back(OursRound(t));
+            if (!withPeer) continue;
+            const double peer = RunPeerChild(argv[0], t, 1, peerNote);
+            if (peer > 0)
+                peerRounds[t].push_back(peer);
+            else
+                withPeer = false;  // no peer here: the note says why
+        }
 
     std::printf("\nFrame: %d x %d R5G6B5, %zu height-field triangles, %d overlay quads\n", bench::kWidth, bench::kHeight,
                 TheScene().indices.size() / 3, bench::kOverlayQuads);
     std::map<int, double> oursFps, peerFps;
-    std::string peerNote;
     for (int t : counts) {
-        const double ours = medianMicros["ours/threads:" + std::to_string(t)];
-        // VINTREL_BENCH_NO_PEER=1 measures our renderer alone.
-        const double peer = std::getenv("VINTREL_BENCH_NO_PEER") ? 0 : RunPeerChild(argv[0], t, repetitions, peerNote);
+        std::printf("threads %d, rounds (fps, ours / llvmpipe):", t);
+        for (size_t r = 0; r < oursRounds[t].size(); ++r) {
+            std::printf(" %.1f", oursRounds[t][r] > 0 ? 1e6 / oursRounds[t][r] : 0);
+            if (r < peerRounds[t].size()) std::printf(" / %.1f", 1e6 / peerRounds[t][r]);
+            std::printf(r + 1 < oursRounds[t].size() ? "," : "\n");
+        }
+    }
+    for (int t : counts) {
+        const double ours = Median(oursRounds[t]), peer = Median(peerRounds[t]);
         oursFps[t] = ours > 0 ? 1e6 / ours : 0;
         peerFps[t] = peer > 0 ? 1e6 / peer : 0;
         const double pixels = pixelsPerFrame[t];
