@@ -1,7 +1,8 @@
 // The AVX2 and AVX-512 builds of the rasteriser against the baseline build:
 // the same target and depth bytes for the benchmark scene, in states that take the
 // textured queue with and without fog and mip selection, mip choices pushed
-// up and down, translucent blending, and the general span loop.
+// up and down, translucent blending, the overlay on and off texel centres,
+// and the general span loop.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -22,6 +23,17 @@ const bench::Scene& TheScene() {
     return scene;
 }
 
+// The overlay's quads moved by fractions of a pixel: their lookups no
+// longer fall on texel centres.
+const bench::Scene& OverlayBetweenTexels() {
+    static const bench::Scene scene = [] {
+        bench::Scene s = bench::MakeScene();
+        for (bench::OverlayVertex& v : s.overlay) v.x += 0.3f, v.y += 0.6f;
+        return s;
+    }();
+    return scene;
+}
+
 // Puts the process's choice back when a test ends.
 struct IsaRestorer {
     RasterIsa saved = render::CurrentRasterIsa();
@@ -31,6 +43,7 @@ struct IsaRestorer {
 struct Variant {
     const char* name;
     void (*adjust)(bench::Frame&);
+    const bench::Scene& (*scene)() = TheScene;
 };
 
 void SetFloat(DWORD& state, float v) { std::memcpy(&state, &v, 4); }
@@ -47,6 +60,7 @@ const Variant kVariants[] = {
     {"coarse levels only", [](bench::Frame& f) { f.state.samplerStates[0][D3DSAMP_MAXMIPLEVEL] = 3; }},
     {"translucent terrain", [](bench::Frame& f) { f.state.material.Diffuse.a = 0.55f; }},
     {"near fog", [](bench::Frame& f) { SetFloat(f.state.renderStates[D3DRS_FOGEND], f.scene.fogStart + 20.0f); }},
+    {"overlay between texels", [](bench::Frame&) {}, OverlayBetweenTexels},
     {"general",
      [](bench::Frame& f) {
          f.state.renderStates[D3DRS_DITHERENABLE] = FALSE;
@@ -61,7 +75,7 @@ const Variant kVariants[] = {
 std::vector<BYTE> Draw(RasterIsa isa, const Variant& v, int threads) {
     EXPECT_TRUE(render::SetRasterIsaForTesting(isa));
     setenv("VINTREL_RENDER_THREADS", std::to_string(threads).c_str(), 1);
-    bench::Frame frame(TheScene());
+    bench::Frame frame(v.scene());
     unsetenv("VINTREL_RENDER_THREADS");
     v.adjust(frame);
     frame.Draw();
