@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <unordered_map>
 
 #include "platform/d3d9/buffers.h"
 #include "platform/d3d9/d3d9.h"
@@ -154,12 +155,26 @@ private:
     Renderer renderer_;
     DrawState draw_;
 
-    struct IndexRangeMemo {
-        std::uint64_t id = 0, changes = 0;
-        UINT start = 0, count = 0;
-        DWORD lo = 0, hi = 0;
+    // The smallest and largest index of each range drawn from an index
+    // buffer, kept while the buffer stays unchanged: a frame draws its
+    // ranges again every frame (the demo some thirty of them), and
+    // scanning them each time costs more than some of the draws.
+    struct IndexRangeKey {
+        std::uint64_t id;
+        UINT start, count;
+        bool operator==(const IndexRangeKey&) const = default;
     };
-    static constexpr int kIndexRangeMemos = 16;
-    IndexRangeMemo indexRanges_[kIndexRangeMemos];
-    int nextIndexRange_ = 0;
+    struct IndexRangeKeyHash {
+        size_t operator()(const IndexRangeKey& k) const noexcept {
+            return std::hash<std::uint64_t>{}(k.id * 0x9E3779B97F4A7C15ull ^ (std::uint64_t(k.start) << 32 | k.count));
+        }
+    };
+    struct IndexRangeMemo {
+        std::uint64_t changes;
+        DWORD lo, hi;
+    };
+    // Past this many ranges the memo starts again, so that a program
+    // drawing ever new ranges does not grow it without bound.
+    static constexpr size_t kIndexRangeMemos = 4096;
+    std::unordered_map<IndexRangeKey, IndexRangeMemo, IndexRangeKeyHash> indexRanges_;
 };

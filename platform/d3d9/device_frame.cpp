@@ -206,17 +206,24 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIndex,
 void Device::BufferIndexRange(const IndexBuffer& buffer, UINT start, UINT count, DWORD& lo, DWORD& hi) {
     const BufferStore& store = buffer.Store();
     const std::uint64_t changes = store.Changes();
-    if (changes != 0)
-        for (const IndexRangeMemo& m : indexRanges_)
-            if (m.id == store.Id() && m.changes == changes && m.start == start && m.count == count) {
-                lo = m.lo, hi = m.hi;
-                return;
-            }
-    IndexRange(store.Bytes(), store.Setup().format, start, count, lo, hi);
-    if (changes != 0) {
-        indexRanges_[nextIndexRange_] = {store.Id(), changes, start, count, lo, hi};
-        nextIndexRange_ = (nextIndexRange_ + 1) % kIndexRangeMemos;
+    // A buffer being written (changes 0) is scanned every time.
+    if (changes == 0) {
+        IndexRange(store.Bytes(), store.Setup().format, start, count, lo, hi);
+        return;
     }
+    const IndexRangeKey key{store.Id(), start, count};
+    const auto found = indexRanges_.find(key);
+    if (found != indexRanges_.end() && found->second.changes == changes) {
+        lo = found->second.lo, hi = found->second.hi;
+        return;
+    }
+    IndexRange(store.Bytes(), store.Setup().format, start, count, lo, hi);
+    if (found != indexRanges_.end()) {
+        found->second = {changes, lo, hi};
+        return;
+    }
+    if (indexRanges_.size() >= kIndexRangeMemos) indexRanges_.clear();
+    indexRanges_.emplace(key, IndexRangeMemo{changes, lo, hi});
 }
 
 HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* vertexData,

@@ -150,6 +150,46 @@ TEST_F(DrawTest, IndexedDrawsStayInsideTheirBuffers) {
     EXPECT_EQ(ib->Release(), 0u);
 }
 
+// More ranges of one index buffer than a frame of the demo draws, each
+// drawn again: every one is still checked against what the buffer holds
+// now, after it is rewritten and after it is put back.
+TEST_F(DrawTest, ManyRangesOfAnIndexBufferAreCheckedAgainWhenItChanges) {
+    constexpr UINT kTriangles = 48;
+    IDirect3DVertexBuffer9* vb = nullptr;
+    IDirect3DIndexBuffer9* ib = nullptr;
+    ASSERT_EQ(device->CreateVertexBuffer(4 * 12, 0, D3DFVF_XYZ, D3DPOOL_SYSTEMMEM, &vb, nullptr), D3D_OK);
+    ASSERT_EQ(device->CreateIndexBuffer(kTriangles * 3 * 2, 0, D3DFMT_INDEX16, D3DPOOL_SYSTEMMEM, &ib, nullptr), D3D_OK);
+    auto write = [&](UINT triangle, WORD first) {
+        void* data = nullptr;
+        ASSERT_EQ(ib->Lock(triangle * 6, 6, &data, 0), D3D_OK);
+        const WORD corners[3] = {first, 1, 2};
+        std::memcpy(data, corners, sizeof corners);
+        ib->Unlock();
+    };
+    for (UINT t = 0; t < kTriangles; ++t) write(t, WORD(t % 2 ? 3 : 0));
+    ASSERT_EQ(device->SetFVF(D3DFVF_XYZ), D3D_OK);
+    ASSERT_EQ(device->SetStreamSource(0, vb, 0, 12), D3D_OK);
+    ASSERT_EQ(device->SetIndices(ib), D3D_OK);
+    ASSERT_EQ(device->BeginScene(), D3D_OK);
+    auto draw = [&](UINT t) { return device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, t * 3, 1); };
+    for (int pass = 0; pass < 2; ++pass)
+        for (UINT t = 0; t < kTriangles; ++t) EXPECT_EQ(draw(t), D3D_OK) << "triangle " << t;
+    // Triangle 40 now names a fifth vertex; its neighbours do not.
+    write(40, 4);
+    EXPECT_EQ(draw(40), D3DERR_INVALIDCALL);
+    EXPECT_EQ(draw(39), D3D_OK);
+    EXPECT_EQ(draw(41), D3D_OK);
+    EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 40 * 3, 2), D3DERR_INVALIDCALL);  // with 41
+    write(40, 0);
+    EXPECT_EQ(draw(40), D3D_OK);
+    for (UINT t = 0; t < kTriangles; ++t) EXPECT_EQ(draw(t), D3D_OK) << "triangle " << t;
+    ASSERT_EQ(device->EndScene(), D3D_OK);
+    ASSERT_EQ(device->SetIndices(nullptr), D3D_OK);
+    ASSERT_EQ(device->SetStreamSource(0, nullptr, 0, 0), D3D_OK);
+    EXPECT_EQ(vb->Release(), 0u);
+    EXPECT_EQ(ib->Release(), 0u);
+}
+
 class KeepingSink : public FrameSink {
 public:
     bool PresentFrame(HWND window, const FrameView& frame) override {
