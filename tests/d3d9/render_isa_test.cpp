@@ -1,8 +1,8 @@
 // The AVX2 and AVX-512 builds of the rasteriser against the baseline build:
 // the same target and depth bytes for the benchmark scene, in states that take the
 // textured queue with and without fog and mip selection, mip choices pushed
-// up and down, translucent blending, the overlay on and off texel centres,
-// and the general span loop.
+// up and down, translucent blending, the overlay on and off texel centres
+// and pulled into tall slivers, and the general span loop.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -29,6 +29,23 @@ const bench::Scene& OverlayBetweenTexels() {
     static const bench::Scene scene = [] {
         bench::Scene s = bench::MakeScene();
         for (bench::OverlayVertex& v : s.overlay) v.x += 0.3f, v.y += 0.6f;
+        return s;
+    }();
+    return scene;
+}
+
+// The overlay's quads pulled into slivers at most 24 pixels wide and from 56
+// pixels to far below the target tall, so that the window scan meets edge
+// values of every size, some past 32 bits.
+const bench::Scene& OverlaySlivers() {
+    static const bench::Scene scene = [] {
+        bench::Scene s = bench::MakeScene();
+        for (size_t q = 0; q < s.overlay.size() / 4; ++q) {
+            bench::OverlayVertex* v = s.overlay.data() + q * 4;
+            const float down = q % 7 == 6 ? 20000.0f : 40.0f + float(q % 7) * 90.0f;
+            v[2].y += down, v[3].y += down;
+            v[2].x += float(q % 5) * 4.0f;
+        }
         return s;
     }();
     return scene;
@@ -61,6 +78,7 @@ const Variant kVariants[] = {
     {"translucent terrain", [](bench::Frame& f) { f.state.material.Diffuse.a = 0.55f; }},
     {"near fog", [](bench::Frame& f) { SetFloat(f.state.renderStates[D3DRS_FOGEND], f.scene.fogStart + 20.0f); }},
     {"overlay between texels", [](bench::Frame&) {}, OverlayBetweenTexels},
+    {"overlay slivers", [](bench::Frame&) {}, OverlaySlivers},
     {"general",
      [](bench::Frame& f) {
          f.state.renderStates[D3DRS_DITHERENABLE] = FALSE;
