@@ -32,6 +32,10 @@ struct JpegSource {
 
 const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
 
+// The most pixels a byte of a file may stand for: twice what a
+// Huffman-coded file can hold (see DecodeJpeg).
+constexpr uint64_t kMostPixelsPerByte = 1024;
+
 void SourceNoop(j_decompress_ptr) {}
 
 // The whole file on the first call. A decoder that asks again has run
@@ -84,6 +88,13 @@ HRESULT DecodeJpeg(ImageLevel* root, JpegDecode& d, const BYTE* bytes, UINT byte
     cinfo.src = &source->base;
 
     jpeg_read_header(&cinfo, TRUE);
+    // Each 8x8 block of the image takes at least one bit of a Huffman-coded
+    // scan, so a whole file holds at most 512 pixels a byte. A file that
+    // claims more than twice that is damaged or cut short: the decoder
+    // would read the missing data as grey, after filling gigabytes (a
+    // progressive file's coefficients are all allocated and cleared below)
+    // for a header of a few hundred bytes.
+    if (uint64_t(cinfo.image_width) * cinfo.image_height / kMostPixelsPerByte > byteCount) return E_FAIL;
     if (!IsMmxAvailable()) cinfo.dct_method = JDCT_IFAST;
     jpeg_start_decompress(&cinfo);
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include <sys/resource.h>
+
+#include <jpeglib.h>
 
 #include "texture/image_readers.h"
 #include "texture/pixel_format.h"
@@ -306,6 +309,63 @@ TEST(JpegReader, DamagedFilesFailCleanly) {
     Bytes monkey = Load(kCorpus + "/jpeg/libjpeg-turbo/monkey12.jpg");
     EXPECT_EQ(ReadJpegImage(&level, monkey.data(), UINT(monkey.size())), E_FAIL);
     DecodeEveryPrefix(Load(kCorpus + "/jpeg/jpeg-decoder/restarts.jpg"));
+}
+
+// A uniform grey image as a progressive JPEG with optimised Huffman
+// tables: about the most pixels a byte a real file holds.
+Bytes EncodeFlatGreyJpeg(int width, int height) {
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr error;
+    cinfo.err = jpeg_std_error(&error);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &out, &size);
+    cinfo.image_width = JDIMENSION(width);
+    cinfo.image_height = JDIMENSION(height);
+    cinfo.input_components = 1;
+    cinfo.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&cinfo);
+    cinfo.optimize_coding = TRUE;
+    jpeg_simple_progression(&cinfo);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<JSAMPLE> row(size_t(width), 100);
+    JSAMPROW rows[1] = {row.data()};
+    while (cinfo.next_scanline < cinfo.image_height) jpeg_write_scanlines(&cinfo, rows, 1);
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    Bytes bytes(out, out + size);
+    std::free(out);
+    return bytes;
+}
+
+TEST(JpegReader, ClaimsBeyondTheFilesDataFail) {
+    // A real file near the limit decodes.
+    const Bytes flat = EncodeFlatGreyJpeg(1024, 1024);
+    EXPECT_GT(1024.0 * 1024.0 / double(flat.size()), 200.0);
+    auto d = Decode(flat);
+    ASSERT_EQ(d->hr, S_OK);
+    ASSERT_EQ(d->level.width, 1024u);
+    ASSERT_EQ(d->level.height, 1024u);
+    const BYTE* pixels = static_cast<const BYTE*>(d->level.pixels);
+    EXPECT_TRUE(std::all_of(pixels, pixels + 1024 * 1024, [](BYTE p) { return p >= 99 && p <= 101; }));
+
+    // A larger one cut short inside its first scan: the decoder would read
+    // the missing data as grey, sixteen million pixels from 200 bytes.
+    const Bytes large = EncodeFlatGreyJpeg(4096, 4096);
+    size_t scan = 2;
+    while (scan + 1 < large.size() && !(large[scan] == 0xFF && large[scan + 1] == 0xDA)) ++scan;
+    ASSERT_LT(scan + 200, large.size());
+    const Bytes cut(large.begin(), large.begin() + std::ptrdiff_t(scan + 200));
+    for (const bool decode : {true, false}) {
+        ImageLevel level;
+        level.decodePixels = decode;
+        EXPECT_EQ(ReadJpegImage(&level, cut.data(), UINT(cut.size())), E_FAIL) << decode;
+        EXPECT_EQ(level.pixels, nullptr);
+    }
+    // Cut short within what its size allows, it still decodes.
+    const Bytes partial(large.begin(), large.begin() + std::ptrdiff_t(large.size() * 3 / 4));
+    EXPECT_EQ(Decode(partial)->hr, S_OK);
 }
 
 // ---- BMP / DIB ----
