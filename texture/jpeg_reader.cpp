@@ -36,6 +36,17 @@ const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
 // Huffman-coded file can hold (see DecodeJpeg).
 constexpr uint64_t kMostPixelsPerByte = 1024;
 
+// Every scan of a progressive file is a pass over all of the image's
+// blocks, however few bytes it takes, so a file of repeated scans makes
+// the decoder work without end. Encoders write about ten; a hundred is
+// far more than any file needs.
+constexpr int kMostScans = 100;
+
+void LimitScans(j_common_ptr cinfo) {
+    if (cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMostScans)
+        JpegErrorExit(cinfo);
+}
+
 void SourceNoop(j_decompress_ptr) {}
 
 // The whole file on the first call. A decoder that asks again has run
@@ -86,6 +97,10 @@ HRESULT DecodeJpeg(ImageLevel* root, JpegDecode& d, const BYTE* bytes, UINT byte
     source->base.next_input_byte = nullptr;
     source->base.bytes_in_buffer = 0;
     cinfo.src = &source->base;
+    auto* progress = static_cast<jpeg_progress_mgr*>(
+        (*cinfo.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_PERMANENT, sizeof(jpeg_progress_mgr)));
+    progress->progress_monitor = LimitScans;
+    cinfo.progress = progress;
 
     jpeg_read_header(&cinfo, TRUE);
     // Each 8x8 block of the image takes at least one bit of a Huffman-coded

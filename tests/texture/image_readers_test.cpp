@@ -368,6 +368,33 @@ TEST(JpegReader, ClaimsBeyondTheFilesDataFail) {
     EXPECT_EQ(Decode(partial)->hr, S_OK);
 }
 
+TEST(JpegReader, EndlessScansFail) {
+    // A progressive file with its last scan repeated: each repeat is a pass
+    // over every block for a few bytes.
+    const Bytes file = EncodeFlatGreyJpeg(256, 256);
+    size_t lastScan = 0;
+    for (size_t i = 0; i + 1 < file.size(); ++i)
+        if (file[i] == 0xFF && file[i + 1] == 0xDA) lastScan = i;
+    ASSERT_GT(lastScan, 0u);
+    const size_t end = file.size() - 2;  // the end-of-image marker
+    ASSERT_EQ(file[end + 1], 0xD9);
+    auto repeated = [&](int times) {
+        Bytes out(file.begin(), file.begin() + std::ptrdiff_t(end));
+        for (int k = 0; k < times; ++k) out.insert(out.end(), file.begin() + std::ptrdiff_t(lastScan), file.begin() + std::ptrdiff_t(end));
+        out.insert(out.end(), file.begin() + std::ptrdiff_t(end), file.end());
+        return out;
+    };
+    // A few repeats decode, as libjpeg takes them (with a warning).
+    EXPECT_EQ(Decode(repeated(10))->hr, S_OK);
+    const Bytes endless = repeated(200);
+    for (const bool decode : {true, false}) {
+        ImageLevel level;
+        level.decodePixels = decode;
+        EXPECT_EQ(ReadJpegImage(&level, endless.data(), UINT(endless.size())), E_FAIL) << decode;
+        EXPECT_EQ(level.pixels, nullptr);
+    }
+}
+
 // ---- BMP / DIB ----
 
 TEST(BmpReader, SuiteMatchesReferences) {
