@@ -339,6 +339,16 @@ Bytes EncodeFlatGreyJpeg(int width, int height) {
     return bytes;
 }
 
+// Refused whole, both when decoding and when reading the header alone.
+void ExpectJpegFails(const Bytes& file) {
+    for (const bool decode : {true, false}) {
+        ImageLevel level;
+        level.decodePixels = decode;
+        EXPECT_EQ(ReadJpegImage(&level, file.data(), UINT(file.size())), E_FAIL) << decode;
+        EXPECT_EQ(level.pixels, nullptr);
+    }
+}
+
 TEST(JpegReader, ClaimsBeyondTheFilesDataFail) {
     // A real file near the limit decodes.
     const Bytes flat = EncodeFlatGreyJpeg(1024, 1024);
@@ -357,12 +367,7 @@ TEST(JpegReader, ClaimsBeyondTheFilesDataFail) {
     while (scan + 1 < large.size() && !(large[scan] == 0xFF && large[scan + 1] == 0xDA)) ++scan;
     ASSERT_LT(scan + 200, large.size());
     const Bytes cut(large.begin(), large.begin() + std::ptrdiff_t(scan + 200));
-    for (const bool decode : {true, false}) {
-        ImageLevel level;
-        level.decodePixels = decode;
-        EXPECT_EQ(ReadJpegImage(&level, cut.data(), UINT(cut.size())), E_FAIL) << decode;
-        EXPECT_EQ(level.pixels, nullptr);
-    }
+    ExpectJpegFails(cut);
     // Cut short within what its size allows, it still decodes.
     const Bytes partial(large.begin(), large.begin() + std::ptrdiff_t(large.size() * 3 / 4));
     EXPECT_EQ(Decode(partial)->hr, S_OK);
@@ -378,21 +383,17 @@ TEST(JpegReader, EndlessScansFail) {
     ASSERT_GT(lastScan, 0u);
     const size_t end = file.size() - 2;  // the end-of-image marker
     ASSERT_EQ(file[end + 1], 0xD9);
+    const Bytes scan(file.begin() + std::ptrdiff_t(lastScan), file.begin() + std::ptrdiff_t(end));
     auto repeated = [&](int times) {
         Bytes out(file.begin(), file.begin() + std::ptrdiff_t(end));
-        for (int k = 0; k < times; ++k) out.insert(out.end(), file.begin() + std::ptrdiff_t(lastScan), file.begin() + std::ptrdiff_t(end));
+        for (int k = 0; k < times; ++k) out.insert(out.end(), scan.begin(), scan.end());
         out.insert(out.end(), file.begin() + std::ptrdiff_t(end), file.end());
         return out;
     };
     // A few repeats decode, as libjpeg takes them (with a warning).
     EXPECT_EQ(Decode(repeated(10))->hr, S_OK);
     const Bytes endless = repeated(200);
-    for (const bool decode : {true, false}) {
-        ImageLevel level;
-        level.decodePixels = decode;
-        EXPECT_EQ(ReadJpegImage(&level, endless.data(), UINT(endless.size())), E_FAIL) << decode;
-        EXPECT_EQ(level.pixels, nullptr);
-    }
+    ExpectJpegFails(endless);
 }
 
 // ---- BMP / DIB ----
