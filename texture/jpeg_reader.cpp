@@ -77,6 +77,7 @@ void SourceSkip(j_decompress_ptr cinfo, long count) {
 struct JpegDecode {
     jpeg_decompress_struct cinfo;
     JpegErrorManager error;
+    jpeg_progress_mgr progress{};
     BYTE* pixels = nullptr;
 };
 
@@ -97,10 +98,8 @@ HRESULT DecodeJpeg(ImageLevel* root, JpegDecode& d, const BYTE* bytes, UINT byte
     source->base.next_input_byte = nullptr;
     source->base.bytes_in_buffer = 0;
     cinfo.src = &source->base;
-    auto* progress = static_cast<jpeg_progress_mgr*>(
-        (*cinfo.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_PERMANENT, sizeof(jpeg_progress_mgr)));
-    progress->progress_monitor = LimitScans;
-    cinfo.progress = progress;
+    d.progress.progress_monitor = LimitScans;
+    cinfo.progress = &d.progress;
 
     jpeg_read_header(&cinfo, TRUE);
     // Each 8x8 block of the image takes at least one bit of a Huffman-coded
