@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "platform/d3d9/render/block_cull.h"
@@ -98,6 +99,7 @@ struct Chunk {
     std::vector<float> clippedVaryings;
     int64_t pixels = 0;  // sum of the triangles' bounding boxes
     std::vector<int64_t> rowWork;  // per bin of rows, when the draw is to be cut
+    size_t workLo = SIZE_MAX, workHi = 0;  // the bins of rowWork that may not be 0
 };
 
 // Small draws set up and waiting to be drawn: each draw's pixel state, and
@@ -145,6 +147,8 @@ struct Renderer::Impl {
     std::vector<uint32_t> slots;    // the vertex slot of each corner, for indexed draws
     std::vector<uint8_t> used;      // slots some visible triangle uses
     std::vector<Chunk> chunks;
+    int chunksInUse = 0;  // the first chunks hold the current draw; the rest are stale
+    std::span<const Chunk> UsedChunks() const { return {chunks.data(), size_t(chunksInUse)}; }
     BlockCache blocks;
     std::vector<Span> vertexRuns;     // the slots whose positions are needed
     std::vector<Span> primitiveRuns;  // the primitives to assemble, in order
@@ -344,13 +348,15 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
     // Work per row is counted only where the raster stage may be cut.
     tallyRows = workers > 1;
     const size_t bins = tallyRows ? (size_t(std::max(ps.clipY1, 0)) >> kWorkBinShift) + 1 : 0;
-    for (int c = 0; c < int(chunks.size()); ++c) {
+    chunksInUse = chunkCount;
+    for (int c = 0; c < chunkCount; ++c) {
         chunks[c].triangles.clear();
         chunks[c].clippedPositions.clear();
         chunks[c].clippedVaryings.clear();
         chunks[c].pixels = 0;
         chunks[c].pending = false;
-        chunks[c].rowWork.assign(c < chunkCount ? bins : 0, 0);
+        chunks[c].rowWork.assign(bins, 0);
+        chunks[c].workLo = SIZE_MAX, chunks[c].workHi = 0;
     }
     auto assemble = [&](int c) {
         ForRunPart(primitiveRuns, assembled * c / chunkCount, assembled * (c + 1) / chunkCount,
@@ -392,7 +398,7 @@ void Renderer::Impl::Draw(const DrawState& state, D3DPRIMITIVETYPE type, uint32_
     }
 
     int64_t pixels = 0;
-    for (const Chunk& c : chunks) pixels += c.pixels;
+    for (const Chunk& c : UsedChunks()) pixels += c.pixels;
     if (pixels == 0) return;
     if (workers > 1 && pixels >= kParallelPixels) {
         Flush();
@@ -421,7 +427,7 @@ void Renderer::Impl::Defer() {
         pending.varyings.insert(pending.varyings.end(), v, v + n);
         return at;
     };
-    for (const Chunk& chunk : chunks) {
+    for (const Chunk& chunk : UsedChunks()) {
         for (const TriangleRef& t : chunk.triangles) {
             PendingTriangle p;
             for (int i = 0; i < 3; ++i) {
@@ -440,9 +446,10 @@ void Renderer::Impl::Defer() {
 }
 
 void Renderer::Impl::AddRowWork(std::vector<int64_t>& to) const {
-    for (const Chunk& c : chunks) {
+    for (const Chunk& c : UsedChunks()) {
         if (to.size() < c.rowWork.size()) to.resize(c.rowWork.size(), 0);
-        for (size_t b = 0; b < c.rowWork.size(); ++b) to[b] += c.rowWork[b];
+        // A small draw touches a bin or two of the dozens.
+        for (size_t b = c.workLo; b <= c.workHi && b < c.rowWork.size(); ++b) to[b] += c.rowWork[b];
     }
 }
 
@@ -663,6 +670,7 @@ void Renderer::Impl::Emit(Chunk& chunk, uint32_t s0, uint32_t s1, uint32_t s2, u
         const int64_t perRow = kRowWork + (maxX - minX + 2) / 2;
         const size_t top = size_t(minY) >> kWorkBinShift, bottom = size_t(maxY) >> kWorkBinShift;
         if (bottom < chunk.rowWork.size()) {
+            chunk.workLo = std::min(chunk.workLo, top), chunk.workHi = std::max(chunk.workHi, bottom);
             chunk.rowWork[top] += kTriangleWork;
             for (size_t b = top; b <= bottom; ++b) {
                 const int64_t from = std::max<int64_t>(minY, int64_t(b) << kWorkBinShift);
@@ -706,7 +714,7 @@ void Renderer::Impl::EmitClipped(Chunk& chunk, uint32_t s0, uint32_t s1, uint32_
 
 void Renderer::Impl::Rasterize(const RowFilter& rows) {
     int64_t covered = 0;
-    for (const Chunk& chunk : chunks) {
+    for (const Chunk& chunk : UsedChunks()) {
         for (const TriangleRef& t : chunk.triangles) {
             // Skip, before reading its vertices, a triangle none of whose rows are ours.
             if (t.maxY < rows.first || t.minY > rows.last) continue;
