@@ -188,7 +188,11 @@ Image Leaves() {
         }
     for (int i = 0; i < 500; ++i) {
         float x = r.Range(0, 128), y = r.Range(0, 128);
-        FillDisc(img, x, y, r.Range(1.0f, 2.5f), r.Uniform() < 0.5f ? Rgba{90, 140, 56, 255} : Rgba{18, 44, 18, 255});
+        // Two draws in one argument list would come in whichever order the
+        // compiler picks; the colour is drawn first, as the data set has it.
+        const bool light = r.Uniform() < 0.5f;
+        const float radius = r.Range(1.0f, 2.5f);
+        FillDisc(img, x, y, radius, light ? Rgba{90, 140, 56, 255} : Rgba{18, 44, 18, 255});
     }
     // A ragged lower edge shows the sky through the boughs.
     for (int x = 0; x < 128; ++x) {
