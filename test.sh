@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the release and sanitizer configurations and
-# runs every test in both.
+# Sets up the machine, builds the release, sanitizer and Clang configurations
+# and runs every test in each.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/setup.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 status=0
-for preset in release asan; do
+for preset in release asan clang; do
     echo "== $preset: configure and build"
     cmake --preset "$preset" >/dev/null
     cmake --build "build/$preset" -j"$jobs"

@@ -171,7 +171,7 @@ void Scan(const BYTE* vertices, DWORD stride, DWORD positionOffset, const Index*
     }
     // 32-bit indices past the table read its last entry, which is kOutside.
     const DWORD last = table.Last();
-    auto entry = [last](DWORD i) {
+    auto entry = [=](DWORD i) {
         if constexpr (sizeof(Index) == 2) return i;
         else return std::min(i, last);
     };

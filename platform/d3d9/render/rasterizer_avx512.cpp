@@ -17,10 +17,18 @@
 #include "platform/d3d9/render/output_merger.h"
 #include "platform/d3d9/render/rasterizer.h"
 
+#ifdef __clang__
+#pragma clang attribute push(__attribute__((target("avx2,avx512f,avx512vl,avx512bw,avx512dq,no-fma"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2,avx512f,avx512vl,avx512bw,avx512dq,no-fma")
+#endif
 #define VINTREL_RASTER_NS avx512
 #define VINTREL_RASTER_WIDE 1
 #include "platform/d3d9/render/rasterizer_impl.inc"
+#ifdef __clang__
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 #endif
