@@ -7,13 +7,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <limits>
 #include <cstring>
 #include <memory>
 #include <new>
 
 // One open multimedia file. `info` holds the buffer state exactly as
 // mmioGetInfo hands it out; positions are computed in 64 bits and kept
-// within LONG_MAX.
+// within the range of LONG (32 bits, whatever the C library's long).
 struct HMMIO__ {
     MMIOINFO info{};
     bool memory = false;
@@ -26,6 +27,7 @@ struct HMMIO__ {
 
 namespace {
 using Int64 = long long;
+constexpr Int64 kLongMax = std::numeric_limits<LONG>::max();
 
 bool Buffered(const HMMIO__* f) { return f->info.pchBuffer != nullptr || f->memory; }
 bool Readable(const HMMIO__* f) { return f->access != MMIO_WRITE; }
@@ -80,14 +82,14 @@ enum class MoveResult { Ok, CannotWrite, CannotRead, CannotSeek };
 // Points a file's buffer at `offset`, writing it first when dirty, and
 // fills it from the file when `fill` is set.
 MoveResult MoveBuffer(HMMIO__* f, Int64 offset, bool fill) {
-    if (offset < 0 || offset > LONG_MAX) return MoveResult::CannotSeek;
+    if (offset < 0 || offset > kLongMax) return MoveResult::CannotSeek;
     if (!FlushBuffer(f)) return MoveResult::CannotWrite;
     MMIOINFO& i = f->info;
     i.lBufOffset = LONG(offset);
     i.pchNext = i.pchEndRead = i.pchBuffer;
     i.lDiskOffset = LONG(offset);
     if (fill && Readable(f)) {
-        Int64 room = std::min<Int64>(i.cchBuffer, Int64(LONG_MAX) - offset);
+        Int64 room = std::min<Int64>(i.cchBuffer, kLongMax - offset);
         Int64 n = ReadSome(f->fd, i.pchBuffer, room, offset);
         if (n < 0) return MoveResult::CannotRead;
         i.pchEndRead = i.pchBuffer + n;
@@ -114,7 +116,7 @@ bool GrowMemory(HMMIO__* f, Int64 needed) {
     if (have >= needed) return true;
     Int64 grow = ((needed - have + step - 1) / step) * Int64(step);
     Int64 size = Int64(i.cchBuffer) + grow;
-    if (size > LONG_MAX) return false;
+    if (size > kLongMax) return false;
     std::unique_ptr<char[]> block(new (std::nothrow) char[size_t(size)]());
     if (!block) return false;
     std::memcpy(block.get(), i.pchBuffer, size_t(i.cchBuffer));
@@ -155,7 +157,7 @@ LONG ReadBytes(HMMIO__* f, char* out, LONG bytes) {
 LONG WriteBytes(HMMIO__* f, const char* in, LONG bytes) {
     if (!Writable(f)) return -1;
     if (!Buffered(f)) {
-        if (f->position + bytes > LONG_MAX) return -1;
+        if (f->position + bytes > kLongMax) return -1;
         if (!WriteAll(f->fd, in, bytes, f->position)) return -1;
         f->position += bytes;
         return bytes;
@@ -172,8 +174,9 @@ LONG WriteBytes(HMMIO__* f, const char* in, LONG bytes) {
             if (MoveBuffer(f, Position(f), false) != MoveResult::Ok) return total ? total : -1;
             continue;
         }
-        if (!f->memory && Position(f) >= LONG_MAX) break;
+        if (!f->memory && Position(f) >= kLongMax) break;
         Int64 n = std::min<Int64>(space, bytes - total);
+        if (!f->memory) n = std::min<Int64>(n, kLongMax - Position(f));
         std::memcpy(i.pchNext, in + total, size_t(n));
         i.pchNext += n;
         total += LONG(n);
@@ -184,7 +187,7 @@ LONG WriteBytes(HMMIO__* f, const char* in, LONG bytes) {
 }
 
 Int64 SeekTo(HMMIO__* f, Int64 target) {
-    if (target < 0 || target > LONG_MAX) return -1;
+    if (target < 0 || target > kLongMax) return -1;
     if (f->memory) {
         if (target > f->info.cchBuffer) return -1;
         f->info.pchNext = f->info.pchBuffer + target;
@@ -433,7 +436,7 @@ MMRESULT mmioDescend(HMMIO file, LPMMCKINFO ck, LPCMMCKINFO parent, UINT flags) 
             return MMSYSERR_NOERROR;
         }
         Int64 next = data + size + (size & 1);
-        if (next > LONG_MAX || SeekTo(file, next) < 0) return MMIOERR_CHUNKNOTFOUND;
+        if (next > kLongMax || SeekTo(file, next) < 0) return MMIOERR_CHUNKNOTFOUND;
     }
 }
 
@@ -472,7 +475,7 @@ MMRESULT mmioCreateChunk(HMMIO file, LPMMCKINFO ck, UINT flags) {
     if (flags & MMIO_CREATERIFF) ck->ckid = FOURCC_RIFF;
     if (flags & MMIO_CREATELIST) ck->ckid = FOURCC_LIST;
     Int64 start = Position(file);
-    if (start + 12 > LONG_MAX) return MMIOERR_CANNOTSEEK;
+    if (start + 12 > kLongMax) return MMIOERR_CANNOTSEEK;
     char header[12];
     PutLE32(header, ck->ckid);
     PutLE32(header + 4, ck->cksize);

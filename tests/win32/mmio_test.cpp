@@ -273,24 +273,43 @@ TEST(Mmio, ChunksAreCreatedAndFound) {
     EXPECT_EQ(mmioSeek(f, 0, SEEK_CUR), 26);
     mmioClose(f, 0);
 
-    // A chunk size that points past what a position can hold.
+    // A chunk size that points past what a position can hold: 20 + 0xFFFFFFF8
+    // is 12 past 2^32, so a position kept in 32 bits would come back to the
+    // same chunk and search for ever. In memory, on disk through a buffer
+    // and on disk without one.
     std::vector<char> huge = {'R', 'I', 'F', 'F', 0x20, 0, 0, 0, 'W', 'A', 'V', 'E',
-                              'j', 'u', 'n', 'k', char(0xF0), char(0xFF), char(0xFF), char(0xFF)};
+                              'j', 'u', 'n', 'k', char(0xF8), char(0xFF), char(0xFF), char(0xFF)};
+    huge.resize(40);
+    const std::string hugePath = TempPath("huge.wav");
+    std::ofstream(hugePath, std::ios::binary).write(huge.data(), std::streamsize(huge.size()));
     MMIOINFO mem{};
     mem.fccIOProc = FOURCC_MEM;
     mem.cchBuffer = LONG(huge.size());
     mem.pchBuffer = huge.data();
-    f = mmioOpenA(nullptr, &mem, MMIO_READ);
-    ASSERT_NE(f, nullptr);
-    MMCKINFO outer{}, any{};
-    ASSERT_EQ(mmioDescend(f, &outer, nullptr, 0), MMSYSERR_NOERROR);
-    any.ckid = mmioFOURCC('d', 'a', 't', 'a');
-    EXPECT_EQ(mmioDescend(f, &any, &outer, MMIO_FINDCHUNK), MMIOERR_CHUNKNOTFOUND);
-    MMCKINFO junk{};
-    ASSERT_EQ(mmioSeek(f, 12, SEEK_SET), 12);
-    ASSERT_EQ(mmioDescend(f, &junk, nullptr, 0), MMSYSERR_NOERROR);
-    EXPECT_EQ(mmioAscend(f, &junk, 0), MMIOERR_CANNOTSEEK);
-    mmioClose(f, 0);
+    const HMMIO opened[] = {mmioOpenA(nullptr, &mem, MMIO_READ), OpenFile(hugePath, MMIO_READ | MMIO_ALLOCBUF),
+                            OpenFile(hugePath, MMIO_READ)};
+    for (HMMIO h : opened) {
+        ASSERT_NE(h, nullptr);
+        MMCKINFO outer{}, any{};
+        ASSERT_EQ(mmioDescend(h, &outer, nullptr, 0), MMSYSERR_NOERROR);
+        any.ckid = mmioFOURCC('d', 'a', 't', 'a');
+        EXPECT_EQ(mmioDescend(h, &any, &outer, MMIO_FINDCHUNK), MMIOERR_CHUNKNOTFOUND);
+        MMCKINFO junk{};
+        ASSERT_EQ(mmioSeek(h, 12, SEEK_SET), 12);
+        ASSERT_EQ(mmioDescend(h, &junk, nullptr, 0), MMSYSERR_NOERROR);
+        EXPECT_EQ(mmioAscend(h, &junk, 0), MMIOERR_CANNOTSEEK);
+        EXPECT_EQ(mmioSeek(h, 0, SEEK_CUR), 20);  // left where it was
+        mmioClose(h, 0);
+    }
+    // Seeks stop at the largest LONG.
+    for (DWORD flags : {DWORD(MMIO_READ | MMIO_ALLOCBUF), DWORD(MMIO_READ)}) {
+        f = OpenFile(hugePath, flags);
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(mmioSeek(f, 0x7FFFFFF0, SEEK_SET), 0x7FFFFFF0);
+        EXPECT_EQ(mmioSeek(f, 0x20, SEEK_CUR), -1);
+        EXPECT_EQ(mmioSeek(f, 0xF, SEEK_CUR), 0x7FFFFFFF);
+        mmioClose(f, 0);
+    }
 
     EXPECT_EQ(mmioStringToFOURCCA("wav", MMIO_TOUPPER), mmioFOURCC('W', 'A', 'V', ' '));
 }
