@@ -255,10 +255,8 @@ public:
         std::lock_guard<std::mutex> lock(device_->mixer.Lock());
         if (device_->level == 0) return DSERR_PRIOLEVELNEEDED;
         voice_->looping = (flags & DSBPLAY_LOOPING) != 0;
-        if (!voice_->playing) {
-            voice_->playing = true;
-            ++voice_->generation;
-        }
+        voice_->playing = true;
+        ++voice_->playCalls;
         return DS_OK;
     }
 
@@ -268,7 +266,7 @@ public:
         std::lock_guard<std::mutex> lock(device_->mixer.Lock());
         voice_->frame = position / data_->format.nBlockAlign;
         voice_->phase = 0;
-        ++voice_->generation;
+        ++voice_->moves;
         return DS_OK;
     }
 
@@ -303,10 +301,8 @@ public:
     HRESULT Stop() override {
         Note("#%d Stop()", id_);
         std::lock_guard<std::mutex> lock(device_->mixer.Lock());
-        if (voice_->playing) {
-            voice_->playing = false;
-            ++voice_->generation;
-        }
+        voice_->playing = false;
+        ++voice_->playCalls;
         return DS_OK;
     }
 
@@ -680,6 +676,11 @@ std::vector<std::string> TakeSoundJournal() {
 }
 
 HRESULT CaptureSoundFrames(IDirectSound8* sound, void* destination, DWORD frames) {
+    return CaptureSoundFrames(sound, destination, frames, nullptr);
+}
+
+HRESULT CaptureSoundFrames(IDirectSound8* sound, void* destination, DWORD frames,
+                           const std::function<void()>& whileMixing) {
     auto* device = dynamic_cast<SoundDevice*>(sound);
     if (!device || (!destination && frames > 0)) return DSERR_INVALIDPARAM;
     if (!device->Capturing()) return DSERR_INVALIDCALL;
@@ -688,7 +689,7 @@ HRESULT CaptureSoundFrames(IDirectSound8* sound, void* destination, DWORD frames
         std::lock_guard<std::mutex> lock(device->GetMixer().Lock());
         format = device->GetMixer().format;
     }
-    device->GetMixer().Render(destination, frames, format);
+    device->GetMixer().Render(destination, frames, format, whileMixing);
     return DS_OK;
 }
 

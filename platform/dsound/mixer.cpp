@@ -142,7 +142,7 @@ void Mixer::RemoveVoice(const Voice* voice) {
                   voices_.end());
 }
 
-void Mixer::Render(void* out, DWORD frames, const MixFormat& fmt) {
+void Mixer::Render(void* out, DWORD frames, const MixFormat& fmt, const std::function<void()>& whileMixing) {
     std::lock_guard<std::mutex> rendering(renderMutex_);
     float masterLeft, masterRight;
     jobs_.clear();
@@ -163,8 +163,8 @@ void Mixer::Render(void* out, DWORD frames, const MixFormat& fmt) {
             else if (v->phaseBase != 0)
                 phase = DWORD((unsigned long long)v->phase * fmt.rate / v->phaseBase);
             jobs_.push_back(Job{v, v->samples->block, v->channels, v->frames, v->frame, phase,
-                                v->rate, left * gain, right * gain, v->looping, v->generation,
-                                false});
+                                v->rate, left * gain, right * gain, v->looping, v->moves,
+                                v->playCalls, false});
         }
     }
 
@@ -173,22 +173,19 @@ void Mixer::Render(void* out, DWORD frames, const MixFormat& fmt) {
         MixVoice(job.frame, job.phase, job.ended, job.samples->data(), job.channels, job.frames,
                  job.rate, fmt.rate, job.looping, job.gainLeft, job.gainRight,
                  accumulator_.data(), frames, fmt.channels);
+    if (whileMixing) whileMixing();
 
     {
         std::lock_guard<std::mutex> lock(mutex_);
         for (Job& job : jobs_) {
             Voice& v = *job.voice;
-            if (v.generation != job.generation) continue;  // moved meanwhile
-            if (job.ended) {
-                // A one-shot voice at its end stops and goes back to its start.
-                v.playing = false;
-                v.frame = v.phase = 0;
-                ++v.generation;
-            } else {
-                v.frame = job.frame;
-                v.phase = job.phase;
+            // A one-shot voice at its end goes back to its start and stops.
+            if (v.moves == job.moves) {
+                v.frame = job.ended ? 0 : job.frame;
+                v.phase = job.ended ? 0 : job.phase;
                 v.phaseBase = fmt.rate;
             }
+            if (job.ended && v.playCalls == job.playCalls) v.playing = false;
         }
     }
     jobs_.clear();

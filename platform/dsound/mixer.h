@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -50,9 +51,14 @@ struct Voice {
     LONG pan = 0;     // -10000 (left only) .. 10000 (right only)
     bool playing = false;
     bool looping = false;
-    // Bumped whenever the program moves the position or the play state, so
-    // a render running at that moment does not write its older view back.
-    std::uint64_t generation = 0;
+    // Counts of the program's position moves and of its Play and Stop
+    // calls. A render writes its results back as if such calls made while
+    // it mixed came after it: the block it mixed has been heard, so its
+    // advance stands unless the position was moved meanwhile, and a
+    // one-shot voice it ran to the end stops unless played or stopped
+    // meanwhile.
+    std::uint64_t moves = 0;
+    std::uint64_t playCalls = 0;
 };
 
 class Mixer {
@@ -68,7 +74,11 @@ public:
 
     // Mixes `frames` frames in `format` into `out` and advances the
     // playing voices. Takes the lock itself; one caller at a time.
-    void Render(void* out, DWORD frames, const MixFormat& format);
+    // `whileMixing`, for tests, runs after the voices are mixed and before
+    // their positions are written back, without the lock, as the
+    // program's calls do when they come while the output thread mixes.
+    void Render(void* out, DWORD frames, const MixFormat& format,
+                const std::function<void()>& whileMixing = nullptr);
     // Frames rendered so far (under Lock()).
     std::uint64_t renderedFrames = 0;
 
@@ -84,7 +94,7 @@ private:
         DWORD frame, phase, rate;
         float gainLeft, gainRight;
         bool looping;
-        std::uint64_t generation;
+        std::uint64_t moves, playCalls;
         bool ended;
     };
     std::mutex renderMutex_;

@@ -7,6 +7,7 @@
 // otherwise the audio device.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,11 @@ SoundOutputMode SelectedSoundOutput();
 // format into `destination` (frames x block align bytes) and advances every
 // playing buffer. DSERR_INVALIDCALL for a device with a real output.
 HRESULT CaptureSoundFrames(IDirectSound8* sound, void* destination, DWORD frames);
+// The same, calling `whileMixing` once the buffers are mixed and before
+// their positions move on: calls made there land as a program's calls do
+// while the output thread mixes.
+HRESULT CaptureSoundFrames(IDirectSound8* sound, void* destination, DWORD frames,
+                           const std::function<void()>& whileMixing);
 
 // A journal of the calls made on sound devices and buffers while enabled,
 // one line each, such as "#1 SetVolume(-1000)" (#0 is the primary buffer,

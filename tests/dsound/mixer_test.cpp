@@ -134,6 +134,65 @@ TEST(Mixer, StopAndPlayContinueFromTheStoppedPosition) {
     b->Release();
 }
 
+TEST(Mixer, CallsWhileMixingComeAfterTheMixedBlock) {
+    std::vector<int16_t> input = Sine(700, 22050, 22050, 0.4);
+    // Stop (and Play) while a block is mixed: that block has been heard, so
+    // the buffer goes on after it, not from where the block began.
+    CaptureDevice paused, straight;
+    IDirectSoundBuffer8* a = paused.Buffer(input, 1, 22050);
+    IDirectSoundBuffer8* b = straight.Buffer(input, 1, 22050);
+    ASSERT_EQ(a->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+    ASSERT_EQ(b->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+    std::vector<int16_t> heard = paused.Mix(3001, 2, [&] {
+        EXPECT_EQ(a->Stop(), DS_OK);
+        EXPECT_EQ(a->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+    });
+    std::vector<int16_t> next = paused.Mix(2000, 2, [&] { EXPECT_EQ(a->Stop(), DS_OK); });
+    heard.insert(heard.end(), next.begin(), next.end());
+    for (int16_t s : paused.Mix(500)) ASSERT_EQ(s, 0);
+    ASSERT_EQ(a->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+    next = paused.Mix(1000);
+    heard.insert(heard.end(), next.begin(), next.end());
+    EXPECT_EQ(heard, straight.Mix(6001));
+
+    // A position set meanwhile wins over the block's advance.
+    heard = paused.Mix(700, 2, [&] { EXPECT_EQ(a->SetCurrentPosition(2 * 100), DS_OK); });
+    DWORD position = 0, status = 0;
+    ASSERT_EQ(a->GetCurrentPosition(&position, nullptr), DS_OK);
+    EXPECT_EQ(position, 2u * 100);
+
+    // A one-shot buffer that reaches its end in the block: made to loop
+    // meanwhile, it loops on from its start; played again from its start
+    // meanwhile (as a sound is restarted), it plays; left alone, it stops.
+    std::vector<int16_t> shortSound(input.begin(), input.begin() + 1000);
+    IDirectSoundBuffer8* once = paused.Buffer(shortSound, 1, 22050);
+    for (int kind = 0; kind < 3; ++kind) {
+        ASSERT_EQ(a->Stop(), DS_OK);
+        ASSERT_EQ(once->SetCurrentPosition(0), DS_OK);
+        ASSERT_EQ(once->Play(0, 0, 0), DS_OK);
+        paused.Mix(1200, 2, [&] {
+            if (kind == 0) {
+                EXPECT_EQ(once->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+            } else if (kind == 1) {
+                EXPECT_EQ(once->SetCurrentPosition(0), DS_OK);
+                EXPECT_EQ(once->Play(0, 0, 0), DS_OK);
+            }
+        });
+        ASSERT_EQ(once->GetStatus(&status), DS_OK);
+        const DWORD want[] = {DSBSTATUS_PLAYING | DSBSTATUS_LOOPING, DSBSTATUS_PLAYING, 0};
+        EXPECT_EQ(status & (DSBSTATUS_PLAYING | DSBSTATUS_LOOPING), want[kind]) << "kind " << kind;
+        ASSERT_EQ(once->GetCurrentPosition(&position, nullptr), DS_OK);
+        EXPECT_EQ(position, 0u) << "kind " << kind;
+        next = paused.Mix(10);
+        for (size_t i = 0; i < 10; ++i)
+            ASSERT_EQ(next[2 * i], kind < 2 ? shortSound[i] : 0) << "kind " << kind << " frame " << i;
+        ASSERT_EQ(once->Stop(), DS_OK);
+    }
+    a->Release();
+    b->Release();
+    once->Release();
+}
+
 TEST(Mixer, SumsSaturate) {
     CaptureDevice device;
     std::vector<int16_t> square(2000);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "platform/dsound/sound_output.h"
@@ -67,10 +68,11 @@ struct CaptureDevice {
         return buffer;
     }
 
-    // The next `frames` frames of the mix (16-bit primary format).
-    std::vector<int16_t> Mix(DWORD frames, WORD channels = 2) {
+    // The next `frames` frames of the mix (16-bit primary format); with
+    // `whileMixing`, calls made while the output mixes them.
+    std::vector<int16_t> Mix(DWORD frames, WORD channels = 2, const std::function<void()>& whileMixing = nullptr) {
         std::vector<int16_t> out(size_t(frames) * channels, 12345);
-        EXPECT_EQ(CaptureSoundFrames(sound, out.data(), frames), DS_OK);
+        EXPECT_EQ(CaptureSoundFrames(sound, out.data(), frames, whileMixing), DS_OK);
         return out;
     }
 };
