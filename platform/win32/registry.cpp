@@ -32,10 +32,12 @@ bool ParseDword(const char* text, DWORD& out) {
     if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
         base = 16;
         p += 2;
-        if (!std::isxdigit(static_cast<unsigned char>(*p))) return false;
-    } else if (!std::isdigit(static_cast<unsigned char>(*p))) {
-        return false;
     }
+    // Digits only: strtoull would also take a sign, spaces or a second "0x".
+    if (!*p) return false;
+    for (const char* c = p; *c; ++c)
+        if (!(base == 16 ? std::isxdigit(static_cast<unsigned char>(*c)) : std::isdigit(static_cast<unsigned char>(*c))))
+            return false;
     errno = 0;
     char* end = nullptr;
     unsigned long long v = std::strtoull(p, &end, base);
