@@ -1,13 +1,11 @@
 // Captured frames as 8-bit RGB PNG files, compressed by libpng.
 #include <png.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/shell/headless.h"
+#include "platform/win32/whole_file.h"
 
 bool WritePng(const std::string& path, UINT width, UINT height, const std::uint32_t* xrgb,
               std::string* error) {
@@ -15,9 +13,9 @@ bool WritePng(const std::string& path, UINT width, UINT height, const std::uint3
         if (error) *error = "no image to write";
         return false;
     }
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        if (error) *error = "cannot create " + path + ": " + std::strerror(errno);
+    OutputFile file(path);
+    if (!file.Stream()) {
+        if (error) *error = "cannot create " + path + ": " + file.Error();
         return false;
     }
     // Made before libpng may jump back to the setjmp below, which would
@@ -27,11 +25,10 @@ bool WritePng(const std::string& path, UINT width, UINT height, const std::uint3
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!png || !info || setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
-        std::fclose(f);
         if (error) *error = "cannot write " + path;
         return false;
     }
-    png_init_io(png, f);
+    png_init_io(png, file.Stream());
     png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
@@ -46,8 +43,8 @@ bool WritePng(const std::string& path, UINT width, UINT height, const std::uint3
     }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
-    if (std::fclose(f) != 0) {
-        if (error) *error = "cannot write " + path;
+    if (!file.Commit()) {
+        if (error) *error = "cannot write " + path + ": " + file.Error();
         return false;
     }
     return true;

@@ -1,11 +1,18 @@
 // The generator's file writers, read back with the texture library and the
 // mesh loader: what goes in comes out, exactly where the format is exact.
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image.h"
@@ -269,6 +276,47 @@ TEST(DataImageWriters, ReportUnwritablePaths) {
     EXPECT_FALSE(assets::WriteBmp24(bad, image));
     EXPECT_FALSE(assets::WriteTgaRle(bad, image, false));
     EXPECT_FALSE(assets::WriteDds(bad, image, assets::DdsFormat::DXT1, true));
+}
+
+namespace {
+// Writes past `bytes` fail from here on (with EFBIG, not the signal).
+void LimitFileSize(rlim_t bytes) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit;
+    limit.rlim_cur = limit.rlim_max = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+}  // namespace
+
+// A write that fails part way (here at a file-size limit, as on a full disk)
+// leaves the file that was there as it was and no partial file beside it.
+// Each writer runs in a child process that ignores the limit's signal;
+// libjpeg's own error handler would end it mid-file.
+TEST(DataImageWriters, FailedWritesKeepTheOldFile) {
+    const fs::path dir = Temp("failing");
+    fs::create_directories(dir);
+    const std::string target = (dir / "old").string();
+    const assets::Image image = Smooth(256, 256);
+    const std::vector<uint8_t> bytes(64 * 1024, 7);
+    const std::pair<const char*, std::function<bool()>> writers[] = {
+        {"file", [&] { return assets::WriteFile(target, bytes); }},
+        {"png", [&] { return assets::WritePng(target, image, true); }},
+        {"jpeg", [&] { return assets::WriteJpeg(target, image, 90); }},
+        {"dds", [&] { return assets::WriteDds(target, image, assets::DdsFormat::A8R8G8B8, true); }},
+    };
+    for (const auto& [name, write] : writers) {
+        SCOPED_TRACE(name);
+        std::ofstream(target) << "old";
+        EXPECT_EXIT(
+            {
+                LimitFileSize(1024);
+                std::exit(write() ? 0 : 3);
+            },
+            ::testing::ExitedWithCode(3), "make-assets: cannot write [^\n]*/old: ");
+        std::ifstream in(target);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "old");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+    }
 }
 
 // ---- .x writer ----

@@ -8,3 +8,11 @@ if(TARGET vintrel-meshinfo)
     add_test(NAME meshinfo-missing-file COMMAND vintrel-meshinfo "${VINTREL_CORPUS_DIR}/x/no-such-file.x")
     set_tests_properties(meshinfo-missing-file PROPERTIES WILL_FAIL TRUE)
 endif()
+# Its lines are its product: losing them to a full disk is a failure.
+if(TARGET vintrel-meshinfo)
+    add_test(NAME meshinfo-lost-output-is-status-1
+        COMMAND sh -c [["$0" "$1" 2>&1 >/dev/full; echo "status $?"]]
+                $<TARGET_FILE:vintrel-meshinfo> "${VINTREL_CORPUS_DIR}/x/minetest_game/boat.x")
+    set_tests_properties(meshinfo-lost-output-is-status-1 PROPERTIES PASS_REGULAR_EXPRESSION
+        "^vintrel-meshinfo: cannot write the output: No space left on device\nstatus 1\n$")
+endif()

@@ -83,4 +83,38 @@ grep -q 'cannot enter the data folder' err.txt || exit 7
 rm -rf "$dir"
 ]] $<TARGET_FILE:vintrel-drive>)
     set_tests_properties(drive-shots PROPERTIES TIMEOUT 120)
+    # A shot that fails part way (a size limit reached) keeps the file that
+    # was there and leaves nothing beside it; a summary lost to a full disk is
+    # a failure.
+    add_test(NAME drive-failed-writes
+        COMMAND sh -c [[
+dir=$(mktemp -d) && cd "$dir" || exit 1
+echo old >shot.png
+(trap '' XFSZ; ulimit -f 4; "$0" --frames 2 --shot 1:shot.png >/dev/null 2>err.txt); [ $? = 1 ] || exit 4
+grep -q 'shot.png: cannot write' err.txt || exit 5
+[ "$(cat shot.png)" = old ] || exit 6
+[ "$(ls | tr '\n' ' ')" = "err.txt shot.png " ] || exit 7
+"$0" --frames 1 2>err.txt >/dev/full; [ $? = 1 ] || exit 8
+grep -qx 'vintrel-drive: cannot write the output: No space left on device' err.txt || exit 9
+rm -rf "$dir"
+]] $<TARGET_FILE:vintrel-drive>)
+    set_tests_properties(drive-failed-writes PROPERTIES TIMEOUT 120)
+endif()
+
+# The lap pilot's script: one that cannot be written whole keeps the file
+# that was there; on stdout, one lost to a full disk is a failure.
+if(TARGET vintrel-lap-pilot)
+    add_test(NAME lap-pilot-failed-writes
+        COMMAND sh -c [[
+dir=$(mktemp -d) && cd "$dir" || exit 1
+echo old >lap.keys
+(trap '' XFSZ; ulimit -f 4; "$0" --out lap.keys 2>err.txt); [ $? = 1 ] || exit 2
+grep -q "cannot write $dir/lap.keys: File too large" err.txt || exit 3
+[ "$(cat lap.keys)" = old ] || exit 4
+[ "$(ls | tr '\n' ' ')" = "err.txt lap.keys " ] || exit 5
+"$0" 2>err.txt >/dev/full; [ $? = 1 ] || exit 6
+grep -q '^vintrel-lap-pilot: cannot write the output: ' err.txt || exit 7
+rm -rf "$dir"
+]] $<TARGET_FILE:vintrel-lap-pilot>)
+    set_tests_properties(lap-pilot-failed-writes PROPERTIES TIMEOUT 300)
 endif()

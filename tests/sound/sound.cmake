@@ -17,4 +17,10 @@ if(TARGET vintrel-wavinfo)
     add_test(NAME wavinfo-missing-is-status-1
         COMMAND vintrel-wavinfo ${PROJECT_BINARY_DIR}/no-such-file.wav)
     set_tests_properties(wavinfo-missing-is-status-1 PROPERTIES WILL_FAIL TRUE)
+    # Its line is its product: losing it to a full disk is a failure.
+    add_test(NAME wavinfo-lost-output-is-status-1
+        COMMAND sh -c [["$0" "$1" 2>&1 >/dev/full; echo "status $?"]]
+                $<TARGET_FILE:vintrel-wavinfo> ${VINTREL_CORPUS_DIR}/wav/go-audio/kick.wav)
+    set_tests_properties(wavinfo-lost-output-is-status-1 PROPERTIES PASS_REGULAR_EXPRESSION
+        "^vintrel-wavinfo: cannot write the output: No space left on device\nstatus 1\n$")
 endif()

@@ -17,3 +17,26 @@ if(TARGET vintrel-texinfo)
     add_test(NAME texinfo-help COMMAND vintrel-texinfo --help)
     set_tests_properties(texinfo-help PROPERTIES PASS_REGULAR_EXPRESSION "--mipfilter")
 endif()
+
+# What it writes and prints: a failed --out (a folder in the way, a size
+# limit reached part way) keeps the file that was there and leaves nothing
+# else behind; lines lost to a full disk are a failure too.
+if(TARGET vintrel-texinfo)
+    add_test(NAME texinfo-failed-writes-keep-the-old-file
+        COMMAND sh -c [[
+dir=$(mktemp -d) && cd "$dir" || exit 1
+mkdir folder.png
+"$0" "$1" --out folder.png >out.txt 2>&1; [ $? = 1 ] || exit 2
+grep -q '^error=0x80004005 cannot write folder.png' out.txt || exit 3
+[ -d folder.png ] && [ -z "$(ls folder.png)" ] || exit 4
+echo old >old.png
+(trap '' XFSZ; ulimit -f 4; "$0" "$1" --out old.png >out.txt 2>&1); [ $? = 1 ] || exit 5
+grep -q '^error=0x80004005 cannot write old.png' out.txt || exit 6
+[ "$(cat old.png)" = old ] || exit 7
+[ "$(ls | tr '\n' ' ')" = "folder.png old.png out.txt " ] || exit 8
+"$0" "$1" --out old.png >/dev/null && [ "$(head -c 4 old.png | tail -c 3)" = PNG ] || exit 9
+"$0" "$1" 2>err.txt >/dev/full; [ $? = 1 ] || exit 10
+grep -qx 'vintrel-texinfo: cannot write the output: No space left on device' err.txt || exit 11
+rm -rf "$dir"
+]] $<TARGET_FILE:vintrel-texinfo> "${VINTREL_DATA_DIR}/grass.dds")
+endif()

@@ -2,8 +2,10 @@
 // LoadLibraryA("xfile.dll"), templates registered from templates.h, files
 // walked through the object interfaces. Also the dump tool.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -310,6 +312,9 @@ TEST(XFileTool, DumpsTheTreeAndReportsErrors) {
     EXPECT_NE(WEXITSTATUS(status), 0);
     EXPECT_NE(run("--help", status).find("format=text|binary|tzip|bzip"), std::string::npos);
     EXPECT_EQ(WEXITSTATUS(status), 0);
+    // The dump is the product: one lost to a full disk is a failure.
+    status = std::system((tool + " " + good + " >/dev/full 2>/dev/null").c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     std::remove(good.c_str());
     std::remove(bad.c_str());
 }

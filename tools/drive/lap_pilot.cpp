@@ -10,13 +10,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "course.h"
 #include "platform/d3d9/d3d9.h"
 #include "platform/win32/keyboard.h"
+#include "platform/win32/whole_file.h"
 #include "platform/win32/windows.h"
 #include "scene/model.h"
 #include "vehicle/vehicle_state.h"
@@ -179,11 +179,11 @@ int main(int argc, char** argv) {
     }
     if (out.empty()) {
         std::fputs(script.c_str(), stdout);
+        if (!FlushStdout("vintrel-lap-pilot")) return 1;
     } else {
-        std::ofstream file(out);
-        file << script;
-        if (!file) {
-            std::fprintf(stderr, "vintrel-lap-pilot: cannot write %s\n", out.c_str());
+        std::string error;
+        if (!WriteWholeFile(out, script.data(), script.size(), &error)) {
+            std::fprintf(stderr, "vintrel-lap-pilot: cannot write %s: %s\n", out.c_str(), error.c_str());
             return 1;
         }
     }

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "drive_run.h"
+#include "platform/win32/whole_file.h"
 #include "resources/resources.h"
 
 namespace {
@@ -164,6 +165,7 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(result.frames), Percentile(result.frameMs, 0.5),
                 Percentile(result.frameMs, 0.95), fps, (sinceStart < 0 ? 0.0 : sinceStart) + result.firstFrameMs,
                 Percentile(result.frameCpuMs, 0.5), Percentile(result.frameCpuMs, 0.95));
+    if (!FlushStdout("vintrel-drive")) return 1;
     if (!result.errors.empty() || result.exitCode != 0) return 1;
     return 0;
 }

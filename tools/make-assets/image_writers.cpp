@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <map>
 
+#include "platform/win32/whole_file.h"
 #include "texture/block_codec.h"
 
 namespace assets {
@@ -43,28 +45,25 @@ bool Fail(const std::string& path, const char* what) {
 }  // namespace
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return Fail(path, "cannot open");
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = std::fclose(f) == 0 && ok;
-    return ok ? true : Fail(path, "write error");
+    std::string error;
+    return WriteWholeFile(path, bytes.data(), bytes.size(), &error) ? true : Fail(path, error.c_str());
 }
 
 bool WritePng(const std::string& path, const Image& image, bool alpha) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return Fail(path, "cannot open");
+    OutputFile file(path);
+    if (!file.Stream()) return Fail(path, file.Error().c_str());
+    // Made before libpng may jump back to the setjmp below.
+    std::vector<uint8_t> row(size_t(image.width) * 4);
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!png || !info || setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
-        std::fclose(f);
         return Fail(path, "libpng error");
     }
-    png_init_io(png, f);
+    png_init_io(png, file.Stream());
     png_set_IHDR(png, info, image.width, image.height, 8, alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    std::vector<uint8_t> row(size_t(image.width) * 4);
     for (int y = 0; y < image.height; ++y) {
         size_t n = 0;
         for (int x = 0; x < image.width; ++x) {
@@ -76,17 +75,37 @@ bool WritePng(const std::string& path, const Image& image, bool alpha) {
     }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
-    return std::fclose(f) == 0 ? true : Fail(path, "write error");
+    return file.Commit() ? true : Fail(path, file.Error().c_str());
 }
 
+namespace {
+// libjpeg's own handler ends the process on an error, a failed write among
+// them; this one jumps back to the writer instead.
+struct JpegErrors {
+    jpeg_error_mgr manager;
+    jmp_buf jump;
+};
+
+[[noreturn]] void JpegErrorExit(j_common_ptr cinfo) {
+    (*cinfo->err->output_message)(cinfo);
+    std::longjmp(reinterpret_cast<JpegErrors*>(cinfo->err)->jump, 1);
+}
+}  // namespace
+
 bool WriteJpeg(const std::string& path, const Image& image, int quality) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return Fail(path, "cannot open");
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
+    OutputFile file(path);
+    if (!file.Stream()) return Fail(path, file.Error().c_str());
+    std::vector<uint8_t> row(size_t(image.width) * 3);
+    jpeg_compress_struct cinfo = {};
+    JpegErrors errors;
+    cinfo.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = JpegErrorExit;
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        return Fail(path, "libjpeg error");
+    }
     jpeg_create_compress(&cinfo);
-    jpeg_stdio_dest(&cinfo, f);
+    jpeg_stdio_dest(&cinfo, file.Stream());
     cinfo.image_width = image.width;
     cinfo.image_height = image.height;
     cinfo.input_components = 3;
@@ -94,7 +113,6 @@ bool WriteJpeg(const std::string& path, const Image& image, int quality) {
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
-    std::vector<uint8_t> row(size_t(image.width) * 3);
     for (int y = 0; y < image.height; ++y) {
         for (int x = 0; x < image.width; ++x) {
             const Rgba& p = image.at(x, y);
@@ -105,7 +123,7 @@ bool WriteJpeg(const std::string& path, const Image& image, int quality) {
     }
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
-    return std::fclose(f) == 0 ? true : Fail(path, "write error");
+    return file.Commit() ? true : Fail(path, file.Error().c_str());
 }
 
 static void BmpHeaders(Bytes& b, const Image& image, int bits, uint32_t paletteEntries, uint32_t rowBytes) {

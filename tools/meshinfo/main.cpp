@@ -8,6 +8,7 @@
 
 #include "geometry/geometry.h"
 #include "platform/d3d9/offscreen_device.h"
+#include "platform/win32/whole_file.h"
 
 namespace {
 
@@ -160,5 +161,6 @@ int main(int argc, char** argv) {
     materials->Release();
     mesh->Release();
     device->Release();
+    if (!FlushStdout("vintrel-meshinfo")) return 1;
     return status;
 }

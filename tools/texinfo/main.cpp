@@ -15,6 +15,7 @@
 #include "format_names.h"
 #include "texture/texture.h"
 #include "platform/d3d9/offscreen_device.h"
+#include "platform/win32/whole_file.h"
 
 namespace {
 const char kUsage[] =
@@ -75,13 +76,13 @@ BYTE ToByte(float v) {
 }
 
 bool WritePng(const std::string& path, UINT width, UINT height, const std::vector<BYTE>& rgba) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return false;
+    OutputFile file(path);
+    if (!file.Stream()) return false;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     bool ok = false;
     if (png && info && setjmp(png_jmpbuf(png)) == 0) {
-        png_init_io(png, file);
+        png_init_io(png, file.Stream());
         png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
                      PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
         png_write_info(png, info);
@@ -91,7 +92,7 @@ bool WritePng(const std::string& path, UINT width, UINT height, const std::vecto
         ok = true;
     }
     png_destroy_write_struct(&png, &info);
-    return std::fclose(file) == 0 && ok;
+    return ok && file.Commit();
 }
 
 // Decodes level `level` of the texture through its format's codec and
@@ -219,5 +220,6 @@ int main(int argc, char** argv) {
     }
     texture->Release();
     device->Release();
+    if (!FlushStdout("vintrel-texinfo")) return 1;
     return status;
 }

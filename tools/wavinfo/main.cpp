@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/win32/whole_file.h"
 #include "sound/riff_wave_file.h"
 
 namespace {
@@ -45,5 +46,5 @@ int main(int argc, char** argv) {
                 "datasize=%u\n",
                 f.wFormatTag, f.nChannels, f.nSamplesPerSec, f.nAvgBytesPerSec, f.nBlockAlign,
                 f.wBitsPerSample, f.cbSize, wave.GetDataSize());
-    return 0;
+    return FlushStdout("vintrel-wavinfo") ? 0 : 1;
 }

@@ -81,5 +81,10 @@ int main(int argc, char** argv) {
     std::printf("format=%s floatsize=%d\n", format, doc.header.floatSize);
     for (const auto& n : doc.objects) Print(*n, 0);
     std::printf("objects=%zu references=%zu\n", doc.dataObjects, doc.references);
+    // The dump is the product: a full disk must not pass as success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "vintrel-xdump: cannot write the output\n");
+        return 1;
+    }
     return 0;
 }
