@@ -2,18 +2,20 @@
 // runs WinMain.
 //   VINTREL_HEADLESS=1            run without a display
 //   VINTREL_HEADLESS_FRAMES=N     headless: close the window after N frames
+//                                 (unset or empty: run until closed)
 //   VINTREL_HEADLESS_KEYS=FILE    headless: key script (frame, keys held)
 //   VINTREL_HEADLESS_PNG=FILE     headless: write the last frame as PNG
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "app/app.h"
 #include "platform/shell/headless.h"
+#include "platform/win32/whole_file.h"
 #include "resources/resources.h"
 #if VINTREL_HAVE_GTK
 #include "platform/shell/gtk/gtk_window_system.h"
@@ -26,6 +28,19 @@ bool EnvironmentFlag(const char* name) {
     return value && *value && std::strcmp(value, "0") != 0;
 }
 
+// Frame counts as the drive tool takes them: digits only, 1 to 100000000.
+constexpr unsigned long long kMostFrames = 100000000ull;
+
+bool ParseFrameCount(const char* text, std::uint64_t* value) {
+    if (*text < '0' || *text > '9') return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v == 0 || v > kMostFrames) return false;
+    *value = v;
+    return true;
+}
+
 void PrintHelp() {
     std::printf(
         "usage: vintrel\n"
@@ -33,29 +48,33 @@ void PrintHelp() {
         "(ct01.x, car.x, font.dds, SpeedMeter.dds, media/).\n"
         "Keys: G throttle, F brake, arrows steer, V view, A/Z S/X Q/W E camera.\n"
         "Environment: VINTREL_HEADLESS=1 runs without a display; with it\n"
-        "VINTREL_HEADLESS_FRAMES=N stops after N frames, VINTREL_HEADLESS_KEYS=FILE\n"
-        "plays a key script, VINTREL_HEADLESS_PNG=FILE keeps the last frame.\n");
+        "VINTREL_HEADLESS_FRAMES=N stops after N frames (1 to 100000000; unset, it runs\n"
+        "until the window is closed), VINTREL_HEADLESS_KEYS=FILE plays a key script,\n"
+        "VINTREL_HEADLESS_PNG=FILE keeps the last frame. A bad value or an unreadable\n"
+        "script is an error with status 1.\n");
 }
 
 int RunHeadless() {
     static HeadlessWindowSystem headless;
     if (const char* path = std::getenv("VINTREL_HEADLESS_KEYS")) {
-        std::ifstream file(path);
-        std::stringstream text;
-        text << file.rdbuf();
+        std::string text, error;
         KeyScript script;
-        std::string error;
-        if (!file || !ParseKeyScript(text.str(), &script, &error)) {
-            std::fprintf(stderr, "vintrel: cannot use the key script %s: %s\n", path,
-                         file ? error.c_str() : "cannot read it");
+        if (!ReadWholeFile(path, &text, &error) || !ParseKeyScript(text, &script, &error)) {
+            std::fprintf(stderr, "vintrel: cannot use the key script %s: %s\n", path, error.c_str());
             return 1;
         }
         headless.SetKeyScript(std::move(script));
     }
-    if (const char* frames = std::getenv("VINTREL_HEADLESS_FRAMES")) {
-        unsigned long long limit = std::strtoull(frames, nullptr, 10);
+    const char* frames = std::getenv("VINTREL_HEADLESS_FRAMES");
+    if (frames && *frames) {
+        std::uint64_t limit = 0;
+        if (!ParseFrameCount(frames, &limit)) {
+            std::fprintf(stderr, "vintrel: VINTREL_HEADLESS_FRAMES=%s is not a frame count from 1 to %llu\n",
+                         frames, kMostFrames);
+            return 1;
+        }
         headless.SetFrameHook([limit](std::uint64_t presented) {
-            if (limit && presented == limit) headless.ClickCloseBox(GetMainWindow());
+            if (presented == limit) headless.ClickCloseBox(GetMainWindow());
         });
     }
     InstallWindowSystem(&headless);

@@ -80,6 +80,22 @@ bool WriteWholeFile(const std::string& path, const void* data, std::size_t size,
     return false;
 }
 
+bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        if (error) *error = Reason(errno);
+        return false;
+    }
+    bytes->clear();
+    char chunk[65536];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes->append(chunk, n);
+    const bool failed = std::ferror(file);
+    if (failed && error) *error = std::strerror(errno ? errno : EIO);
+    std::fclose(file);
+    return !failed;
+}
+
 bool FlushStdout(const char* tool) {
     errno = 0;
     if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;

@@ -36,6 +36,10 @@ private:
 // Writes `size` bytes through an OutputFile; `error` gets the reason.
 bool WriteWholeFile(const std::string& path, const void* data, std::size_t size, std::string* error);
 
+// Reads a whole file; a folder or a failed read is an error (`error` gets
+// the reason), never an empty file.
+bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error);
+
 // For tools whose product is what they print: flushes stdout and, when any
 // of it was lost (a full disk), says so on stderr as "tool: ..." and
 // returns false.

@@ -48,4 +48,23 @@ if(TARGET vintrel)
         ENVIRONMENT "DISPLAY=;WAYLAND_DISPLAY=;VINTREL_HEADLESS=;LSAN_OPTIONS=suppressions=${VINTREL_TEST_FOLDER}/smoke_leaks.supp:print_suppressions=0"
         PASS_REGULAR_EXPRESSION "^vintrel: cannot open a display[^\n]*\nstatus 1\n$")
     set_tests_properties(app-headless-run app-no-display PROPERTIES TIMEOUT 120)
+    # Frame counts that are not 1 to 100000000 and key scripts that cannot be
+    # read are refused with status 1 before the run starts (a count taken as
+    # no limit ran for ever; a folder was taken as an empty script).
+    add_test(NAME app-headless-refuses-bad-settings
+        COMMAND sh -c [[
+export VINTREL_HEADLESS=1
+for frames in abc -1 0 +5 ' 5' 5x 100000001 99999999999999999999; do
+    err=$(VINTREL_HEADLESS_FRAMES="$frames" timeout 60 "$0" 2>&1 >/dev/null); status=$?
+    [ $status = 1 ] || { echo "VINTREL_HEADLESS_FRAMES=$frames: status $status"; exit 1; }
+    [ "$err" = "vintrel: VINTREL_HEADLESS_FRAMES=$frames is not a frame count from 1 to 100000000" ] || { echo "$err"; exit 2; }
+done
+dir=$(mktemp -d)
+err=$(VINTREL_HEADLESS_FRAMES=3 VINTREL_HEADLESS_KEYS="$dir" timeout 60 "$0" 2>&1 >/dev/null); status=$?
+rmdir "$dir"
+[ $status = 1 ] || { echo "folder as key script: status $status"; exit 3; }
+[ "$err" = "vintrel: cannot use the key script $dir: Is a directory" ] || { echo "$err"; exit 4; }
+]] $<TARGET_FILE:vintrel>)
+    set_tests_properties(app-headless-refuses-bad-settings PROPERTIES TIMEOUT 600
+        WORKING_DIRECTORY "${VINTREL_DATA_DIR}")
 endif()

@@ -59,6 +59,13 @@ if(TARGET vintrel-drive)
             COMMAND sh -c "\"$0\" \"$@\" >/dev/null 2>&1; echo \"status $?\"" $<TARGET_FILE:vintrel-drive> ${bad})
         set_tests_properties(drive-refuses${name} PROPERTIES PASS_REGULAR_EXPRESSION "^status 2\n$")
     endforeach()
+    # A folder as the script is refused like any unreadable file (it was
+    # taken as an empty script).
+    add_test(NAME drive-refuses-a-folder-as-script
+        COMMAND sh -c [["$0" --script "$1" --frames 1 2>&1 >/dev/null; echo "status $?"]]
+                $<TARGET_FILE:vintrel-drive> "${PROJECT_BINARY_DIR}")
+    set_tests_properties(drive-refuses-a-folder-as-script PROPERTIES PASS_REGULAR_EXPRESSION
+        "^vintrel-drive: cannot read the script [^\n]*: Is a directory\n\\(see vintrel-drive --help\\)\nstatus 2\n$")
     add_test(NAME drive-one-frame
         COMMAND sh -c [[
 out=$("$0" --keys '0-0 G' --frames 1 --print-overlay --print-state --threads 1) || exit 1

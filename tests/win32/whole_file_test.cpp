@@ -1,4 +1,5 @@
-// Whole-file writes replace their target only when every byte got there.
+// Whole-file writes replace their target only when every byte got there;
+// reads tell a folder or a read error from an empty file.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -137,6 +138,21 @@ TEST_F(WholeFile, DevicesAreWrittenInPlace) {
         ASSERT_EQ(stat("/dev/full", &st), 0);
         EXPECT_TRUE(S_ISCHR(st.st_mode));
     }
+}
+
+TEST_F(WholeFile, ReadsTellFailuresFromEmptyFiles) {
+    std::string bytes = "stale", error;
+    std::ofstream(Path("empty"));
+    EXPECT_TRUE(ReadWholeFile(Path("empty"), &bytes, &error));
+    EXPECT_EQ(bytes, "");
+    const std::string big(200000, 'b');
+    std::ofstream(Path("big"), std::ios::binary) << big;
+    EXPECT_TRUE(ReadWholeFile(Path("big"), &bytes, &error));
+    EXPECT_EQ(bytes, big);
+    EXPECT_FALSE(ReadWholeFile(dir.string(), &bytes, &error));
+    EXPECT_EQ(error, "Is a directory");
+    EXPECT_FALSE(ReadWholeFile(Path("missing"), &bytes, &error));
+    EXPECT_EQ(error, "No such file or directory");
 }
 
 }  // namespace

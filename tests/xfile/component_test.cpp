@@ -312,6 +312,10 @@ TEST(XFileTool, DumpsTheTreeAndReportsErrors) {
     EXPECT_NE(WEXITSTATUS(status), 0);
     EXPECT_NE(run("--help", status).find("format=text|binary|tzip|bzip"), std::string::npos);
     EXPECT_EQ(WEXITSTATUS(status), 0);
+    // A folder opens but cannot be read: the error line of a missing file.
+    const std::string folder = run(dir, status);
+    EXPECT_EQ(folder.rfind("error=0x88760359 cannot read ", 0), 0u) << folder;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     // The dump is the product: one lost to a full disk is a failure.
     status = std::system((tool + " " + good + " >/dev/full 2>/dev/null").c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;

@@ -105,11 +105,10 @@ int main(int argc, char** argv) {
             haveScript = true;
             std::string text = v, error;
             if (arg == "--script") {
-                std::ifstream file(v);
-                if (!file) return Usage(std::string("cannot read the script ") + v);
-                std::stringstream all;
-                all << file.rdbuf();
-                if (!ParseDriveScript(all.str(), &options.script, &error))
+                std::string all;
+                if (!ReadWholeFile(v, &all, &error))
+                    return Usage(std::string("cannot read the script ") + v + ": " + error);
+                if (!ParseDriveScript(all, &options.script, &error))
                     return Usage(std::string(v) + ": " + error);
             } else if (!ParseDriveKeys(text, &options.script, &error)) {
                 return Usage("--keys: " + error);

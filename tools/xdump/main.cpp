@@ -1,9 +1,8 @@
 // vintrel-xdump: prints the data objects of a ".x" file as the file
 // component reads it, with the standard templates registered.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -58,9 +57,16 @@ int main(int argc, char** argv) {
         std::fputs(kHelp, stderr);
         return 2;
     }
-    std::ifstream in(argv[1], std::ios::binary);
+    std::FILE* in = std::fopen(argv[1], "rb");
     if (!in) return Fail(DXFILEERR_FILENOTFOUND, std::string("cannot open ") + argv[1]);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // A folder opens but fails its first read; that is no file either.
+    std::vector<uint8_t> bytes;
+    uint8_t chunk[65536];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) bytes.insert(bytes.end(), chunk, chunk + n);
+    const int readError = std::ferror(in) ? errno : 0;
+    std::fclose(in);
+    if (readError)
+        return Fail(DXFILEERR_FILENOTFOUND, std::string("cannot read ") + argv[1] + ": " + std::strerror(readError));
 
     xfile::TemplateSet templates;
     const char* blocks[] = {XTEMPLATES_STANDARD, XTEMPLATES_SKIN_EFFECT, XTEMPLATES_EXTENDED};
