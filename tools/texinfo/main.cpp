@@ -80,19 +80,19 @@ bool WritePng(const std::string& path, UINT width, UINT height, const std::vecto
     if (!file.Stream()) return false;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
-    bool ok = false;
-    if (png && info && setjmp(png_jmpbuf(png)) == 0) {
-        png_init_io(png, file.Stream());
-        png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
-                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-        png_write_info(png, info);
-        for (UINT y = 0; y < height; ++y)
-            png_write_row(png, const_cast<png_bytep>(rgba.data() + size_t(y) * width * 4));
-        png_write_end(png, nullptr);
-        ok = true;
+    if (!png || !info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
     }
+    png_init_io(png, file.Stream());
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (UINT y = 0; y < height; ++y)
+        png_write_row(png, const_cast<png_bytep>(rgba.data() + size_t(y) * width * 4));
+    png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
-    return ok && file.Commit();
+    return file.Commit();
 }
 
 // Decodes level `level` of the texture through its format's codec and
