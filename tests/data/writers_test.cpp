@@ -17,6 +17,8 @@
 
 #include "image.h"
 #include "image_writers.h"
+#include "sound/riff_wave_file.h"
+#include "sounds.h"
 #include "tests/data/data_support.h"
 #include "x_writer.h"
 
@@ -317,6 +319,23 @@ TEST(DataImageWriters, FailedWritesKeepTheOldFile) {
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "old");
         EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
     }
+    // The sounds go through the program's wave file class, and the same way.
+    assets::Sound sound;
+    sound.samples.assign(8192, 1000);
+    std::ofstream(target) << "old";
+    EXPECT_EXIT(
+        {
+            LimitFileSize(1024);
+            std::exit(assets::WriteWave(target, sound) ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(3), "make-assets: cannot write [^\n]*/old\n");
+    std::ifstream in(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+    ASSERT_TRUE(assets::WriteWave(target, sound));
+    RiffWaveFile wave;
+    ASSERT_EQ(wave.OpenWave(target.c_str(), nullptr, RiffWaveFile::kRead), S_OK);
+    EXPECT_EQ(wave.GetDataSize(), 2u * 8192);
 }
 
 // ---- .x writer ----

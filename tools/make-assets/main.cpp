@@ -88,7 +88,6 @@ int main(int argc, char** argv) {
 
     bool ok = true;
     auto count = [&](bool written) { ok &= written; };
-    count(WriteXFile(out + "/ct01.x", course));
     count(WriteXFile(out + "/car.x", BuildCar()));
     count(WriteXFile(out + "/carveR.x", BuildMarker(true)));
     count(WriteXFile(out + "/carveL.x", BuildMarker(false)));
@@ -100,6 +99,9 @@ int main(int argc, char** argv) {
     count(WriteWave(out + "/media/puffs.wav", MakePuff()));
     count(WriteWave(out + "/media/out.wav", MakeGravelLoop()));
     if (!mapPath.empty()) count(WriteCourseMap(mapPath, line, world));
+    // The course comes last: the build takes the data set as made when it
+    // is there, so it is written only once everything else is.
+    if (ok) count(WriteXFile(out + "/ct01.x", course));
     if (!ok) return 1;
     size_t files = 0;
     std::error_code error;

@@ -1,9 +1,12 @@
 #include "sounds.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "image.h"
 #include "image_writers.h"
@@ -188,16 +191,23 @@ bool WriteWave(const std::string& path, const Sound& sound) {
     format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
     format.cbSize = 0;
 
-    // The program's own wave file class writes what its reader reads.
+    // The program's own wave file class writes what its reader reads, into
+    // a temporary that takes the target's place only once whole, as the
+    // other files do.
+    const std::string temp = path + ".tmp-" + std::to_string(getpid());
     RiffWaveFile wave;
     const DWORD bytes = DWORD(sound.samples.size() * sizeof(int16_t));
     DWORD written = 0;
-    bool ok = SUCCEEDED(wave.OpenWave(path.c_str(), &format, RiffWaveFile::kWrite)) &&
+    bool ok = SUCCEEDED(wave.OpenWave(temp.c_str(), &format, RiffWaveFile::kWrite)) &&
               SUCCEEDED(wave.WriteSamples(reinterpret_cast<const BYTE*>(sound.samples.data()), bytes, &written)) &&
               written == bytes;
     // Closing settles the chunk sizes; it must succeed even after a failed write.
     ok = SUCCEEDED(wave.CloseWave()) && ok;
-    if (!ok) std::fprintf(stderr, "make-assets: cannot write %s\n", path.c_str());
+    ok = ok && std::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        std::remove(temp.c_str());
+        std::fprintf(stderr, "make-assets: cannot write %s\n", path.c_str());
+    }
     return ok;
 }
 
