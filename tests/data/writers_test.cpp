@@ -1,11 +1,9 @@
 // The generator's file writers, read back with the texture library and the
 // mesh loader: what goes in comes out, exactly where the format is exact.
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +18,7 @@
 #include "sound/riff_wave_file.h"
 #include "sounds.h"
 #include "tests/data/data_support.h"
+#include "tests/support/file_size_limit.h"
 #include "x_writer.h"
 
 using namespace datatest;
@@ -279,16 +278,6 @@ TEST(DataImageWriters, ReportUnwritablePaths) {
     EXPECT_FALSE(assets::WriteTgaRle(bad, image, false));
     EXPECT_FALSE(assets::WriteDds(bad, image, assets::DdsFormat::DXT1, true));
 }
-
-namespace {
-// Writes past `bytes` fail from here on (with EFBIG, not the signal).
-void LimitFileSize(rlim_t bytes) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit;
-    limit.rlim_cur = limit.rlim_max = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-}
-}  // namespace
 
 // A write that fails part way (here at a file-size limit, as on a full disk)
 // leaves the file that was there as it was and no partial file beside it.

@@ -1,12 +1,10 @@
 // Whole-file writes replace their target only when every byte got there;
 // reads tell a folder or a read error from an empty file.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,18 +13,11 @@
 #include <vector>
 
 #include "platform/win32/whole_file.h"
+#include "tests/support/file_size_limit.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Writes past `bytes` fail from here on (with EFBIG, not the signal).
-void LimitFileSize(rlim_t bytes) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit;
-    limit.rlim_cur = limit.rlim_max = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-}
 
 class WholeFile : public ::testing::Test {
 protected:
