@@ -23,6 +23,14 @@
 
 namespace {
 
+template <typename T>
+struct Releaser {
+    T*& object;
+    ~Releaser() {
+        if (object) object->Release();
+    }
+};
+
 const char kUsage[] =
     "usage: vintrel-lap-pilot [--data DIR] [--out FILE]\n"
     "\n"
@@ -88,6 +96,10 @@ int main(int argc, char** argv) {
     p.AutoDepthStencilFormat = D3DFMT_D16;
     static int windowStandIn;
     IDirect3DDevice9* device = nullptr;
+    // Released on every way out, after the course below (which holds on to
+    // the device): a leak checker would otherwise report them.
+    const Releaser<IDirect3D9> releaseD3d{d3d};
+    const Releaser<IDirect3DDevice9> releaseDevice{device};
     if (!d3d || FAILED(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, reinterpret_cast<HWND>(&windowStandIn),
                                          D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &device))) {
         std::fprintf(stderr, "vintrel-lap-pilot: no device\n");
