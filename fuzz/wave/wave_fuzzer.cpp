@@ -64,8 +64,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         char path[64];
         std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
         const Outcome fromFile = ReadAll(path, size);
-        if (fromFile.opened != fromMemory.opened || fromFile.dataSize != fromMemory.dataSize ||
-            fromFile.format != fromMemory.format || fromFile.samples != fromMemory.samples)
+        Outcome compared = fromMemory;
+        if (fromFile.opened && !fromMemory.opened) {
+            // The one difference the two allow: a disk file may be seeked
+            // past its end and memory may not, so an odd-sized chunk at the
+            // very end without its pad byte is stepped over only on disk.
+            // With the pad byte the memory read must agree.
+            std::vector<uint8_t> padded(data, data + size);
+            padded.push_back(0);
+            ClearResourcesForTesting();
+            ResourceRecord withPad{"WAVE", kName, padded.data(), DWORD(padded.size())};
+            RegisterResources(&withPad, 1);
+            compared = ReadAll(kName, padded.size());
+            ClearResourcesForTesting();
+        }
+        if (fromFile.opened != compared.opened || fromFile.dataSize != compared.dataSize ||
+            fromFile.format != compared.format || fromFile.samples != compared.samples)
             __builtin_trap();
     }
     close(fd);
