@@ -68,7 +68,12 @@ TEST(DataGenerator, WritesTheSameBytesEveryRunInGoodTime) {
         EXPECT_LT(seconds, 20.0);
     }
     EXPECT_NE(report.find("triangles="), std::string::npos) << report;
-    ASSERT_EQ(RunGenerator(Quote(second.string())), 0);
+    // The second run goes into a folder that already holds a file of its
+    // own, which the report must not count as written.
+    fs::create_directories(second / "notes");
+    std::ofstream(second / "notes" / "mine.txt") << "not part of the data set";
+    ASSERT_EQ(RunGenerator(Quote(second.string()), &report), 0) << report;
+    fs::remove_all(second / "notes");
 
     // Everything the program reads, and all of it identical, also to the
     // data set the build made.
@@ -87,6 +92,7 @@ TEST(DataGenerator, WritesTheSameBytesEveryRunInGoodTime) {
                              "media/eng2.wav", "media/Get_Closer.wav", "media/puffs.wav", "media/out.wav"})
         EXPECT_TRUE(fs::is_regular_file(second / name)) << name;
     EXPECT_GE(files, 27u);
+    EXPECT_EQ(report.rfind("files=" + std::to_string(files) + " ", 0), 0u) << report;
 
     // The map is a picture of the whole course.
     const DecodedImage map = DecodeFile((first / "map.png").string());

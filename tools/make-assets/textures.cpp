@@ -223,25 +223,26 @@ Image Seats() {
 }
 }  // namespace
 
-bool WriteCourseTextures(const std::string& dir, TextRenderer& text) {
+bool WriteCourseTextures(const std::string& dir, TextRenderer& text, size_t& written) {
     bool ok = true;
-    ok &= WriteDds(dir + "/grass.dds", Grass(), DdsFormat::DXT1, true);
-    ok &= WriteJpeg(dir + "/gravel.jpg", Gravel(), 88);
-    ok &= WritePpm(dir + "/rock.ppm", Rock());
-    ok &= WriteBmp24(dir + "/sand.bmp", Sand());
-    ok &= WriteTgaRle(dir + "/kerb.tga", Kerb(), false);
-    ok &= WriteBmp8(dir + "/concrete.bmp", Concrete());
-    ok &= WriteDds(dir + "/lawn.dds", Lawn(), DdsFormat::X8R8G8B8, true);
-    ok &= WriteDds(dir + "/field.dds", Field(), DdsFormat::R5G6B5, true);
-    ok &= WriteDds(dir + "/tyres.dds", Tyres(), DdsFormat::DXT1, false);
-    ok &= WritePng(dir + "/fence.png", Fence(), true);
-    ok &= WriteDds(dir + "/boards.dds", Boards(text), DdsFormat::DXT5, true);
-    ok &= WriteTgaRle(dir + "/paddock.tga", Paddock(), false);
-    ok &= WriteDds(dir + "/road.dds", Road(), DdsFormat::DXT1, true);
-    ok &= WriteBmp24(dir + "/bark.bmp", Bark());
-    ok &= WritePng(dir + "/leaves.png", Leaves(), true);
-    ok &= WriteDds(dir + "/banner.dds", Banner(text), DdsFormat::DXT5, true);
-    ok &= WriteTgaRle(dir + "/seats.tga", Seats(), true);
+    auto count = [&](bool done) { ok &= done, written += done; };
+    count(WriteDds(dir + "/grass.dds", Grass(), DdsFormat::DXT1, true));
+    count(WriteJpeg(dir + "/gravel.jpg", Gravel(), 88));
+    count(WritePpm(dir + "/rock.ppm", Rock()));
+    count(WriteBmp24(dir + "/sand.bmp", Sand()));
+    count(WriteTgaRle(dir + "/kerb.tga", Kerb(), false));
+    count(WriteBmp8(dir + "/concrete.bmp", Concrete()));
+    count(WriteDds(dir + "/lawn.dds", Lawn(), DdsFormat::X8R8G8B8, true));
+    count(WriteDds(dir + "/field.dds", Field(), DdsFormat::R5G6B5, true));
+    count(WriteDds(dir + "/tyres.dds", Tyres(), DdsFormat::DXT1, false));
+    count(WritePng(dir + "/fence.png", Fence(), true));
+    count(WriteDds(dir + "/boards.dds", Boards(text), DdsFormat::DXT5, true));
+    count(WriteTgaRle(dir + "/paddock.tga", Paddock(), false));
+    count(WriteDds(dir + "/road.dds", Road(), DdsFormat::DXT1, true));
+    count(WriteBmp24(dir + "/bark.bmp", Bark()));
+    count(WritePng(dir + "/leaves.png", Leaves(), true));
+    count(WriteDds(dir + "/banner.dds", Banner(text), DdsFormat::DXT5, true));
+    count(WriteTgaRle(dir + "/seats.tga", Seats(), true));
     return ok;
 }
 
