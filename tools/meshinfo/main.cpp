@@ -9,6 +9,7 @@
 #include "geometry/geometry.h"
 #include "platform/d3d9/offscreen_device.h"
 #include "platform/win32/whole_file.h"
+#include "platform/xfile/dxfile.h"
 
 namespace {
 
@@ -32,6 +33,13 @@ const char* Reason(HRESULT hr) {
     case D3DERR_INVALIDCALL: return "invalid data or arguments";
     case ERR_MESH_HAS_NO_DATA: return "mesh has no data";
     case ERR_INVALID_DATA: return "invalid data";
+    case DXFILEERR_FILENOTFOUND: return "cannot open the file";
+    case DXFILEERR_BADFILETYPE: return "not a .x file";
+    case DXFILEERR_BADFILEVERSION: return "unsupported .x file version";
+    case DXFILEERR_BADFILEFLOATSIZE: return "unsupported float size";
+    case DXFILEERR_BADFILECOMPRESSIONTYPE: return "unsupported compression";
+    case DXFILEERR_BADFILE:
+    case DXFILEERR_PARSEERROR: return "malformed .x file";
     default: return (static_cast<DWORD>(hr) & 0xFFFF0000u) == 0x88760000u ? "file component error" : "load failed";
     }
 }
