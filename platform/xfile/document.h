@@ -103,6 +103,7 @@ constexpr int kMaxTemplateDepth = 64;    // nesting of member types
 constexpr int kMaxWalkDepth = 512;       // nesting seen by a walk that follows references
 constexpr uint64_t kMaxWalkObjects = uint64_t(1) << 24;  // objects such a walk visits
 constexpr uint64_t kMaxWalkBytes = uint64_t(1) << 30;    // packed bytes it visits
+constexpr uint64_t kMaxFileSize = uint64_t(1) << 30;     // a file read from disk
 
 // Parses a whole file. `registered` are the templates known beforehand;
 // the file's own templates are added to doc.templates. Returns 0 or a

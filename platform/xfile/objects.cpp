@@ -21,8 +21,6 @@ namespace xfile {
 namespace {
 
 constexpr GUID kNullGuid = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
-// Largest file read from disk.
-constexpr off_t kMaxFileSize = off_t(1) << 30;
 
 HRESULT CopyName(const std::string& name, LPSTR buffer, LPDWORD size) {
     if (!size) return DXFILEERR_BADVALUE;
@@ -220,7 +218,7 @@ public:
         if (fd < 0) return DXFILEERR_FILENOTFOUND;
         struct stat st {};
         HRESULT hr = S_OK;
-        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 || st.st_size > kMaxFileSize) {
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 || uint64_t(st.st_size) > kMaxFileSize) {
             hr = DXFILEERR_BADFILE;
         } else {
             size_ = static_cast<size_t>(st.st_size);

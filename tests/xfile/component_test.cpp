@@ -316,6 +316,11 @@ TEST(XFileTool, DumpsTheTreeAndReportsErrors) {
     const std::string folder = run(dir, status);
     EXPECT_EQ(folder.rfind("error=0x88760359 cannot read ", 0), 0u) << folder;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    // A device that never ends is read only as far as the largest file the
+    // component takes, then refused: no hang, no endless memory.
+    const std::string endless = run("/dev/zero", status);
+    EXPECT_EQ(endless, "error=0x88760361 /dev/zero is larger than 1 GiB\n");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     // The dump is the product: one lost to a full disk is a failure.
     status = std::system((tool + " " + good + " >/dev/full 2>/dev/null").c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;

@@ -59,14 +59,18 @@ int main(int argc, char** argv) {
     }
     std::FILE* in = std::fopen(argv[1], "rb");
     if (!in) return Fail(DXFILEERR_FILENOTFOUND, std::string("cannot open ") + argv[1]);
-    // A folder opens but fails its first read; that is no file either.
+    // A folder opens but fails its first read; that is no file either. A
+    // device or pipe may never end: reading stops past the largest file
+    // the component reads from disk.
     std::vector<uint8_t> bytes;
     uint8_t chunk[65536];
-    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) bytes.insert(bytes.end(), chunk, chunk + n);
+    for (size_t n; bytes.size() <= xfile::kMaxFileSize && (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;)
+        bytes.insert(bytes.end(), chunk, chunk + n);
     const int readError = std::ferror(in) ? errno : 0;
     std::fclose(in);
     if (readError)
         return Fail(DXFILEERR_FILENOTFOUND, std::string("cannot read ") + argv[1] + ": " + std::strerror(readError));
+    if (bytes.size() > xfile::kMaxFileSize) return Fail(DXFILEERR_BADFILE, std::string(argv[1]) + " is larger than 1 GiB");
 
     xfile::TemplateSet templates;
     const char* blocks[] = {XTEMPLATES_STANDARD, XTEMPLATES_SKIN_EFFECT, XTEMPLATES_EXTENDED};
