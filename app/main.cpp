@@ -59,7 +59,7 @@ int RunHeadless() {
     if (const char* path = std::getenv("VINTREL_HEADLESS_KEYS")) {
         std::string text, error;
         KeyScript script;
-        if (!ReadWholeFile(path, &text, &error) || !ParseKeyScript(text, &script, &error)) {
+        if (!ReadWholeFile(path, &text, &error, kMaxKeyScriptBytes) || !ParseKeyScript(text, &script, &error)) {
             std::fprintf(stderr, "vintrel: cannot use the key script %s: %s\n", path, error.c_str());
             return 1;
         }

@@ -5,6 +5,7 @@
 // unless a test answers them. Nothing is paced.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -22,6 +23,9 @@ using KeyScript = std::map<std::uint64_t, std::set<int>>;
 // "RETURN", "SHIFT", "CONTROL", "ALT", letters and digits) or "-" for none.
 // '#' starts a comment. On failure `error` says which line is wrong.
 bool ParseKeyScript(const std::string& text, KeyScript* script, std::string* error);
+
+// The longest key script file read (a lap takes some 40 KB).
+constexpr std::size_t kMaxKeyScriptBytes = std::size_t(16) << 20;
 
 struct CapturedFrame {
     UINT width = 0;

@@ -80,7 +80,7 @@ bool WriteWholeFile(const std::string& path, const void* data, std::size_t size,
     return false;
 }
 
-bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error) {
+bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error, std::size_t maxBytes) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
         if (error) *error = Reason(errno);
@@ -89,10 +89,15 @@ bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* err
     bytes->clear();
     char chunk[65536];
     std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes->append(chunk, n);
+    while (bytes->size() <= maxBytes && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes->append(chunk, n);
     const bool failed = std::ferror(file);
     if (failed && error) *error = std::strerror(errno ? errno : EIO);
     std::fclose(file);
+    if (!failed && bytes->size() > maxBytes) {
+        if (error) *error = "larger than " + std::to_string(maxBytes) + " bytes";
+        bytes->clear();
+        return false;
+    }
     return !failed;
 }
 

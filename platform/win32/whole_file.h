@@ -36,9 +36,10 @@ private:
 // Writes `size` bytes through an OutputFile; `error` gets the reason.
 bool WriteWholeFile(const std::string& path, const void* data, std::size_t size, std::string* error);
 
-// Reads a whole file; a folder or a failed read is an error (`error` gets
-// the reason), never an empty file.
-bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error);
+// Reads a whole file; a folder, a failed read or a file of more than
+// `maxBytes` (a device or a pipe may never end) is an error (`error` gets
+// the reason), never an empty or a cut file.
+bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error, std::size_t maxBytes);
 
 // For tools whose product is what they print: flushes stdout and, when any
 // of it was lost (a full disk), says so on stderr as "tool: ..." and

@@ -50,7 +50,8 @@ if(TARGET vintrel)
     set_tests_properties(app-headless-run app-no-display PROPERTIES TIMEOUT 120)
     # Frame counts that are not 1 to 100000000 and key scripts that cannot be
     # read are refused with status 1 before the run starts (a count taken as
-    # no limit ran for ever; a folder was taken as an empty script).
+    # no limit ran for ever; a folder was taken as an empty script; a device
+    # that never ends was read until memory ran out).
     add_test(NAME app-headless-refuses-bad-settings
         COMMAND sh -c [[
 export VINTREL_HEADLESS=1
@@ -64,6 +65,9 @@ err=$(VINTREL_HEADLESS_FRAMES=3 VINTREL_HEADLESS_KEYS="$dir" timeout 60 "$0" 2>&
 rmdir "$dir"
 [ $status = 1 ] || { echo "folder as key script: status $status"; exit 3; }
 [ "$err" = "vintrel: cannot use the key script $dir: Is a directory" ] || { echo "$err"; exit 4; }
+err=$(VINTREL_HEADLESS_FRAMES=3 VINTREL_HEADLESS_KEYS=/dev/zero timeout 60 "$0" 2>&1 >/dev/null); status=$?
+[ $status = 1 ] || { echo "endless key script: status $status"; exit 5; }
+[ "$err" = "vintrel: cannot use the key script /dev/zero: larger than 16777216 bytes" ] || { echo "$err"; exit 6; }
 ]] $<TARGET_FILE:vintrel>)
     set_tests_properties(app-headless-refuses-bad-settings PROPERTIES TIMEOUT 600
         WORKING_DIRECTORY "${VINTREL_DATA_DIR}")

@@ -66,6 +66,12 @@ if(TARGET vintrel-drive)
                 $<TARGET_FILE:vintrel-drive> "${PROJECT_BINARY_DIR}")
     set_tests_properties(drive-refuses-a-folder-as-script PROPERTIES PASS_REGULAR_EXPRESSION
         "^vintrel-drive: cannot read the script [^\n]*: Is a directory\n\\(see vintrel-drive --help\\)\nstatus 2\n$")
+    # So is a script that never ends, once it passes the longest read.
+    add_test(NAME drive-refuses-an-endless-script
+        COMMAND sh -c [["$0" --script /dev/zero --frames 1 2>&1 >/dev/null; echo "status $?"]]
+                $<TARGET_FILE:vintrel-drive>)
+    set_tests_properties(drive-refuses-an-endless-script PROPERTIES PASS_REGULAR_EXPRESSION
+        "^vintrel-drive: cannot read the script /dev/zero: larger than 16777216 bytes\n\\(see vintrel-drive --help\\)\nstatus 2\n$")
     add_test(NAME drive-one-frame
         COMMAND sh -c [[
 out=$("$0" --keys '0-0 G' --frames 1 --print-overlay --print-state --threads 1) || exit 1

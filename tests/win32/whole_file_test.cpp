@@ -132,18 +132,34 @@ TEST_F(WholeFile, DevicesAreWrittenInPlace) {
 }
 
 TEST_F(WholeFile, ReadsTellFailuresFromEmptyFiles) {
+    constexpr std::size_t kLimit = 1 << 20;
     std::string bytes = "stale", error;
     std::ofstream(Path("empty"));
-    EXPECT_TRUE(ReadWholeFile(Path("empty"), &bytes, &error));
+    EXPECT_TRUE(ReadWholeFile(Path("empty"), &bytes, &error, kLimit));
     EXPECT_EQ(bytes, "");
     const std::string big(200000, 'b');
     std::ofstream(Path("big"), std::ios::binary) << big;
-    EXPECT_TRUE(ReadWholeFile(Path("big"), &bytes, &error));
+    EXPECT_TRUE(ReadWholeFile(Path("big"), &bytes, &error, kLimit));
     EXPECT_EQ(bytes, big);
-    EXPECT_FALSE(ReadWholeFile(dir.string(), &bytes, &error));
+    EXPECT_FALSE(ReadWholeFile(dir.string(), &bytes, &error, kLimit));
     EXPECT_EQ(error, "Is a directory");
-    EXPECT_FALSE(ReadWholeFile(Path("missing"), &bytes, &error));
+    EXPECT_FALSE(ReadWholeFile(Path("missing"), &bytes, &error, kLimit));
     EXPECT_EQ(error, "No such file or directory");
+}
+
+TEST_F(WholeFile, ReadsStopAtTheirLimit) {
+    std::string bytes, error;
+    const std::string big(200000, 'b');
+    std::ofstream(Path("big"), std::ios::binary) << big;
+    EXPECT_TRUE(ReadWholeFile(Path("big"), &bytes, &error, big.size()));
+    EXPECT_EQ(bytes, big);
+    // One byte over is refused, never cut short to fit.
+    EXPECT_FALSE(ReadWholeFile(Path("big"), &bytes, &error, big.size() - 1));
+    EXPECT_EQ(error, "larger than 199999 bytes");
+    EXPECT_EQ(bytes, "");
+    // A device that never ends.
+    EXPECT_FALSE(ReadWholeFile("/dev/zero", &bytes, &error, 1 << 20));
+    EXPECT_EQ(error, "larger than 1048576 bytes");
 }
 
 }  // namespace

@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
             std::string text = v, error;
             if (arg == "--script") {
                 std::string all;
-                if (!ReadWholeFile(v, &all, &error))
+                if (!ReadWholeFile(v, &all, &error, kMaxKeyScriptBytes))
                     return Usage(std::string("cannot read the script ") + v + ": " + error);
                 if (!ParseDriveScript(all, &options.script, &error))
                     return Usage(std::string(v) + ": " + error);
