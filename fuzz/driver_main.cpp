@@ -33,9 +33,16 @@ int main(int argc, char** argv) {
         std::filesystem::path arg(argv[i]);
         std::error_code ec;
         if (std::filesystem::is_directory(arg, ec)) {
+            // Stepped with error codes: a range-for's step throws on a
+            // folder it may not enter, and would abort the run.
             std::vector<std::filesystem::path> files;
-            for (const auto& entry : std::filesystem::recursive_directory_iterator(arg, ec))
-                if (entry.is_regular_file()) files.push_back(entry.path());
+            std::filesystem::recursive_directory_iterator it(arg, ec), end;
+            for (; !ec && it != end; it.increment(ec))
+                if (it->is_regular_file(ec)) files.push_back(it->path());
+            if (ec) {
+                std::fprintf(stderr, "cannot list %s: %s\n", arg.c_str(), ec.message().c_str());
+                ok = false;
+            }
             std::sort(files.begin(), files.end());
             for (const auto& f : files) ok = RunFile(f) && ok, ++runs;
         } else {
