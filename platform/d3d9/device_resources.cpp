@@ -252,9 +252,11 @@ HRESULT Device::UpdateSurface(IDirect3DSurface9* source, const RECT* sourceRect,
     const char* why = nullptr;
     if (!CheckRect(from, sourceRect, &box, &why)) return InvalidCall(method, why);
     const LONG x = destPoint ? destPoint->x : 0, y = destPoint ? destPoint->y : 0;
-    RECT target{x, y, LONG(x + LONG(box.Right - box.Left)), LONG(y + LONG(box.Bottom - box.Top))};
-    if (x < 0 || y < 0 || !RectInside(target, to.width, to.height))
+    // In 64 bits: a point near the top of the LONG range must not wrap.
+    if (x < 0 || y < 0 || std::int64_t(x) + (box.Right - box.Left) > to.width ||
+        std::int64_t(y) + (box.Bottom - box.Top) > to.height)
         return InvalidCall(method, "the copy does not fit the destination");
+    RECT target{x, y, LONG(x + LONG(box.Right - box.Left)), LONG(y + LONG(box.Bottom - box.Top))};
     D3DBOX check;
     if (!CheckRect(to, &target, &check, &why)) return InvalidCall(method, why);
     CopyBox(from, box, to, UINT(x), UINT(y), 0);

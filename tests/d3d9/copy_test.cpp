@@ -176,6 +176,9 @@ TEST_F(CopyTest, UpdateSurfaceCopiesARectangleToAPoint) {
     dst->UnlockRect();
     const POINT overflow{6, 0};
     EXPECT_EQ(device->UpdateSurface(src, &r, dst, &overflow), D3DERR_INVALIDCALL);
+    // A point so far out that adding the width would wrap a LONG.
+    const POINT farOut{0x7FFFFFFF, 0x7FFFFFFE};
+    EXPECT_EQ(device->UpdateSurface(src, &r, dst, &farOut), D3DERR_INVALIDCALL);
     EXPECT_EQ(device->UpdateSurface(dst, nullptr, src, nullptr), D3DERR_INVALIDCALL);  // pools reversed
     src->Release();
     dst->Release();
