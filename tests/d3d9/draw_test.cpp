@@ -150,6 +150,46 @@ TEST_F(DrawTest, IndexedDrawsStayInsideTheirBuffers) {
     EXPECT_EQ(ib->Release(), 0u);
 }
 
+// A stride wider than the vertex: the buffer may end right after the last
+// vertex's elements. The device takes the draw, so all of it is drawn.
+TEST_F(DrawTest, ALastVertexShorterThanTheStrideIsDrawn) {
+    struct Vertex {
+        float x, y, z, rhw;
+        D3DCOLOR colour;
+    };
+    constexpr UINT kStride = 24;  // 20 bytes of vertex, 4 of padding
+    IDirect3DVertexBuffer9* vb = nullptr;
+    IDirect3DIndexBuffer9* ib = nullptr;
+    ASSERT_EQ(device->CreateVertexBuffer(2 * kStride + sizeof(Vertex), 0, 0, D3DPOOL_SYSTEMMEM, &vb, nullptr), D3D_OK);
+    ASSERT_EQ(device->CreateIndexBuffer(3 * 2, 0, D3DFMT_INDEX16, D3DPOOL_SYSTEMMEM, &ib, nullptr), D3D_OK);
+    void* data = nullptr;
+    ASSERT_EQ(vb->Lock(0, 0, &data, 0), D3D_OK);
+    const Vertex corners[3] = {{0, 0, 0.5f, 1, 0xFFFFFFFF}, {100, 0, 0.5f, 1, 0xFFFFFFFF}, {0, 100, 0.5f, 1, 0xFFFFFFFF}};
+    for (int i = 0; i < 3; ++i) std::memcpy(static_cast<BYTE*>(data) + kStride * i, &corners[i], sizeof(Vertex));
+    vb->Unlock();
+    ASSERT_EQ(ib->Lock(0, 0, &data, 0), D3D_OK);
+    const WORD indices[3] = {0, 1, 2};
+    std::memcpy(data, indices, sizeof indices);
+    ib->Unlock();
+    ASSERT_EQ(device->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE), D3D_OK);
+    ASSERT_EQ(device->SetStreamSource(0, vb, 0, kStride), D3D_OK);
+    ASSERT_EQ(device->SetIndices(ib), D3D_OK);
+    ASSERT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0), D3D_OK);
+    ASSERT_EQ(device->BeginScene(), D3D_OK);
+    ASSERT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3D_OK);
+    ASSERT_EQ(device->EndScene(), D3D_OK);
+    EXPECT_EQ(BackPixel(10, 10), 0xFFFF);
+    ASSERT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0), D3D_OK);
+    ASSERT_EQ(device->BeginScene(), D3D_OK);
+    ASSERT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 3, 0, 1), D3D_OK);
+    ASSERT_EQ(device->EndScene(), D3D_OK);
+    EXPECT_EQ(BackPixel(10, 10), 0xFFFF);
+    ASSERT_EQ(device->SetStreamSource(0, nullptr, 0, 0), D3D_OK);
+    ASSERT_EQ(device->SetIndices(nullptr), D3D_OK);
+    EXPECT_EQ(vb->Release(), 0u);
+    EXPECT_EQ(ib->Release(), 0u);
+}
+
 // More ranges of one index buffer than a frame of the demo draws, each
 // drawn again: every one is still checked against what the buffer holds
 // now, after it is rewritten and after it is put back.

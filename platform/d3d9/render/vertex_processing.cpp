@@ -225,6 +225,7 @@ bool VertexProcessor::Prepare(const DrawState& st, const PixelState& ps) {
     position_ = normal_ = color0_ = color1_ = Element{};
     for (Element& t : texcoord_) t = Element{};
     transformed_ = false;
+    extent_ = 0;
     const UINT stride = st.stream0.stride;
     for (UINT i = 0; i < st.elementCount && i < MAXD3DDECLLENGTH; ++i) {
         const D3DVERTEXELEMENT9& e = st.elements[i];
@@ -233,6 +234,7 @@ bool VertexProcessor::Prepare(const DrawState& st, const PixelState& ps) {
         // Elements of other streams, or that do not fit the stride, are not read.
         if (e.Stream != 0 || size == 0 || UINT(e.Offset) + UINT(size) > stride) continue;
         Element el{int(e.Offset), int(e.Type)};
+        extent_ = std::max(extent_, UINT(e.Offset) + UINT(size));
         switch (e.Usage) {
             case D3DDECLUSAGE_POSITION:
                 if (e.UsageIndex == 0 && position_.offset < 0) position_ = el;
@@ -518,7 +520,9 @@ void VertexProcessor::PositionOne(uint32_t number, VertexPos& out) const {
     out = VertexPos{};
     const VertexStreamView& stream = state_->stream0;
     const uint64_t start = uint64_t(number) * stream.stride;
-    if (!stream.bytes || stream.stride == 0 || start + stream.stride > stream.size) {
+    // The last vertex of a buffer need only hold the elements read, not a
+    // whole stride.
+    if (!stream.bytes || stream.stride == 0 || start + extent_ > stream.size) {
         out.clip = kInvalid;
         return;
     }

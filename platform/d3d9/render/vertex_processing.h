@@ -108,6 +108,7 @@ private:
     const DrawState* state_ = nullptr;
     const PixelState* ps_ = nullptr;
     bool transformed_ = false;
+    UINT extent_ = 0;  // bytes from a vertex's start to the end of the last element read
     Element position_, normal_, color0_, color1_;
     Element texcoord_[8];
     TexSource tex_[kTextureStages];
