@@ -73,6 +73,11 @@ HRESULT Device::CreateTextureCommon(const char* method, TextureSetup s, void** o
         if (!IsScratchFormat(s.format)) return InvalidCall(method, "format has no known storage");
         if (s.width > kMaxSurfaceSize || s.height > kMaxSurfaceSize || s.depth > kMaxSurfaceSize)
             return InvalidCall(method, "too large");
+        // LockBox hands out the slice pitch as an INT.
+        FormatLayout layout;
+        GetFormatLayout(s.format, &layout);
+        if (volume && ComputeLevelExtent(layout, s.width, s.height).slice > std::uint64_t(INT32_MAX))
+            return InvalidCall(method, "slices too large to lock");
     } else {
         if (FAILED(CheckResourceFormat(kAdapterFormat, s.usage, s.type, s.format)))
             return InvalidCall(method, "format not supported for this resource and usage");

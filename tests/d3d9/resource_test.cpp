@@ -285,6 +285,15 @@ TEST_F(ResourceTest, VolumeTexturesLockBoxes) {
     EXPECT_EQ(desc.Width, 1u);
     EXPECT_EQ(volume->Release(), 1u);  // the level keeps it
     EXPECT_EQ(level->Release(), 0u);
+    // A scratch volume whose slices a lock could not describe: LockBox
+    // reports the slice pitch as an INT, which 2 GiB slices would wrap to a
+    // negative step.
+    volume = nullptr;
+    EXPECT_EQ(device->CreateVolumeTexture(16384, 8192, 2, 1, 0, D3DFMT_A32B32G32R32F, D3DPOOL_SCRATCH, &volume,
+                                          nullptr),
+              D3DERR_INVALIDCALL);
+    EXPECT_EQ(volume, nullptr);
+    if (volume) volume->Release();
 }
 
 TEST_F(ResourceTest, OffscreenPlainSurfaces) {
