@@ -27,6 +27,11 @@ TEST(FvfTest, VertexSizesAndDeclarations) {
     EXPECT_EQ(DeclarationStride(e), 48u);
     EXPECT_EQ(FvfFromDeclaration(e), DWORD{D3DFVF_XYZB3 | D3DFVF_LASTBETA_UBYTE4 | D3DFVF_NORMAL | D3DFVF_SPECULAR | D3DFVF_TEX1});
 
+    // The count field goes up to 15 sets but only eight have size bits; the
+    // rest are two floats, like the sets of a code without size bits.
+    EXPECT_EQ(GetFvfVertexSize(D3DFVF_XYZ | 0xF00 | D3DFVF_TEXCOORDSIZE1(0)), 12u + 4 + 14 * 8);
+    EXPECT_EQ(GetFvfVertexSize(D3DFVF_XYZ | 0x900 | D3DFVF_TEXCOORDSIZE4(7)), 12u + 7 * 8 + 16 + 8);
+
     EXPECT_EQ(FvfToDeclaration(D3DFVF_XYZB5, e), D3DERR_INVALIDCALL);
     EXPECT_EQ(FvfToDeclaration(D3DFVF_XYZ | 0x900, e), D3DERR_INVALIDCALL);
     EXPECT_EQ(FvfToDeclaration(0x4002, e), D3DERR_INVALIDCALL);
