@@ -174,3 +174,9 @@ const D3DVERTEXELEMENT9* FindElement(const D3DVERTEXELEMENT9* elements, BYTE usa
     }
     return nullptr;
 }
+
+const D3DVERTEXELEMENT9* FindPointPosition(const D3DVERTEXELEMENT9* elements) {
+    const D3DVERTEXELEMENT9* position = FindElement(elements, D3DDECLUSAGE_POSITION, 0);
+    if (!position || (position->Type != D3DDECLTYPE_FLOAT3 && position->Type != D3DDECLTYPE_FLOAT4)) return nullptr;
+    return position;
+}

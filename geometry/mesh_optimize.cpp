@@ -467,7 +467,7 @@ HRESULT MeshCore::PointRepsFromAdjacency(const DWORD* adjacency, DWORD* pointRep
 // Each vertex's representative is the first vertex at exactly its position
 // (−0 and +0 alike), found through a hash of the positions.
 HRESULT MeshCore::ExactPointReps(std::vector<DWORD>& reps) {
-    const D3DVERTEXELEMENT9* position = FindElement(elements_, D3DDECLUSAGE_POSITION, 0);
+    const D3DVERTEXELEMENT9* position = FindPointPosition(elements_);
     if (!position) return D3DERR_INVALIDCALL;
     reps.resize(vertexCount_);
     std::iota(reps.begin(), reps.end(), 0u);
@@ -525,7 +525,7 @@ HRESULT MeshCore::BuildAdjacency(float epsilon, DWORD* adjacency) {
         if (FAILED(hr)) return hr;
         return AdjacencyFromPointReps(reps.data(), adjacency);
     }
-    const D3DVERTEXELEMENT9* position = FindElement(elements_, D3DDECLUSAGE_POSITION, 0);
+    const D3DVERTEXELEMENT9* position = FindPointPosition(elements_);
     if (!position) return D3DERR_INVALIDCALL;
     std::vector<BYTE> vertices;
     HRESULT hr = ReadVertices(vertices);
