@@ -409,7 +409,8 @@ HRESULT MergeMeshes(Mesh* first, const DWORD* firstAdjacency, DataBuffer* firstM
     const uint64_t faces = uint64_t{a->GetFaceCount()} + b->GetFaceCount();
     const uint64_t vertices = uint64_t{a->GetVertexCount()} + b->GetVertexCount();
     if (faces > 0x15555554u || vertices > 0xFFFFFFFEu) return E_OUTOFMEMORY;
-    DWORD options = a->GetCreationOptions();
+    // The merged mesh has a vertex buffer of its own.
+    DWORD options = a->GetCreationOptions() & ~OPT_SHARE_VERTEX_BUFFER;
     if (faces > 0xFFFE || vertices > 0xFFFE || b->Wide()) options |= OPT_32BIT_INDICES;
     D3DVERTEXELEMENT9 elements[MAX_DECLARATION_ELEMENTS];
     HRESULT hr = MergedDeclaration(a, b, elements);

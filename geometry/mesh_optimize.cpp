@@ -22,7 +22,9 @@ HRESULT MeshCore::Optimize(DWORD flags, const DWORD* adjacencyIn, DWORD* adjacen
                            DataBuffer** vertexRemap) {
     if (vertexRemap) *vertexRemap = nullptr;
     if (flags == 0 || (adjacencyOut && !adjacencyIn)) return D3DERR_INVALIDCALL;
-    const bool ignoreVertices = (flags & OPTIMIZE_IGNORE_VERTICES) != 0;
+    // The vertices of a mesh that shares its source's buffer belong to the
+    // source as well: they stay where they are.
+    const bool ignoreVertices = (flags & OPTIMIZE_IGNORE_VERTICES) != 0 || sharedVb_;
     const bool sort = (flags & kSortFlags) != 0;
 
     HRESULT hr = S_OK;

@@ -196,6 +196,66 @@ TEST_F(OptimizeTest, AttributeSortSplitsSharedVerticesAndBuildsTheTable) {
     EXPECT_EQ(m->Release(), 0u);
 }
 
+// Clones and optimised copies may share the source's vertex buffer. Such a
+// mesh cannot move, drop or copy vertices: sorting it in place works on the
+// faces alone, as sorting into a new sharing mesh does, and leaves the
+// source's vertices as they were.
+TEST_F(OptimizeTest, SortingAMeshThatSharesItsVerticesLeavesThemAlone) {
+    Mesh* m = Make(xyz, indices, attributes);
+    ASSERT_NE(m, nullptr);
+    Mesh* sorted = nullptr;
+    EXPECT_EQ(m->OptimizeIntoNewMesh(OPTIMIZE_ATTRIBUTE_SORT | OPT_SHARE_VERTEX_BUFFER, nullptr, nullptr, nullptr,
+                                     nullptr, &sorted),
+              ERR_CANNOT_ATTRIBUTE_SORT);
+    ASSERT_EQ(m->OptimizeIntoNewMesh(OPTIMIZE_ATTRIBUTE_SORT | OPTIMIZE_DO_NOT_SPLIT | OPT_SHARE_VERTEX_BUFFER, nullptr,
+                                     nullptr, nullptr, nullptr, &sorted),
+              S_OK);
+    EXPECT_EQ(sorted->GetVertexCount(), 7u);
+    EXPECT_EQ(Indices(sorted), (std::vector<DWORD>{1, 3, 2, 4, 5, 3, 0, 1, 2, 1, 4, 3}));
+    EXPECT_EQ(sorted->Release(), 0u);
+
+    Mesh* shared = nullptr;
+    ASSERT_EQ(m->CloneWithDeclaration(OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM | OPT_SHARE_VERTEX_BUFFER, nullptr, device,
+                                      &shared),
+              S_OK);
+    IDirect3DVertexBuffer9* mine = nullptr;
+    IDirect3DVertexBuffer9* theirs = nullptr;
+    ASSERT_EQ(m->GetVertexBufferObject(&mine), S_OK);
+    ASSERT_EQ(shared->GetVertexBufferObject(&theirs), S_OK);
+    EXPECT_EQ(mine, theirs);
+    mine->Release();
+    theirs->Release();
+
+    // Vertices 1 to 4 serve both ids: sorting would have to copy them.
+    EXPECT_EQ(shared->OptimizeMeshInPlace(OPTIMIZE_ATTRIBUTE_SORT, nullptr, nullptr, nullptr, nullptr),
+              ERR_CANNOT_ATTRIBUTE_SORT);
+    EXPECT_EQ(shared->GetVertexCount(), 7u);
+    EXPECT_EQ(Indices(shared), indices);
+    // Without splitting, only the faces move; the unused vertex 6 stays.
+    ASSERT_EQ(shared->OptimizeMeshInPlace(OPTIMIZE_ATTRIBUTE_SORT | OPTIMIZE_DO_NOT_SPLIT, nullptr, nullptr, nullptr,
+                                          nullptr),
+              S_OK);
+    EXPECT_EQ(shared->GetVertexCount(), 7u);
+    EXPECT_EQ(Indices(shared), (std::vector<DWORD>{1, 3, 2, 4, 5, 3, 0, 1, 2, 1, 4, 3}));
+    void* p = nullptr;
+    ASSERT_EQ(m->LockVertices(D3DLOCK_READONLY, &p), S_OK);
+    EXPECT_EQ(std::memcmp(p, xyz.data(), xyz.size() * 4), 0) << "the source's vertices changed";
+    m->UnlockVertices();
+    // Both meshes still read back whole.
+    Mesh* copy = nullptr;
+    ASSERT_EQ(shared->CloneWithFvf(OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, D3DFVF_XYZ, device, &copy), S_OK);
+    EXPECT_EQ(copy->GetVertexCount(), 7u);
+    EXPECT_EQ(copy->Release(), 0u);
+    Mesh* merged = nullptr;
+    ASSERT_EQ(MergeMeshes(shared, nullptr, nullptr, nullptr, 2, m, nullptr, nullptr, nullptr, 2, device, nullptr, nullptr,
+                          nullptr, nullptr, &merged),
+              S_OK);
+    EXPECT_EQ(merged->GetVertexCount(), 14u);
+    EXPECT_EQ(merged->Release(), 0u);
+    EXPECT_EQ(shared->Release(), 0u);
+    EXPECT_EQ(m->Release(), 0u);
+}
+
 TEST_F(OptimizeTest, IgnoringVerticesRefusesASplitAndLeavesTheMeshAlone) {
     Mesh* m = Make(xyz, indices, attributes);
     ASSERT_NE(m, nullptr);
