@@ -143,11 +143,15 @@ void ApplyNormalReferences(XMeshData& data) {
                 auto known = copies.find(key);
                 if (known != copies.end()) found = known->second;
             } else if (!ownLists) {
-                for (DWORD u = lv.nextDuplicate; u != corner; u = data.vertices[u].nextDuplicate) {
+                // A list that never leads back to `corner` ends after as
+                // many steps as there are vertices.
+                DWORD u = lv.nextDuplicate;
+                for (size_t steps = data.vertices.size(); u != corner && steps > 0; --steps) {
                     if (SameNormal(data.vertices[u].normal, ref.normal)) {
                         found = u;
                         break;
                     }
+                    u = data.vertices[u].nextDuplicate;
                 }
             }
             if (found == DROPPED_VERTEX) {

@@ -151,6 +151,34 @@ TEST_F(MeshTest, CornersWithTheSameNormalShareOneCopy) {
     EXPECT_EQ(m->Release(), 0u);
 }
 
+// A caller's duplicate list that does not lead back to its vertex (here
+// 0 -> 1 -> 1) ends the search for a copy instead of circling for ever.
+TEST_F(MeshTest, ADuplicateListThatNeverReturnsEndsTheSearch) {
+    XMeshData d = Square();
+    d.vertices[0].nextDuplicate = 1;
+    const float up[3] = {0, 1, 0}, down[3] = {0, -1, 0};
+    for (DWORD t : {0u, 2u}) {
+        d.triangles[t].flags = TRIANGLE_HAS_MATERIAL | TRIANGLE_HAS_NORMAL_REFS;
+        for (DWORD k = 0; k < 3; ++k) {
+            NormalReference ref;
+            ref.vertex = d.triangles[t].index[k];
+            ref.triangle = t;
+            ref.flags = 1;
+            std::memcpy(ref.normal, t == 0 ? up : down, 12);
+            d.normalReferences.push_back(ref);
+        }
+    }
+    d.triangles[1].flags = TRIANGLE_HAS_MATERIAL;
+    Mesh* m = nullptr;
+    ASSERT_EQ(BuildMeshFromXData(d, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, Layout(D3DFVF_XYZ | D3DFVF_NORMAL), device,
+                                 nullptr, &m),
+              S_OK);
+    // Vertices 0 and 2 carry "up" for the first triangle; the second gets
+    // copies with "down".
+    EXPECT_EQ(m->GetVertexCount(), 6u);
+    EXPECT_EQ(m->Release(), 0u);
+}
+
 TEST_F(MeshTest, BuildSwitchesToWideIndicesAbove65534Vertices) {
     XMeshData d = Square();
     d.vertices.resize(65535, d.vertices[0]);
