@@ -184,6 +184,14 @@ HRESULT BuildMeshFromXData(XMeshData& data, DWORD options, const D3DVERTEXELEMEN
     for (size_t i = 0; i < data.vertices.size(); ++i) {
         if (data.vertices[i].nextDuplicate >= data.vertices.size()) data.vertices[i].nextDuplicate = static_cast<DWORD>(i);
     }
+    // Normals are gathered at the corners' vertices: every corner of a kept
+    // triangle must name one.
+    for (const LoaderTriangle& t : data.triangles) {
+        if (t.index[0] == DROPPED_VERTEX) continue;
+        for (DWORD corner : t.index) {
+            if (corner >= data.vertices.size()) return D3DERR_INVALIDCALL;
+        }
+    }
     if (normalElement) GenerateNormals(data);
     ApplyNormalReferences(data);
 

@@ -179,6 +179,40 @@ TEST_F(MeshTest, ADuplicateListThatNeverReturnsEndsTheSearch) {
     EXPECT_EQ(m->Release(), 0u);
 }
 
+// A corner that names no vertex is refused before normals are generated or
+// taken from references: both read and add to the corner's vertex.
+TEST_F(MeshTest, BuildRefusesCornersPastTheVertices) {
+    for (DWORD corner : {4u, 100000u}) {
+        for (bool references : {false, true}) {
+            XMeshData d = Square();
+            d.triangles[2].index[2] = corner;
+            if (references) {
+                d.triangles[2].flags = TRIANGLE_HAS_MATERIAL | TRIANGLE_HAS_NORMAL_REFS;
+                for (DWORD k = 0; k < 3; ++k) {
+                    NormalReference ref;
+                    ref.vertex = d.triangles[2].index[k];
+                    ref.triangle = 2;
+                    ref.flags = 1;
+                    ref.normal[1] = 1;
+                    d.normalReferences.push_back(ref);
+                }
+            }
+            Mesh* m = nullptr;
+            EXPECT_EQ(BuildMeshFromXData(d, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, Layout(D3DFVF_XYZ | D3DFVF_NORMAL),
+                                         device, nullptr, &m),
+                      D3DERR_INVALIDCALL)
+                << corner << " " << references;
+            EXPECT_EQ(m, nullptr);
+        }
+    }
+    // Without a normal in the layout the corner was refused already.
+    XMeshData d = Square();
+    d.triangles[0].index[1] = 4;
+    Mesh* m = nullptr;
+    EXPECT_EQ(BuildMeshFromXData(d, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, Layout(D3DFVF_XYZ), device, nullptr, &m),
+              D3DERR_INVALIDCALL);
+}
+
 TEST_F(MeshTest, BuildSwitchesToWideIndicesAbove65534Vertices) {
     XMeshData d = Square();
     d.vertices.resize(65535, d.vertices[0]);
