@@ -14,6 +14,7 @@ HRESULT CreateMaterialBuffer(const MaterialEntry* entries, DWORD count, DataBuff
     if (!out) return D3DERR_INVALIDCALL;
     *out = nullptr;
     if (count == 0) return S_OK;
+    if (!entries) return D3DERR_INVALIDCALL;
     size_t bytes = size_t{count} * sizeof(MaterialEntry);
     for (DWORD i = 0; i < count; ++i) {
         if (entries[i].textureFilename) bytes += std::strlen(entries[i].textureFilename) + 1;

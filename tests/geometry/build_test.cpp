@@ -222,6 +222,19 @@ TEST_F(MeshTest, BuildSwitchesToWideIndicesAbove65534Vertices) {
     EXPECT_EQ(m->Release(), 0u);
 }
 
+// Packing a count of records from no array is refused, as for effect
+// instances, instead of reading through a null pointer.
+TEST(MaterialBufferTest, RecordsWithoutAnArrayAreRefused) {
+    DataBuffer* out = reinterpret_cast<DataBuffer*>(1);
+    EXPECT_EQ(CreateMaterialBuffer(nullptr, 2, &out), D3DERR_INVALIDCALL);
+    EXPECT_EQ(out, nullptr);
+    out = reinterpret_cast<DataBuffer*>(1);
+    EXPECT_EQ(CreateEffectInstanceBuffer(nullptr, 2, &out), D3DERR_INVALIDCALL);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(CreateMaterialBuffer(nullptr, 0, &out), S_OK);
+    EXPECT_EQ(out, nullptr);
+}
+
 TEST_F(MeshTest, MergeOffsetsIndicesAttributesAdjacencyAndKeepsNames) {
     Mesh* a = Make({0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2}, {1});
     Mesh* b = nullptr;
