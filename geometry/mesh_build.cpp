@@ -177,6 +177,7 @@ HRESULT BuildMeshFromXData(XMeshData& data, DWORD options, const D3DVERTEXELEMEN
     if (adjacency) *adjacency = nullptr;
     if (!out) return D3DERR_INVALIDCALL;
     *out = nullptr;
+    if (!device || DeclarationLength(elements) < 0) return D3DERR_INVALIDCALL;
     const D3DVERTEXELEMENT9* positionElement = FindElement(elements, D3DDECLUSAGE_POSITION, 0);
     const D3DVERTEXELEMENT9* normalElement = FindElement(elements, D3DDECLUSAGE_NORMAL, 0);
     const D3DVERTEXELEMENT9* colorElement = FindElement(elements, D3DDECLUSAGE_COLOR, 0);

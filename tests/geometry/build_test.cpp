@@ -205,6 +205,15 @@ TEST_F(MeshTest, BuildRefusesCornersPastTheVertices) {
             EXPECT_EQ(m, nullptr);
         }
     }
+    // No layout, or no device, is refused before the layout is searched.
+    Mesh* none = nullptr;
+    XMeshData square = Square();
+    EXPECT_EQ(BuildMeshFromXData(square, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, nullptr, device, nullptr, &none),
+              D3DERR_INVALIDCALL);
+    EXPECT_EQ(BuildMeshFromXData(square, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, Layout(D3DFVF_XYZ | D3DFVF_NORMAL),
+                                 nullptr, nullptr, &none),
+              D3DERR_INVALIDCALL);
+    EXPECT_EQ(none, nullptr);
     // Without a normal in the layout the corner was refused already.
     XMeshData d = Square();
     d.triangles[0].index[1] = 4;
