@@ -369,7 +369,15 @@ HRESULT Matching(MeshCore* mesh, DWORD options, const D3DVERTEXELEMENT9* element
     return mesh->CloneWithDeclaration(options, elements, device, out);
 }
 
+// The joined lists have an entry per material, padded where a buffer holds
+// fewer, and go out in one buffer whose size is a DWORD: counts past that
+// are refused before the list is built.
+bool ListFits(DWORD countA, DWORD countB, size_t entrySize) {
+    return (uint64_t{countA} + countB) * entrySize <= 0xFFFFFFFFu;
+}
+
 HRESULT MergeMaterials(DataBuffer* a, DWORD countA, DataBuffer* b, DWORD countB, DataBuffer** out) {
+    if (!ListFits(countA, countB, sizeof(MaterialEntry))) return E_OUTOFMEMORY;
     std::vector<MaterialEntry> entries;
     auto take = [&](DataBuffer* buffer, DWORD count) {
         if (!buffer) {
@@ -401,6 +409,7 @@ HRESULT MergeEffects(DataBuffer* a, DWORD countA, DataBuffer* b, DWORD countB, D
         *out = a;
         return S_OK;
     }
+    if (!ListFits(countA, countB, sizeof(EffectInstance))) return E_OUTOFMEMORY;
     std::vector<EffectInstanceData> all = ReadEffectInstances(a, countA);
     std::vector<EffectInstanceData> more = ReadEffectInstances(b, countB);
     all.insert(all.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
@@ -423,6 +432,7 @@ HRESULT MergeMeshes(Mesh* first, const DWORD* firstAdjacency, DataBuffer* firstM
     const uint64_t faces = uint64_t{a->GetFaceCount()} + b->GetFaceCount();
     const uint64_t vertices = uint64_t{a->GetVertexCount()} + b->GetVertexCount();
     if (faces > 0x15555554u || vertices > 0xFFFFFFFEu) return E_OUTOFMEMORY;
+    if (uint64_t{firstCount} + secondCount > 0xFFFFFFFFu) return E_OUTOFMEMORY;
     // The merged mesh has a vertex buffer of its own.
     DWORD options = a->GetCreationOptions() & ~OPT_SHARE_VERTEX_BUFFER;
     if (faces > 0xFFFE || vertices > 0xFFFE || b->Wide()) options |= OPT_32BIT_INDICES;

@@ -306,6 +306,49 @@ TEST_F(MeshTest, MergeOffsetsIndicesAttributesAdjacencyAndKeepsNames) {
               ERR_INVALID_DATA);
 }
 
+// Material counts whose lists cannot be held in one buffer, or whose sum
+// passes 32 bits, are refused before any list is built; they used to throw
+// out of the library while the lists were padded to the count.
+TEST_F(MeshTest, MergeRefusesMaterialCountsTooLargeToHold) {
+    Mesh* a = Make({0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2}, {0});
+    Mesh* b = Make({0, 0, 5, 1, 0, 5, 0, 1, 5}, {0, 1, 2}, {0});
+    ASSERT_TRUE(a && b);
+    Mesh* merged = nullptr;
+    DataBuffer* materials = nullptr;
+    DataBuffer* effects = nullptr;
+    DWORD count = 7;
+    EXPECT_EQ(MergeMeshes(a, nullptr, nullptr, nullptr, 0xFFFFFFFF, b, nullptr, nullptr, nullptr, 1, device, nullptr,
+                          &materials, nullptr, &count, &merged),
+              E_OUTOFMEMORY);
+    D3DMATERIAL9 grey{};
+    const EffectInstanceData instance = DefaultEffectInstance(grey, nullptr);
+    DataBuffer* one = nullptr;
+    ASSERT_EQ(CreateEffectInstanceBuffer(&instance, 1, &one), S_OK);
+    EXPECT_EQ(MergeMeshes(a, nullptr, nullptr, one, 0xFFFFFFF0, b, nullptr, nullptr, one, 1, device, nullptr, nullptr,
+                          &effects, &count, &merged),
+              E_OUTOFMEMORY);
+    EXPECT_EQ(one->Release(), 0u);
+    EXPECT_EQ(MergeMeshes(a, nullptr, nullptr, nullptr, 0x80000000, b, nullptr, nullptr, nullptr, 0x80000000, device,
+                          nullptr, nullptr, nullptr, &count, &merged),
+              E_OUTOFMEMORY);
+    EXPECT_EQ(merged, nullptr);
+    EXPECT_EQ(materials, nullptr);
+    EXPECT_EQ(effects, nullptr);
+    EXPECT_EQ(count, 7u);
+    // Without material or effect outputs a large count only offsets the
+    // attributes.
+    ASSERT_EQ(MergeMeshes(a, nullptr, nullptr, nullptr, 0x10000000, b, nullptr, nullptr, nullptr, 1, device, nullptr,
+                          nullptr, nullptr, &count, &merged),
+              S_OK);
+    EXPECT_EQ(count, 0x10000001u);
+    DWORD* attributes = nullptr;
+    ASSERT_EQ(merged->LockAttributes(D3DLOCK_READONLY, &attributes), S_OK);
+    EXPECT_EQ(attributes[1], 0x10000000u);
+    EXPECT_EQ(merged->Release(), 0u);
+    EXPECT_EQ(a->Release(), 0u);
+    EXPECT_EQ(b->Release(), 0u);
+}
+
 TEST_F(MeshTest, MergeSharesOrFillsMissingEffectInstances) {
     Mesh* a = Make({0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2}, {0});
     Mesh* b = Make({0, 0, 5, 1, 0, 5, 0, 1, 5}, {0, 1, 2}, {0});
