@@ -164,6 +164,11 @@ HRESULT MeshCore::Optimize(DWORD flags, const DWORD* adjacencyIn, DWORD* adjacen
         }
     }
 
+    // Without a sort the faces keep their order, but a table from before no
+    // longer fits once faces or vertices were dropped, copied or moved.
+    bool renumbered = newFaceCount != faceCount_ || newVertexCount != vertexCount_;
+    for (DWORD v = 0; v < newVertexCount && !renumbered; ++v) renumbered = newSource[v] != v;
+
     DataBuffer* remap = nullptr;
     if (vertexRemap) {
         hr = CreateDataBuffer(newVertexCount * 4, &remap);
@@ -203,6 +208,9 @@ HRESULT MeshCore::Optimize(DWORD flags, const DWORD* adjacencyIn, DWORD* adjacen
     if (sort) {
         table_.swap(table);
         tableValid_ = true;
+    } else if (renumbered) {
+        table_.clear();
+        tableValid_ = false;
     }
     if (adjacencyOut) {
         std::vector<DWORD> newOfOld(oldFaceCount, NO_ADJACENT_FACE);
