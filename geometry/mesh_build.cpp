@@ -125,7 +125,7 @@ void ApplyNormalReferences(XMeshData& data) {
     for (const NormalReference& ref : data.normalReferences) {
         if (ref.triangle >= data.triangles.size()) continue;
         LoaderTriangle& t = data.triangles[ref.triangle];
-        if (!(t.flags & TRIANGLE_HAS_NORMAL_REFS)) continue;
+        if (!(t.flags & TRIANGLE_HAS_NORMAL_REFS) || t.index[0] == DROPPED_VERTEX) continue;
         for (DWORD& corner : t.index) {
             if (corner != ref.vertex) continue;
             LoaderVertex& lv = data.vertices[corner];

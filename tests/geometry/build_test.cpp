@@ -179,6 +179,30 @@ TEST_F(MeshTest, ADuplicateListThatNeverReturnsEndsTheSearch) {
     EXPECT_EQ(m->Release(), 0u);
 }
 
+// A triangle dropped beforehand (all corners -1) takes no part: neither its
+// generated normal nor its normal references, which name vertex -1 too.
+TEST_F(MeshTest, ATriangleDroppedBeforehandTakesNoNormals) {
+    XMeshData d = Square();
+    LoaderTriangle& dropped = d.triangles[2];
+    dropped.index[0] = dropped.index[1] = dropped.index[2] = DROPPED_VERTEX;
+    dropped.flags |= TRIANGLE_HAS_NORMAL_REFS;
+    for (DWORD k = 0; k < 3; ++k) {
+        NormalReference ref;
+        ref.vertex = DROPPED_VERTEX;
+        ref.triangle = 2;
+        ref.flags = 1;
+        ref.normal[1] = 1;
+        d.normalReferences.push_back(ref);
+    }
+    Mesh* m = nullptr;
+    ASSERT_EQ(BuildMeshFromXData(d, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, Layout(D3DFVF_XYZ | D3DFVF_NORMAL), device,
+                                 nullptr, &m),
+              S_OK);
+    EXPECT_EQ(m->GetFaceCount(), 1u);
+    EXPECT_EQ(m->GetVertexCount(), 4u);
+    EXPECT_EQ(m->Release(), 0u);
+}
+
 // A corner that names no vertex is refused before normals are generated or
 // taken from references: both read and add to the corner's vertex.
 TEST_F(MeshTest, BuildRefusesCornersPastTheVertices) {
