@@ -305,8 +305,9 @@ HRESULT BuildMeshFromXData(XMeshData& data, DWORD options, const D3DVERTEXELEMEN
         }
     }
     if (SUCCEEDED(hr)) {
-        hr = mesh->OptimizeMeshInPlace(OPTIMIZE_ATTRIBUTE_SORT | OPTIMIZE_IGNORE_VERTICES | OPTIMIZE_DO_NOT_SPLIT,
-                                       adjacencyArray, adjacencyArray, nullptr, nullptr);
+        // Write-only buffers, which callers may ask for, are no bar to this.
+        hr = core->OptimizeBuiltMesh(OPTIMIZE_ATTRIBUTE_SORT | OPTIMIZE_IGNORE_VERTICES | OPTIMIZE_DO_NOT_SPLIT,
+                                     adjacencyArray, adjacencyArray);
     }
     if (FAILED(hr)) {
         SafeRelease(adjacencyBuffer);
