@@ -531,6 +531,8 @@ HRESULT MeshCore::CloneWithDeclaration(DWORD options, const D3DVERTEXELEMENT9* e
     const bool sameLayout = length == DeclarationLength(elements_) &&
                             std::memcmp(elements, elements_, sizeof(D3DVERTEXELEMENT9) * static_cast<size_t>(length)) == 0;
     const bool share = (options & OPT_SHARE_VERTEX_BUFFER) && sameLayout && device == device_;
+    // A clone of another layout or device has vertices of its own.
+    if (!share) options &= ~OPT_SHARE_VERTEX_BUFFER;
 
     std::vector<DWORD> indices;
     std::vector<BYTE> vertices;

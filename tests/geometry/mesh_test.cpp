@@ -246,6 +246,14 @@ TEST_F(OptimizeTest, SortingAMeshThatSharesItsVerticesLeavesThemAlone) {
     ASSERT_EQ(shared->CloneWithFvf(OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, D3DFVF_XYZ, device, &copy), S_OK);
     EXPECT_EQ(copy->GetVertexCount(), 7u);
     EXPECT_EQ(copy->Release(), 0u);
+    // Another layout cannot share: the clone has vertices and options of
+    // its own.
+    ASSERT_EQ(shared->CloneWithFvf(OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM | OPT_SHARE_VERTEX_BUFFER,
+                                   D3DFVF_XYZ | D3DFVF_NORMAL, device, &copy),
+              S_OK);
+    EXPECT_EQ(copy->GetCreationOptions(), DWORD{OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM});
+    EXPECT_EQ(copy->GetVertexCount(), 7u);
+    EXPECT_EQ(copy->Release(), 0u);
     Mesh* merged = nullptr;
     ASSERT_EQ(MergeMeshes(shared, nullptr, nullptr, nullptr, 2, m, nullptr, nullptr, nullptr, 2, device, nullptr, nullptr,
                           nullptr, nullptr, &merged),
