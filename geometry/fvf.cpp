@@ -8,9 +8,10 @@ constexpr D3DVERTEXELEMENT9 kEnd = D3DDECL_END();
 
 bool IsEnd(const D3DVERTEXELEMENT9& e) { return e.Stream == 0xFF && e.Type == D3DDECLTYPE_UNUSED; }
 
-// Bytes of texture set i of an FVF code.
+// Floats of texture set i of an FVF code. Only sets 0 to 7 have size bits;
+// the count field allows up to 15, and the others are two floats.
 UINT TexSetFloats(DWORD fvf, DWORD i) {
-    if (fvf < 0x10000) return 2;
+    if (fvf < 0x10000 || i >= 8) return 2;
     switch ((fvf >> (16 + 2 * i)) & 3) {
     case 0: return 2;
     case 1: return 3;
@@ -172,4 +173,10 @@ const D3DVERTEXELEMENT9* FindElement(const D3DVERTEXELEMENT9* elements, BYTE usa
         if (elements[i].Usage == usage && elements[i].UsageIndex == usageIndex) return &elements[i];
     }
     return nullptr;
+}
+
+const D3DVERTEXELEMENT9* FindPointPosition(const D3DVERTEXELEMENT9* elements) {
+    const D3DVERTEXELEMENT9* position = FindElement(elements, D3DDECLUSAGE_POSITION, 0);
+    if (!position || (position->Type != D3DDECLTYPE_FLOAT3 && position->Type != D3DDECLTYPE_FLOAT4)) return nullptr;
+    return position;
 }

@@ -32,3 +32,7 @@ DWORD FvfFromDeclaration(const D3DVERTEXELEMENT9* elements);
 
 // The first element of the usage and usage index, or null.
 const D3DVERTEXELEMENT9* FindElement(const D3DVERTEXELEMENT9* elements, BYTE usage, BYTE usageIndex);
+
+// The position element when it can be read as a point (FLOAT3 or FLOAT4),
+// else null.
+const D3DVERTEXELEMENT9* FindPointPosition(const D3DVERTEXELEMENT9* elements);

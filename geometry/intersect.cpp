@@ -203,7 +203,8 @@ HRESULT Intersect(Mesh* mesh, bool group, DWORD attribId, const Vector3* origin,
     if (!mesh) return D3DERR_INVALIDCALL;
     if (allHits) *allHits = nullptr;
     MeshCore* core = mesh->Core();
-    const D3DVERTEXELEMENT9* position = FindElement(core->Elements(), D3DDECLUSAGE_POSITION, 0);
+    // Positions are read as three floats.
+    const D3DVERTEXELEMENT9* position = FindPointPosition(core->Elements());
     if (!origin || !direction || !hit || (core->GetCreationOptions() & (OPT_VB_WRITEONLY | OPT_IB_WRITEONLY)) ||
         !position) {
         return D3DERR_INVALIDCALL;

@@ -523,13 +523,16 @@ HRESULT MeshCore::CloneWithFvf(DWORD options, DWORD fvf, IDirect3DDevice9* devic
 HRESULT MeshCore::CloneWithDeclaration(DWORD options, const D3DVERTEXELEMENT9* elements, IDirect3DDevice9* device,
                                        Mesh** out) {
     if (out) *out = nullptr;
-    if (!out || !device || (options & ~OPT_VALID_BITS)) return D3DERR_INVALIDCALL;
+    // Creation takes no sharing bit, but a clone may ask to share.
+    if (!out || !device || (options & ~(OPT_VALID_BITS | OPT_SHARE_VERTEX_BUFFER))) return D3DERR_INVALIDCALL;
     if (!elements) elements = elements_;
     const int length = DeclarationLength(elements);
     if (length < 0) return D3DERR_INVALIDCALL;
     const bool sameLayout = length == DeclarationLength(elements_) &&
                             std::memcmp(elements, elements_, sizeof(D3DVERTEXELEMENT9) * static_cast<size_t>(length)) == 0;
     const bool share = (options & OPT_SHARE_VERTEX_BUFFER) && sameLayout && device == device_;
+    // A clone of another layout or device has vertices of its own.
+    if (!share) options &= ~OPT_SHARE_VERTEX_BUFFER;
 
     std::vector<DWORD> indices;
     std::vector<BYTE> vertices;

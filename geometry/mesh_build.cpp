@@ -14,6 +14,7 @@ HRESULT CreateMaterialBuffer(const MaterialEntry* entries, DWORD count, DataBuff
     if (!out) return D3DERR_INVALIDCALL;
     *out = nullptr;
     if (count == 0) return S_OK;
+    if (!entries) return D3DERR_INVALIDCALL;
     size_t bytes = size_t{count} * sizeof(MaterialEntry);
     for (DWORD i = 0; i < count; ++i) {
         if (entries[i].textureFilename) bytes += std::strlen(entries[i].textureFilename) + 1;
@@ -124,7 +125,7 @@ void ApplyNormalReferences(XMeshData& data) {
     for (const NormalReference& ref : data.normalReferences) {
         if (ref.triangle >= data.triangles.size()) continue;
         LoaderTriangle& t = data.triangles[ref.triangle];
-        if (!(t.flags & TRIANGLE_HAS_NORMAL_REFS)) continue;
+        if (!(t.flags & TRIANGLE_HAS_NORMAL_REFS) || t.index[0] == DROPPED_VERTEX) continue;
         for (DWORD& corner : t.index) {
             if (corner != ref.vertex) continue;
             LoaderVertex& lv = data.vertices[corner];
@@ -143,11 +144,15 @@ void ApplyNormalReferences(XMeshData& data) {
                 auto known = copies.find(key);
                 if (known != copies.end()) found = known->second;
             } else if (!ownLists) {
-                for (DWORD u = lv.nextDuplicate; u != corner; u = data.vertices[u].nextDuplicate) {
+                // A list that never leads back to `corner` ends after as
+                // many steps as there are vertices.
+                DWORD u = lv.nextDuplicate;
+                for (size_t steps = data.vertices.size(); u != corner && steps > 0; --steps) {
                     if (SameNormal(data.vertices[u].normal, ref.normal)) {
                         found = u;
                         break;
                     }
+                    u = data.vertices[u].nextDuplicate;
                 }
             }
             if (found == DROPPED_VERTEX) {
@@ -172,6 +177,7 @@ HRESULT BuildMeshFromXData(XMeshData& data, DWORD options, const D3DVERTEXELEMEN
     if (adjacency) *adjacency = nullptr;
     if (!out) return D3DERR_INVALIDCALL;
     *out = nullptr;
+    if (!device || DeclarationLength(elements) < 0) return D3DERR_INVALIDCALL;
     const D3DVERTEXELEMENT9* positionElement = FindElement(elements, D3DDECLUSAGE_POSITION, 0);
     const D3DVERTEXELEMENT9* normalElement = FindElement(elements, D3DDECLUSAGE_NORMAL, 0);
     const D3DVERTEXELEMENT9* colorElement = FindElement(elements, D3DDECLUSAGE_COLOR, 0);
@@ -179,6 +185,14 @@ HRESULT BuildMeshFromXData(XMeshData& data, DWORD options, const D3DVERTEXELEMEN
 
     for (size_t i = 0; i < data.vertices.size(); ++i) {
         if (data.vertices[i].nextDuplicate >= data.vertices.size()) data.vertices[i].nextDuplicate = static_cast<DWORD>(i);
+    }
+    // Normals are gathered at the corners' vertices: every corner of a kept
+    // triangle must name one.
+    for (const LoaderTriangle& t : data.triangles) {
+        if (t.index[0] == DROPPED_VERTEX) continue;
+        for (DWORD corner : t.index) {
+            if (corner >= data.vertices.size()) return D3DERR_INVALIDCALL;
+        }
     }
     if (normalElement) GenerateNormals(data);
     ApplyNormalReferences(data);
@@ -291,8 +305,9 @@ HRESULT BuildMeshFromXData(XMeshData& data, DWORD options, const D3DVERTEXELEMEN
         }
     }
     if (SUCCEEDED(hr)) {
-        hr = mesh->OptimizeMeshInPlace(OPTIMIZE_ATTRIBUTE_SORT | OPTIMIZE_IGNORE_VERTICES | OPTIMIZE_DO_NOT_SPLIT,
-                                       adjacencyArray, adjacencyArray, nullptr, nullptr);
+        // Write-only buffers, which callers may ask for, are no bar to this.
+        hr = core->OptimizeBuiltMesh(OPTIMIZE_ATTRIBUTE_SORT | OPTIMIZE_IGNORE_VERTICES | OPTIMIZE_DO_NOT_SPLIT,
+                                     adjacencyArray, adjacencyArray);
     }
     if (FAILED(hr)) {
         SafeRelease(adjacencyBuffer);
@@ -355,7 +370,15 @@ HRESULT Matching(MeshCore* mesh, DWORD options, const D3DVERTEXELEMENT9* element
     return mesh->CloneWithDeclaration(options, elements, device, out);
 }
 
+// The joined lists have an entry per material, padded where a buffer holds
+// fewer, and go out in one buffer whose size is a DWORD: counts past that
+// are refused before the list is built.
+bool ListFits(DWORD countA, DWORD countB, size_t entrySize) {
+    return (uint64_t{countA} + countB) * entrySize <= 0xFFFFFFFFu;
+}
+
 HRESULT MergeMaterials(DataBuffer* a, DWORD countA, DataBuffer* b, DWORD countB, DataBuffer** out) {
+    if (!ListFits(countA, countB, sizeof(MaterialEntry))) return E_OUTOFMEMORY;
     std::vector<MaterialEntry> entries;
     auto take = [&](DataBuffer* buffer, DWORD count) {
         if (!buffer) {
@@ -387,6 +410,7 @@ HRESULT MergeEffects(DataBuffer* a, DWORD countA, DataBuffer* b, DWORD countB, D
         *out = a;
         return S_OK;
     }
+    if (!ListFits(countA, countB, sizeof(EffectInstance))) return E_OUTOFMEMORY;
     std::vector<EffectInstanceData> all = ReadEffectInstances(a, countA);
     std::vector<EffectInstanceData> more = ReadEffectInstances(b, countB);
     all.insert(all.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
@@ -409,7 +433,9 @@ HRESULT MergeMeshes(Mesh* first, const DWORD* firstAdjacency, DataBuffer* firstM
     const uint64_t faces = uint64_t{a->GetFaceCount()} + b->GetFaceCount();
     const uint64_t vertices = uint64_t{a->GetVertexCount()} + b->GetVertexCount();
     if (faces > 0x15555554u || vertices > 0xFFFFFFFEu) return E_OUTOFMEMORY;
-    DWORD options = a->GetCreationOptions();
+    if (uint64_t{firstCount} + secondCount > 0xFFFFFFFFu) return E_OUTOFMEMORY;
+    // The merged mesh has a vertex buffer of its own.
+    DWORD options = a->GetCreationOptions() & ~OPT_SHARE_VERTEX_BUFFER;
     if (faces > 0xFFFE || vertices > 0xFFFE || b->Wide()) options |= OPT_32BIT_INDICES;
     D3DVERTEXELEMENT9 elements[MAX_DECLARATION_ELEMENTS];
     HRESULT hr = MergedDeclaration(a, b, elements);

@@ -68,6 +68,13 @@ public:
     HRESULT ReplaceAttributeTable(const AttributeRange* table, DWORD count) override;
     MeshCore* Core() override { return this; }
 
+    // Optimises in place as OptimizeMeshInPlace does, also when the buffers
+    // are write-only: for the library's own use on a mesh it has just
+    // filled (callers cannot read such buffers back, the library can).
+    HRESULT OptimizeBuiltMesh(DWORD flags, const DWORD* adjacencyIn, DWORD* adjacencyOut) {
+        return Optimize(flags, adjacencyIn, adjacencyOut, nullptr, nullptr);
+    }
+
     bool Wide() const { return (options_ & OPT_32BIT_INDICES) != 0; }
     const D3DVERTEXELEMENT9* Elements() const { return elements_; }
     bool TableValid() const { return tableValid_; }

@@ -22,7 +22,9 @@ HRESULT MeshCore::Optimize(DWORD flags, const DWORD* adjacencyIn, DWORD* adjacen
                            DataBuffer** vertexRemap) {
     if (vertexRemap) *vertexRemap = nullptr;
     if (flags == 0 || (adjacencyOut && !adjacencyIn)) return D3DERR_INVALIDCALL;
-    const bool ignoreVertices = (flags & OPTIMIZE_IGNORE_VERTICES) != 0;
+    // The vertices of a mesh that shares its source's buffer belong to the
+    // source as well: they stay where they are.
+    const bool ignoreVertices = (flags & OPTIMIZE_IGNORE_VERTICES) != 0 || sharedVb_;
     const bool sort = (flags & kSortFlags) != 0;
 
     HRESULT hr = S_OK;
@@ -162,6 +164,11 @@ HRESULT MeshCore::Optimize(DWORD flags, const DWORD* adjacencyIn, DWORD* adjacen
         }
     }
 
+    // Without a sort the faces keep their order, but a table from before no
+    // longer fits once faces or vertices were dropped, copied or moved.
+    bool renumbered = newFaceCount != faceCount_ || newVertexCount != vertexCount_;
+    for (DWORD v = 0; v < newVertexCount && !renumbered; ++v) renumbered = newSource[v] != v;
+
     DataBuffer* remap = nullptr;
     if (vertexRemap) {
         hr = CreateDataBuffer(newVertexCount * 4, &remap);
@@ -201,6 +208,9 @@ HRESULT MeshCore::Optimize(DWORD flags, const DWORD* adjacencyIn, DWORD* adjacen
     if (sort) {
         table_.swap(table);
         tableValid_ = true;
+    } else if (renumbered) {
+        table_.clear();
+        tableValid_ = false;
     }
     if (adjacencyOut) {
         std::vector<DWORD> newOfOld(oldFaceCount, NO_ADJACENT_FACE);
@@ -467,7 +477,7 @@ HRESULT MeshCore::PointRepsFromAdjacency(const DWORD* adjacency, DWORD* pointRep
 // Each vertex's representative is the first vertex at exactly its position
 // (−0 and +0 alike), found through a hash of the positions.
 HRESULT MeshCore::ExactPointReps(std::vector<DWORD>& reps) {
-    const D3DVERTEXELEMENT9* position = FindElement(elements_, D3DDECLUSAGE_POSITION, 0);
+    const D3DVERTEXELEMENT9* position = FindPointPosition(elements_);
     if (!position) return D3DERR_INVALIDCALL;
     reps.resize(vertexCount_);
     std::iota(reps.begin(), reps.end(), 0u);
@@ -525,7 +535,7 @@ HRESULT MeshCore::BuildAdjacency(float epsilon, DWORD* adjacency) {
         if (FAILED(hr)) return hr;
         return AdjacencyFromPointReps(reps.data(), adjacency);
     }
-    const D3DVERTEXELEMENT9* position = FindElement(elements_, D3DDECLUSAGE_POSITION, 0);
+    const D3DVERTEXELEMENT9* position = FindPointPosition(elements_);
     if (!position) return D3DERR_INVALIDCALL;
     std::vector<BYTE> vertices;
     HRESULT hr = ReadVertices(vertices);

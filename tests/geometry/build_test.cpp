@@ -151,6 +151,101 @@ TEST_F(MeshTest, CornersWithTheSameNormalShareOneCopy) {
     EXPECT_EQ(m->Release(), 0u);
 }
 
+// A caller's duplicate list that does not lead back to its vertex (here
+// 0 -> 1 -> 1) ends the search for a copy instead of circling for ever.
+TEST_F(MeshTest, ADuplicateListThatNeverReturnsEndsTheSearch) {
+    XMeshData d = Square();
+    d.vertices[0].nextDuplicate = 1;
+    const float up[3] = {0, 1, 0}, down[3] = {0, -1, 0};
+    for (DWORD t : {0u, 2u}) {
+        d.triangles[t].flags = TRIANGLE_HAS_MATERIAL | TRIANGLE_HAS_NORMAL_REFS;
+        for (DWORD k = 0; k < 3; ++k) {
+            NormalReference ref;
+            ref.vertex = d.triangles[t].index[k];
+            ref.triangle = t;
+            ref.flags = 1;
+            std::memcpy(ref.normal, t == 0 ? up : down, 12);
+            d.normalReferences.push_back(ref);
+        }
+    }
+    d.triangles[1].flags = TRIANGLE_HAS_MATERIAL;
+    Mesh* m = nullptr;
+    ASSERT_EQ(BuildMeshFromXData(d, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, Layout(D3DFVF_XYZ | D3DFVF_NORMAL), device,
+                                 nullptr, &m),
+              S_OK);
+    // Vertices 0 and 2 carry "up" for the first triangle; the second gets
+    // copies with "down".
+    EXPECT_EQ(m->GetVertexCount(), 6u);
+    EXPECT_EQ(m->Release(), 0u);
+}
+
+// A triangle dropped beforehand (all corners -1) takes no part: neither its
+// generated normal nor its normal references, which name vertex -1 too.
+TEST_F(MeshTest, ATriangleDroppedBeforehandTakesNoNormals) {
+    XMeshData d = Square();
+    LoaderTriangle& dropped = d.triangles[2];
+    dropped.index[0] = dropped.index[1] = dropped.index[2] = DROPPED_VERTEX;
+    dropped.flags |= TRIANGLE_HAS_NORMAL_REFS;
+    for (DWORD k = 0; k < 3; ++k) {
+        NormalReference ref;
+        ref.vertex = DROPPED_VERTEX;
+        ref.triangle = 2;
+        ref.flags = 1;
+        ref.normal[1] = 1;
+        d.normalReferences.push_back(ref);
+    }
+    Mesh* m = nullptr;
+    ASSERT_EQ(BuildMeshFromXData(d, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, Layout(D3DFVF_XYZ | D3DFVF_NORMAL), device,
+                                 nullptr, &m),
+              S_OK);
+    EXPECT_EQ(m->GetFaceCount(), 1u);
+    EXPECT_EQ(m->GetVertexCount(), 4u);
+    EXPECT_EQ(m->Release(), 0u);
+}
+
+// A corner that names no vertex is refused before normals are generated or
+// taken from references: both read and add to the corner's vertex.
+TEST_F(MeshTest, BuildRefusesCornersPastTheVertices) {
+    for (DWORD corner : {4u, 100000u}) {
+        for (bool references : {false, true}) {
+            XMeshData d = Square();
+            d.triangles[2].index[2] = corner;
+            if (references) {
+                d.triangles[2].flags = TRIANGLE_HAS_MATERIAL | TRIANGLE_HAS_NORMAL_REFS;
+                for (DWORD k = 0; k < 3; ++k) {
+                    NormalReference ref;
+                    ref.vertex = d.triangles[2].index[k];
+                    ref.triangle = 2;
+                    ref.flags = 1;
+                    ref.normal[1] = 1;
+                    d.normalReferences.push_back(ref);
+                }
+            }
+            Mesh* m = nullptr;
+            EXPECT_EQ(BuildMeshFromXData(d, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, Layout(D3DFVF_XYZ | D3DFVF_NORMAL),
+                                         device, nullptr, &m),
+                      D3DERR_INVALIDCALL)
+                << corner << " " << references;
+            EXPECT_EQ(m, nullptr);
+        }
+    }
+    // No layout, or no device, is refused before the layout is searched.
+    Mesh* none = nullptr;
+    XMeshData square = Square();
+    EXPECT_EQ(BuildMeshFromXData(square, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, nullptr, device, nullptr, &none),
+              D3DERR_INVALIDCALL);
+    EXPECT_EQ(BuildMeshFromXData(square, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, Layout(D3DFVF_XYZ | D3DFVF_NORMAL),
+                                 nullptr, nullptr, &none),
+              D3DERR_INVALIDCALL);
+    EXPECT_EQ(none, nullptr);
+    // Without a normal in the layout the corner was refused already.
+    XMeshData d = Square();
+    d.triangles[0].index[1] = 4;
+    Mesh* m = nullptr;
+    EXPECT_EQ(BuildMeshFromXData(d, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, Layout(D3DFVF_XYZ), device, nullptr, &m),
+              D3DERR_INVALIDCALL);
+}
+
 TEST_F(MeshTest, BuildSwitchesToWideIndicesAbove65534Vertices) {
     XMeshData d = Square();
     d.vertices.resize(65535, d.vertices[0]);
@@ -158,6 +253,19 @@ TEST_F(MeshTest, BuildSwitchesToWideIndicesAbove65534Vertices) {
     ASSERT_EQ(BuildMeshFromXData(d, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, Layout(D3DFVF_XYZ), device, nullptr, &m), S_OK);
     EXPECT_TRUE(m->GetCreationOptions() & OPT_32BIT_INDICES);
     EXPECT_EQ(m->Release(), 0u);
+}
+
+// Packing a count of records from no array is refused, as for effect
+// instances, instead of reading through a null pointer.
+TEST(MaterialBufferTest, RecordsWithoutAnArrayAreRefused) {
+    DataBuffer* out = reinterpret_cast<DataBuffer*>(1);
+    EXPECT_EQ(CreateMaterialBuffer(nullptr, 2, &out), D3DERR_INVALIDCALL);
+    EXPECT_EQ(out, nullptr);
+    out = reinterpret_cast<DataBuffer*>(1);
+    EXPECT_EQ(CreateEffectInstanceBuffer(nullptr, 2, &out), D3DERR_INVALIDCALL);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(CreateMaterialBuffer(nullptr, 0, &out), S_OK);
+    EXPECT_EQ(out, nullptr);
 }
 
 TEST_F(MeshTest, MergeOffsetsIndicesAttributesAdjacencyAndKeepsNames) {
@@ -220,6 +328,49 @@ TEST_F(MeshTest, MergeOffsetsIndicesAttributesAdjacencyAndKeepsNames) {
     EXPECT_EQ(MergeMeshes(nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0, device, nullptr, nullptr, nullptr, nullptr,
                           &merged),
               ERR_INVALID_DATA);
+}
+
+// Material counts whose lists cannot be held in one buffer, or whose sum
+// passes 32 bits, are refused before any list is built; they used to throw
+// out of the library while the lists were padded to the count.
+TEST_F(MeshTest, MergeRefusesMaterialCountsTooLargeToHold) {
+    Mesh* a = Make({0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2}, {0});
+    Mesh* b = Make({0, 0, 5, 1, 0, 5, 0, 1, 5}, {0, 1, 2}, {0});
+    ASSERT_TRUE(a && b);
+    Mesh* merged = nullptr;
+    DataBuffer* materials = nullptr;
+    DataBuffer* effects = nullptr;
+    DWORD count = 7;
+    EXPECT_EQ(MergeMeshes(a, nullptr, nullptr, nullptr, 0xFFFFFFFF, b, nullptr, nullptr, nullptr, 1, device, nullptr,
+                          &materials, nullptr, &count, &merged),
+              E_OUTOFMEMORY);
+    D3DMATERIAL9 grey{};
+    const EffectInstanceData instance = DefaultEffectInstance(grey, nullptr);
+    DataBuffer* one = nullptr;
+    ASSERT_EQ(CreateEffectInstanceBuffer(&instance, 1, &one), S_OK);
+    EXPECT_EQ(MergeMeshes(a, nullptr, nullptr, one, 0xFFFFFFF0, b, nullptr, nullptr, one, 1, device, nullptr, nullptr,
+                          &effects, &count, &merged),
+              E_OUTOFMEMORY);
+    EXPECT_EQ(one->Release(), 0u);
+    EXPECT_EQ(MergeMeshes(a, nullptr, nullptr, nullptr, 0x80000000, b, nullptr, nullptr, nullptr, 0x80000000, device,
+                          nullptr, nullptr, nullptr, &count, &merged),
+              E_OUTOFMEMORY);
+    EXPECT_EQ(merged, nullptr);
+    EXPECT_EQ(materials, nullptr);
+    EXPECT_EQ(effects, nullptr);
+    EXPECT_EQ(count, 7u);
+    // Without material or effect outputs a large count only offsets the
+    // attributes.
+    ASSERT_EQ(MergeMeshes(a, nullptr, nullptr, nullptr, 0x10000000, b, nullptr, nullptr, nullptr, 1, device, nullptr,
+                          nullptr, nullptr, &count, &merged),
+              S_OK);
+    EXPECT_EQ(count, 0x10000001u);
+    DWORD* attributes = nullptr;
+    ASSERT_EQ(merged->LockAttributes(D3DLOCK_READONLY, &attributes), S_OK);
+    EXPECT_EQ(attributes[1], 0x10000000u);
+    EXPECT_EQ(merged->Release(), 0u);
+    EXPECT_EQ(a->Release(), 0u);
+    EXPECT_EQ(b->Release(), 0u);
 }
 
 TEST_F(MeshTest, MergeSharesOrFillsMissingEffectInstances) {

@@ -137,6 +137,45 @@ TEST_F(IntersectTest, GroupRulesAndAbsentIds) {
     EXPECT_EQ(writeOnly->Release(), 0u);
 }
 
+// A position narrower than three floats cannot be read as a point: casting
+// and welding refuse the mesh instead of reading past each vertex and past
+// the end of the buffer.
+TEST_F(IntersectTest, APositionOfFewerThanThreeFloatsIsRefused) {
+    for (BYTE type : {BYTE{D3DDECLTYPE_FLOAT1}, BYTE{D3DDECLTYPE_FLOAT2}, BYTE{D3DDECLTYPE_SHORT4}}) {
+        const D3DVERTEXELEMENT9 elements[] = {{0, 0, type, 0, D3DDECLUSAGE_POSITION, 0}, D3DDECL_END()};
+        Mesh* m = nullptr;
+        ASSERT_EQ(CreateMesh(1, 3, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, elements, device, &m), S_OK);
+        const UINT stride = m->GetVertexStride();
+        void* p = nullptr;
+        ASSERT_EQ(m->LockVertices(0, &p), S_OK);
+        // Vertex i's first component is i: corners on both sides of x = 0.5.
+        for (int i = 0; i < 3; ++i) {
+            const float x = static_cast<float>(i);
+            if (type == D3DDECLTYPE_SHORT4) {
+                const short s = static_cast<short>(i);
+                std::memcpy(static_cast<BYTE*>(p) + i * stride, &s, 2);
+            } else {
+                std::memcpy(static_cast<BYTE*>(p) + i * stride, &x, 4);
+            }
+        }
+        m->UnlockVertices();
+        ASSERT_EQ(m->LockIndices(0, &p), S_OK);
+        const WORD corners[3] = {0, 1, 2};
+        std::memcpy(p, corners, sizeof(corners));
+        m->UnlockIndices();
+
+        const Vector3 o{0.5f, 10, 0};
+        BOOL hit = TRUE;
+        EXPECT_EQ(IntersectRayWithMesh(m, &o, &kDown, &hit, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+                  D3DERR_INVALIDCALL)
+            << int{type};
+        DWORD adjacency[3];
+        EXPECT_EQ(m->BuildAdjacency(0.0f, adjacency), D3DERR_INVALIDCALL) << int{type};
+        EXPECT_EQ(m->BuildAdjacency(0.5f, adjacency), D3DERR_INVALIDCALL) << int{type};
+        EXPECT_EQ(m->Release(), 0u);
+    }
+}
+
 TEST_F(IntersectTest, AllHitsComeInBlocksOf63NewestBlockFirst) {
     // 100 stacked triangles at heights 0 … 99 under one ray.
     std::vector<float> xyz;

@@ -26,11 +26,12 @@ struct Loaded {
     }
 };
 
-Loaded LoadText(IDirect3DDevice9* device, const std::string& body, bool withEffects = false) {
+Loaded LoadText(IDirect3DDevice9* device, const std::string& body, bool withEffects = false,
+                DWORD options = OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM) {
     const std::string text = "xof 0303txt 0032\n" + body;
     Loaded l;
-    l.hr = LoadMeshFromXMemory(text.data(), static_cast<DWORD>(text.size()), OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM,
-                               device, nullptr, &l.materials, withEffects ? &l.effects : nullptr, &l.count, &l.mesh);
+    l.hr = LoadMeshFromXMemory(text.data(), static_cast<DWORD>(text.size()), options, device, nullptr, &l.materials,
+                               withEffects ? &l.effects : nullptr, &l.count, &l.mesh);
     return l;
 }
 
@@ -98,6 +99,28 @@ TEST_F(MeshTest, LoaderFansQuadsAndGivesTheDefaultMaterial) {
     EXPECT_EQ(LoadText(device, "Mesh { 3; 0;0;0;, 1;0;0;, 1;0;1;; 1; 2;0,1;; }\n").hr, E_FAIL);
     EXPECT_EQ(LoadText(device, "Mesh { 3; 0;0;0;, 1;0;0;, 1;0;1;; 1; 3;0,1,3;; }\n").hr, E_FAIL) << "index out of range";
     EXPECT_EQ(LoadText(device, "Frame { }\n").hr, E_FAIL) << "no mesh at all";
+}
+
+// Write-only buffers suit meshes that are only drawn; the loader sorts what
+// it has just written itself, so it builds such meshes too (it refused them
+// with D3DERR_INVALIDCALL).
+TEST_F(MeshTest, LoaderBuildsWriteOnlyMeshes) {
+    const std::string second = "Mesh { 3; 0;1;0;, 1;1;0;, 1;1;1;; 1; 3;0,1,2;; }\n";
+    for (DWORD writeOnly : {OPT_VB_WRITEONLY, OPT_IB_WRITEONLY, OPT_VB_WRITEONLY | OPT_IB_WRITEONLY}) {
+        const DWORD options = OPT_VB_MANAGED | OPT_IB_MANAGED | writeOnly;
+        Loaded l = LoadText(device, std::string(kQuad) + second, false, options);
+        ASSERT_EQ(l.hr, S_OK) << writeOnly;
+        EXPECT_EQ(l.mesh->GetCreationOptions(), options);
+        EXPECT_EQ(l.mesh->GetFaceCount(), 3u);
+        l.Release();
+        // A single mesh comes out sorted, with its table.
+        l = LoadText(device, kQuad, false, options);
+        ASSERT_EQ(l.hr, S_OK) << writeOnly;
+        DWORD entries = 0;
+        EXPECT_EQ(l.mesh->CopyAttributeTable(nullptr, &entries), S_OK);
+        EXPECT_EQ(entries, 1u);
+        l.Release();
+    }
 }
 
 TEST_F(MeshTest, LoaderAppliesFrameTransformsInOrder) {

@@ -27,6 +27,11 @@ TEST(FvfTest, VertexSizesAndDeclarations) {
     EXPECT_EQ(DeclarationStride(e), 48u);
     EXPECT_EQ(FvfFromDeclaration(e), DWORD{D3DFVF_XYZB3 | D3DFVF_LASTBETA_UBYTE4 | D3DFVF_NORMAL | D3DFVF_SPECULAR | D3DFVF_TEX1});
 
+    // The count field goes up to 15 sets but only eight have size bits; the
+    // rest are two floats, like the sets of a code without size bits.
+    EXPECT_EQ(GetFvfVertexSize(D3DFVF_XYZ | 0xF00 | D3DFVF_TEXCOORDSIZE1(0)), 12u + 4 + 14 * 8);
+    EXPECT_EQ(GetFvfVertexSize(D3DFVF_XYZ | 0x900 | D3DFVF_TEXCOORDSIZE4(7)), 12u + 7 * 8 + 16 + 8);
+
     EXPECT_EQ(FvfToDeclaration(D3DFVF_XYZB5, e), D3DERR_INVALIDCALL);
     EXPECT_EQ(FvfToDeclaration(D3DFVF_XYZ | 0x900, e), D3DERR_INVALIDCALL);
     EXPECT_EQ(FvfToDeclaration(0x4002, e), D3DERR_INVALIDCALL);
@@ -191,6 +196,74 @@ TEST_F(OptimizeTest, AttributeSortSplitsSharedVerticesAndBuildsTheTable) {
     EXPECT_EQ(m->Release(), 0u);
 }
 
+// Clones and optimised copies may share the source's vertex buffer. Such a
+// mesh cannot move, drop or copy vertices: sorting it in place works on the
+// faces alone, as sorting into a new sharing mesh does, and leaves the
+// source's vertices as they were.
+TEST_F(OptimizeTest, SortingAMeshThatSharesItsVerticesLeavesThemAlone) {
+    Mesh* m = Make(xyz, indices, attributes);
+    ASSERT_NE(m, nullptr);
+    Mesh* sorted = nullptr;
+    EXPECT_EQ(m->OptimizeIntoNewMesh(OPTIMIZE_ATTRIBUTE_SORT | OPT_SHARE_VERTEX_BUFFER, nullptr, nullptr, nullptr,
+                                     nullptr, &sorted),
+              ERR_CANNOT_ATTRIBUTE_SORT);
+    ASSERT_EQ(m->OptimizeIntoNewMesh(OPTIMIZE_ATTRIBUTE_SORT | OPTIMIZE_DO_NOT_SPLIT | OPT_SHARE_VERTEX_BUFFER, nullptr,
+                                     nullptr, nullptr, nullptr, &sorted),
+              S_OK);
+    EXPECT_EQ(sorted->GetVertexCount(), 7u);
+    EXPECT_EQ(Indices(sorted), (std::vector<DWORD>{1, 3, 2, 4, 5, 3, 0, 1, 2, 1, 4, 3}));
+    EXPECT_EQ(sorted->Release(), 0u);
+
+    Mesh* shared = nullptr;
+    ASSERT_EQ(m->CloneWithDeclaration(OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM | OPT_SHARE_VERTEX_BUFFER, nullptr, device,
+                                      &shared),
+              S_OK);
+    IDirect3DVertexBuffer9* mine = nullptr;
+    IDirect3DVertexBuffer9* theirs = nullptr;
+    ASSERT_EQ(m->GetVertexBufferObject(&mine), S_OK);
+    ASSERT_EQ(shared->GetVertexBufferObject(&theirs), S_OK);
+    EXPECT_EQ(mine, theirs);
+    mine->Release();
+    theirs->Release();
+
+    // Vertices 1 to 4 serve both ids: sorting would have to copy them.
+    EXPECT_EQ(shared->OptimizeMeshInPlace(OPTIMIZE_ATTRIBUTE_SORT, nullptr, nullptr, nullptr, nullptr),
+              ERR_CANNOT_ATTRIBUTE_SORT);
+    EXPECT_EQ(shared->GetVertexCount(), 7u);
+    EXPECT_EQ(Indices(shared), indices);
+    // Without splitting, only the faces move; the unused vertex 6 stays.
+    ASSERT_EQ(shared->OptimizeMeshInPlace(OPTIMIZE_ATTRIBUTE_SORT | OPTIMIZE_DO_NOT_SPLIT, nullptr, nullptr, nullptr,
+                                          nullptr),
+              S_OK);
+    EXPECT_EQ(shared->GetVertexCount(), 7u);
+    EXPECT_EQ(Indices(shared), (std::vector<DWORD>{1, 3, 2, 4, 5, 3, 0, 1, 2, 1, 4, 3}));
+    void* p = nullptr;
+    ASSERT_EQ(m->LockVertices(D3DLOCK_READONLY, &p), S_OK);
+    EXPECT_EQ(std::memcmp(p, xyz.data(), xyz.size() * 4), 0) << "the source's vertices changed";
+    m->UnlockVertices();
+    // Both meshes still read back whole.
+    Mesh* copy = nullptr;
+    ASSERT_EQ(shared->CloneWithFvf(OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, D3DFVF_XYZ, device, &copy), S_OK);
+    EXPECT_EQ(copy->GetVertexCount(), 7u);
+    EXPECT_EQ(copy->Release(), 0u);
+    // Another layout cannot share: the clone has vertices and options of
+    // its own.
+    ASSERT_EQ(shared->CloneWithFvf(OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM | OPT_SHARE_VERTEX_BUFFER,
+                                   D3DFVF_XYZ | D3DFVF_NORMAL, device, &copy),
+              S_OK);
+    EXPECT_EQ(copy->GetCreationOptions(), DWORD{OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM});
+    EXPECT_EQ(copy->GetVertexCount(), 7u);
+    EXPECT_EQ(copy->Release(), 0u);
+    Mesh* merged = nullptr;
+    ASSERT_EQ(MergeMeshes(shared, nullptr, nullptr, nullptr, 2, m, nullptr, nullptr, nullptr, 2, device, nullptr, nullptr,
+                          nullptr, nullptr, &merged),
+              S_OK);
+    EXPECT_EQ(merged->GetVertexCount(), 14u);
+    EXPECT_EQ(merged->Release(), 0u);
+    EXPECT_EQ(shared->Release(), 0u);
+    EXPECT_EQ(m->Release(), 0u);
+}
+
 TEST_F(OptimizeTest, IgnoringVerticesRefusesASplitAndLeavesTheMeshAlone) {
     Mesh* m = Make(xyz, indices, attributes);
     ASSERT_NE(m, nullptr);
@@ -228,6 +301,38 @@ TEST_F(MeshTest, CompactionDropsMarkedFacesAndAnEmptyMeshHasNoData) {
     EXPECT_EQ(m->GetFaceCount(), 1u);
     EXPECT_EQ(m->GetVertexCount(), 3u);
     EXPECT_EQ(remap[0], 1u);
+    EXPECT_EQ(m->Release(), 0u);
+
+    // Compaction alone renumbers the faces and vertices that a table from an
+    // earlier sort describes: the table goes, and drawing goes by the
+    // attributes again. Id 0 has no face left and draws nothing.
+    m = Make({0, 0, 0, 1, 0, 0, 0, 1, 0, 5, 5, 5, 6, 5, 5, 5, 6, 5}, {0, 1, 2, 3, 4, 5}, {0, 1});
+    ASSERT_NE(m, nullptr);
+    ASSERT_EQ(m->OptimizeMeshInPlace(OPTIMIZE_ATTRIBUTE_SORT, nullptr, nullptr, nullptr, nullptr), S_OK);
+    DWORD entries = 0;
+    EXPECT_EQ(m->CopyAttributeTable(nullptr, &entries), S_OK);
+    EXPECT_EQ(entries, 2u);
+    void* p = nullptr;
+    ASSERT_EQ(m->LockIndices(0, &p), S_OK);
+    static_cast<WORD*>(p)[0] = 0xFFFF;
+    m->UnlockIndices();
+    ASSERT_EQ(m->OptimizeMeshInPlace(OPTIMIZE_COMPACT, nullptr, nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(m->GetFaceCount(), 1u);
+    EXPECT_EQ(m->GetVertexCount(), 3u);
+    EXPECT_EQ(m->CopyAttributeTable(nullptr, &entries), S_OK);
+    EXPECT_EQ(entries, 0u);
+    {
+        DrawCounter draws;
+        EXPECT_EQ(m->DrawAttributeGroup(0), S_OK);
+        EXPECT_EQ(draws.indexed, 0);
+        m->DrawAttributeGroup(1);
+        EXPECT_EQ(draws.indexed, 1);
+    }
+    // Nothing renumbered: the table stays.
+    ASSERT_EQ(m->OptimizeMeshInPlace(OPTIMIZE_ATTRIBUTE_SORT, nullptr, nullptr, nullptr, nullptr), S_OK);
+    ASSERT_EQ(m->OptimizeMeshInPlace(OPTIMIZE_COMPACT, nullptr, nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(m->CopyAttributeTable(nullptr, &entries), S_OK);
+    EXPECT_EQ(entries, 1u);
     EXPECT_EQ(m->Release(), 0u);
 
     m = Make({0, 0, 0, 1, 0, 0, 0, 1, 0}, {0xFFFF, 1, 2}, {0});
