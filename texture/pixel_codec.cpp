@@ -791,19 +791,23 @@ void PixelCodec::PrepareColourKey(D3DCOLOR key) {
     constexpr float k = 0.003921569f;
     Colour4 colour = {((key >> 16) & 0xFF) * k, ((key >> 8) & 0xFF) * k, (key & 0xFF) * k, (key >> 24) * k};
     // Round-trip the key through this format so that the exact comparison
-    // on read sees the key as this format stores it.
-    alignas(16) BYTE pixel[16] = {};
-    PixelSurface one;
-    one.pixels = pixel;
-    one.format = format_;
-    one.rowPitch = sizeof(pixel);
-    one.slicePitch = sizeof(pixel);
-    one.box = {0, 0, 1, 1, 0, 1};
+    // on read sees the key as this format stores it. Two key pixels side by
+    // side: the two-pixel formats share samples within a pair, and a key
+    // stored beside anything else would come back mixed with it.
+    alignas(16) BYTE pixels[32] = {};
+    PixelSurface two;
+    two.pixels = pixels;
+    two.format = format_;
+    two.rowPitch = sizeof(pixels);
+    two.slicePitch = sizeof(pixels);
+    two.box = {0, 0, 2, 1, 0, 1};
     std::unique_ptr<PixelCodec> probe;
-    if (SUCCEEDED(CreatePixelCodec(one, probe))) {
+    if (SUCCEEDED(CreatePixelCodec(two, probe))) {
         if (!palette_.empty()) probe->palette_ = palette_;
-        probe->WriteRow(0, 0, &colour);
-        probe->ReadRow(0, 0, &colour);
+        Colour4 row[2] = {colour, colour};
+        probe->WriteRow(0, 0, row);
+        probe->ReadRow(0, 0, row);
+        colour = row[0];
     }
     colourKey_ = colour;
     hasColourKey_ = true;

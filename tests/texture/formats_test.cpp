@@ -336,6 +336,35 @@ TEST(PixelCodec, ColourKey) {
     codec->ReadRow(0, 0, row);
     ExpectColour(row[1], 0, 0, 0, 0);
     ExpectColour(row[0], 0, 0, 0, 1);
+
+    // The two-pixel formats store the key as a pair of key pixels, so a
+    // pair of them in the image matches: the shared samples of the key are
+    // its own, not an average with whatever lies beside it.
+    struct PairCase {
+        D3DFORMAT format;
+        D3DCOLOR key;
+        std::vector<BYTE> keyed;  // two pixels of the key as the format stores them
+        std::vector<BYTE> other;
+    };
+    const PairCase cases[] = {
+        {D3DFMT_YUY2, 0xFFFFFFFF, {235, 128, 235, 128}, {16, 128, 16, 128}},
+        {D3DFMT_UYVY, 0xFF000000, {128, 16, 128, 16}, {128, 235, 128, 235}},
+        {D3DFMT_R8G8_B8G8, 0xFFFF8000, {128, 0, 128, 255}, {0, 0, 0, 0}},
+        {D3DFMT_G8R8_G8B8, 0xFF00FF00, {0, 255, 0, 255}, {0, 0, 0, 0}},
+    };
+    for (const PairCase& c : cases) {
+        std::vector<BYTE> pair = c.keyed;
+        pair.insert(pair.end(), c.other.begin(), c.other.end());
+        PixelSurface p = Surface(pair.data(), c.format, 4, 1, 8);
+        p.colourKey = c.key;
+        auto pairs = Make(p);
+        Colour4 four[4];
+        pairs->ReadRow(0, 0, four);
+        ExpectColour(four[0], 0, 0, 0, 0);
+        ExpectColour(four[1], 0, 0, 0, 0);
+        EXPECT_EQ(four[2].a, 1.0f) << std::hex << c.format;
+        EXPECT_EQ(four[3].a, 1.0f) << std::hex << c.format;
+    }
 }
 
 TEST(PixelCodec, PalettesAndTheirKey) {
