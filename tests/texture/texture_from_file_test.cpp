@@ -562,6 +562,36 @@ TEST_F(TextureFromFile, SurfaceLoadsCheckRectanglesAndCopyOntoThemselves) {
     EXPECT_EQ(LoadSurfaceFromPixels(surface, nullptr, nullptr, pixels.data(), D3DFMT_A8R8G8B8, 32, nullptr, nullptr,
                                     FILTER_NONE, 0),
               D3DERR_INVALIDCALL);
+    // An invalid filter word is refused even where the device could copy
+    // the pixels by itself (system memory into the default pool, or within
+    // the default pool).
+    {
+        IDirect3DTexture9 *system = nullptr, *gpu = nullptr, *gpu2 = nullptr;
+        ASSERT_EQ(device->CreateTexture(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &system, nullptr), S_OK);
+        ASSERT_EQ(device->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &gpu, nullptr),
+                  S_OK);
+        ASSERT_EQ(
+            device->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &gpu2, nullptr),
+            S_OK);
+        IDirect3DSurface9 *from = nullptr, *to = nullptr, *to2 = nullptr;
+        system->GetSurfaceLevel(0, &from);
+        gpu->GetSurfaceLevel(0, &to);
+        gpu2->GetSurfaceLevel(0, &to2);
+        for (DWORD bad : {DWORD(0), DWORD(6), DWORD(0x800004)}) {
+            EXPECT_EQ(LoadSurfaceFromSurface(to, nullptr, nullptr, from, nullptr, nullptr, bad, 0), D3DERR_INVALIDCALL)
+                << std::hex << bad;
+            EXPECT_EQ(LoadSurfaceFromSurface(to2, nullptr, nullptr, to, nullptr, nullptr, bad, 0), D3DERR_INVALIDCALL)
+                << std::hex << bad;
+        }
+        EXPECT_EQ(LoadSurfaceFromSurface(to, nullptr, nullptr, from, nullptr, nullptr, USE_DEFAULT, 0), S_OK);
+        EXPECT_EQ(LoadSurfaceFromSurface(to2, nullptr, nullptr, to, nullptr, nullptr, FILTER_POINT, 0), S_OK);
+        to2->Release();
+        to->Release();
+        from->Release();
+        gpu2->Release();
+        gpu->Release();
+        system->Release();
+    }
     ASSERT_EQ(LoadSurfaceFromPixels(surface, nullptr, nullptr, pixels.data(), D3DFMT_A8R8G8B8, 32, nullptr, &whole,
                                     FILTER_NONE, 0),
               S_OK);
