@@ -308,7 +308,9 @@ private:
             const float x = v + t;
             q = x > 0.0f ? static_cast<int>(std::min(x, max)) : 0;
         }
-        error = (v - static_cast<float>(q)) / max;
+        // A NaN has stored the lowest value; it has no error to pass on,
+        // and a NaN handed on would spread over the rest of the image.
+        error = v == v ? (v - static_cast<float>(q)) / max : 0.0f;
         return (static_cast<ULONGLONG>(static_cast<LONGLONG>(q)) & ((1ull << f.bits) - 1)) << f.shift;
     }
 
@@ -337,10 +339,8 @@ private:
                 }
                 word |= static_cast<ULONGLONG>(best);
                 const Colour4& e = palette_[best];
-                error[0] = px.r - e.r;
-                error[1] = px.g - e.g;
-                error[2] = px.b - e.b;
-                error[3] = px.a - e.a;
+                const float difference[4] = {px.r - e.r, px.g - e.g, px.b - e.b, px.a - e.a};
+                for (int c = 0; c < 4; ++c) error[c] = difference[c] == difference[c] ? difference[c] : 0.0f;
                 break;
             }
             case Packing::Direct: {

@@ -604,4 +604,28 @@ TEST(PixelCodec, OutOfRangeValuesSaturate) {
     EXPECT_EQ(WritePixel(D3DFMT_L8, {3e9f, 3e9f, 3e9f, 1}, 1), (std::vector<BYTE>{255}));
     EXPECT_EQ(WritePixel(D3DFMT_V8U8, {3e9f, -3e9f, 0, 1}, 2), (std::vector<BYTE>{0x7F, 0x81}));
     EXPECT_EQ(WritePixel(D3DFMT_YUY2, {1e20f, 1e20f, 1e20f, 1}, 1), (std::vector<BYTE>{255}));  // Y0
+
+    // With error diffusion a NaN stores the lowest value and passes no error
+    // on: its neighbours, in this row and the next, keep their own values.
+    for (D3DFORMAT format : {D3DFMT_A8R8G8B8, D3DFMT_R5G6B5, D3DFMT_L8, D3DFMT_V8U8}) {
+        std::vector<BYTE> pixels(4 * 8 * 2, 0);
+        PixelSurface s = Surface(pixels.data(), format, 4, 2, 32);
+        s.diffusionDither = true;
+        auto codec = Make(s);
+        Colour4 row[4] = {{NAN, NAN, NAN, NAN}, {0.5f, 0.5f, 0.5f, 1}, {0.5f, 0.5f, 0.5f, 1}, {0.5f, 0.5f, 0.5f, 1}};
+        codec->WriteRow(0, 0, row);
+        for (Colour4& c : row) c = {0.5f, 0.5f, 0.5f, 1};
+        codec->WriteRow(1, 0, row);
+        Colour4 back[4];
+        for (UINT y = 0; y < 2; ++y) {
+            codec->ReadRow(y, 0, back);
+            for (UINT x = y == 0 ? 1 : 0; x < 4; ++x) {
+                if (format == D3DFMT_V8U8) {
+                    EXPECT_NEAR(back[x].r, 0.5f, 0.02f) << std::hex << format << " " << x << "," << y;
+                } else {
+                    EXPECT_NEAR(back[x].g, 0.5f, 0.04f) << std::hex << format << " " << x << "," << y;
+                }
+            }
+        }
+    }
 }
