@@ -34,12 +34,18 @@ struct GammaTables {
     float encode[256];
     float decode[256];
     GammaTables() {
+        // Built on first use, which may be inside a row write with the
+        // floating-point unit truncating: the tables are rounded to nearest
+        // whatever the mode, so every process gets the same values.
+        const int mode = std::fegetround();
+        std::fesetround(FE_TONEAREST);
         for (int i = 0; i < 255; ++i) {
             encode[i] = static_cast<float>(std::pow(i / 254.0, 2.0 / 2.2));
             decode[i] = static_cast<float>(std::pow(i / 254.0, 1.1));
         }
         encode[255] = 1.0f;
         decode[255] = 1.0f;
+        std::fesetround(mode);
     }
 };
 

@@ -436,6 +436,36 @@ TEST(PixelCodec, RangeConversionBetweenCodecs) {
     EXPECT_EQ(v8u8, (std::vector<BYTE>{0x81, 0x7F}));
 }
 
+// The gamma tables hold the same values whichever conversion first needs
+// them: rows are written with the floating-point unit truncating, and a
+// process whose first gamma use was a write must not get other tables (and
+// so other stored bytes) than one that began with a read. Run in a fresh
+// process, where nothing has touched the tables yet.
+namespace {
+int WrongTableEntriesAfterAFirstWrite() {
+    BYTE out[4];
+    PixelSurface s = Surface(out, D3DFMT_A8R8G8B8, 1, 1, 4);
+    s.gamma = true;
+    std::unique_ptr<PixelCodec> codec;
+    if (CreatePixelCodec(s, codec) != S_OK) return 1000;
+    const Colour4 mid = {0.3f, 0.3f, 0.3f, 1};
+    codec->WriteRow(0, 0, &mid);  // the first use, inside a truncating write
+    int wrong = 0;
+    for (int i = 0; i < 255; ++i) {
+        // Decoding on the table's points gives D[i], rounded to nearest.
+        const float x = std::sqrt(static_cast<float>(i) / 254.0f);
+        if (x * x * 254.0f != static_cast<float>(i)) continue;  // not exactly on the point
+        if (GammaDecode(x) != static_cast<float>(std::pow(i / 254.0, 1.1))) ++wrong;
+    }
+    return wrong;
+}
+}  // namespace
+
+TEST(PixelCodec, GammaTablesDoNotDependOnTheFirstUse) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::exit(WrongTableEntriesAfterAFirstWrite() == 0 ? 0 : 1), ::testing::ExitedWithCode(0), "");
+}
+
 TEST(PixelCodec, Gamma) {
     EXPECT_FLOAT_EQ(GammaEncode(0), 0);
     EXPECT_FLOAT_EQ(GammaEncode(1), 1);
