@@ -744,7 +744,9 @@ const Colour4* PixelCodec::PrepareWrite(const Colour4* in) {
         const bool root = bothGamma_ && (range_ == RANGE_UNSIGNED || range_ == RANGE_FLOAT);
         for (UINT x = 0; x < width_; ++x) {
             Colour4& c = row[x];
-            if (root) {
+            if (range_ == RANGE_SIGNED_COLOUR) {
+                c.b = GammaEncode(c.b);  // L6V5U5: the luminance only, U and V are signed
+            } else if (root) {
                 c.r = std::sqrt(std::max(c.r, 0.0f));
                 c.g = std::sqrt(std::max(c.g, 0.0f));
                 c.b = std::sqrt(std::max(c.b, 0.0f));
@@ -780,7 +782,9 @@ void PixelCodec::FinishRead(Colour4* row) {
         const bool square = bothGamma_ && (range_ == RANGE_UNSIGNED || range_ == RANGE_FLOAT);
         for (UINT x = 0; x < width_; ++x) {
             Colour4& c = row[x];
-            if (square) {
+            if (range_ == RANGE_SIGNED_COLOUR) {
+                c.b = GammaDecode(c.b);  // L6V5U5: the luminance only
+            } else if (square) {
                 c.r *= c.r;
                 c.g *= c.g;
                 c.b *= c.b;

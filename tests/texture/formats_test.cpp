@@ -488,6 +488,22 @@ TEST(PixelCodec, Gamma) {
     PixelSurface sq = Surface(q, D3DFMT_Q8W8V8U8, 1, 1, 4);
     sq.gamma = true;
     EXPECT_FALSE(Make(sq)->Gamma());
+    // L6V5U5 keeps it for its luminance only: the signed U and V pass
+    // unchanged both ways (a table lookup would lose their sign).
+    WORD l6v5u5 = 0;
+    PixelSurface sl = Surface(reinterpret_cast<BYTE*>(&l6v5u5), D3DFMT_L6V5U5, 1, 1, 2);
+    sl.gamma = true;
+    const Colour4 bump = {-0.6f, 0.6f, 0.25f, 1};
+    Make(sl)->WriteRow(0, 0, &bump);
+    const Colour4 stored = ReadPixel(D3DFMT_L6V5U5, {BYTE(l6v5u5), BYTE(l6v5u5 >> 8)});
+    EXPECT_NEAR(stored.r, -0.6f, 0.04f);
+    EXPECT_NEAR(stored.g, 0.6f, 0.04f);
+    EXPECT_NEAR(stored.b, GammaEncode(0.25f), 0.02f);
+    Colour4 decoded;
+    Make(sl)->ReadRow(0, 0, &decoded);
+    EXPECT_NEAR(decoded.r, stored.r, 1e-6f);
+    EXPECT_NEAR(decoded.g, stored.g, 1e-6f);
+    EXPECT_NEAR(decoded.b, GammaDecode(stored.b), 1e-6f);
 
     // Both sides gamma: the write side takes square roots, the read side squares.
     BYTE src[4] = {0, 0, 64, 255};
