@@ -725,8 +725,13 @@ void EncodeDxtColourBlock(const Colour4 in[16], bool threeColourAllowed, bool di
 }
 
 void EncodeDxtBlock(D3DFORMAT format, const Colour4 in[16], bool dither, BYTE* block) {
+    // NaN is stored as the lowest value, as the row codecs store it; left
+    // in, the in-block dither would spread it over the pixels after it.
     Colour4 px[16];
-    std::copy_n(in, 16, px);
+    for (int i = 0; i < 16; ++i) {
+        const Colour4& c = in[i];
+        px[i] = {c.r == c.r ? c.r : 0.0f, c.g == c.g ? c.g : 0.0f, c.b == c.b ? c.b : 0.0f, c.a == c.a ? c.a : 0.0f};
+    }
     if (format == D3DFMT_DXT2 || format == D3DFMT_DXT4) {
         for (Colour4& c : px) c.r *= c.a, c.g *= c.a, c.b *= c.a;
     }

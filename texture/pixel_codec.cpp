@@ -34,12 +34,18 @@ struct GammaTables {
     float encode[256];
     float decode[256];
     GammaTables() {
+        // Built on first use, which may be inside a row write with the
+        // floating-point unit truncating: the tables are rounded to nearest
+        // whatever the mode, so every process gets the same values.
+        const int mode = std::fegetround();
+        std::fesetround(FE_TONEAREST);
         for (int i = 0; i < 255; ++i) {
             encode[i] = static_cast<float>(std::pow(i / 254.0, 2.0 / 2.2));
             decode[i] = static_cast<float>(std::pow(i / 254.0, 1.1));
         }
         encode[255] = 1.0f;
         decode[255] = 1.0f;
+        std::fesetround(mode);
     }
 };
 
@@ -308,7 +314,9 @@ private:
             const float x = v + t;
             q = x > 0.0f ? static_cast<int>(std::min(x, max)) : 0;
         }
-        error = (v - static_cast<float>(q)) / max;
+        // A NaN has stored the lowest value; it has no error to pass on,
+        // and a NaN handed on would spread over the rest of the image.
+        error = v == v ? (v - static_cast<float>(q)) / max : 0.0f;
         return (static_cast<ULONGLONG>(static_cast<LONGLONG>(q)) & ((1ull << f.bits) - 1)) << f.shift;
     }
 
@@ -337,10 +345,8 @@ private:
                 }
                 word |= static_cast<ULONGLONG>(best);
                 const Colour4& e = palette_[best];
-                error[0] = px.r - e.r;
-                error[1] = px.g - e.g;
-                error[2] = px.b - e.b;
-                error[3] = px.a - e.a;
+                const float difference[4] = {px.r - e.r, px.g - e.g, px.b - e.b, px.a - e.a};
+                for (int c = 0; c < 4; ++c) error[c] = difference[c] == difference[c] ? difference[c] : 0.0f;
                 break;
             }
             case Packing::Direct: {
@@ -738,7 +744,9 @@ const Colour4* PixelCodec::PrepareWrite(const Colour4* in) {
         const bool root = bothGamma_ && (range_ == RANGE_UNSIGNED || range_ == RANGE_FLOAT);
         for (UINT x = 0; x < width_; ++x) {
             Colour4& c = row[x];
-            if (root) {
+            if (range_ == RANGE_SIGNED_COLOUR) {
+                c.b = GammaEncode(c.b);  // L6V5U5: the luminance only, U and V are signed
+            } else if (root) {
                 c.r = std::sqrt(std::max(c.r, 0.0f));
                 c.g = std::sqrt(std::max(c.g, 0.0f));
                 c.b = std::sqrt(std::max(c.b, 0.0f));
@@ -774,7 +782,9 @@ void PixelCodec::FinishRead(Colour4* row) {
         const bool square = bothGamma_ && (range_ == RANGE_UNSIGNED || range_ == RANGE_FLOAT);
         for (UINT x = 0; x < width_; ++x) {
             Colour4& c = row[x];
-            if (square) {
+            if (range_ == RANGE_SIGNED_COLOUR) {
+                c.b = GammaDecode(c.b);  // L6V5U5: the luminance only
+            } else if (square) {
                 c.r *= c.r;
                 c.g *= c.g;
                 c.b *= c.b;
@@ -791,19 +801,23 @@ void PixelCodec::PrepareColourKey(D3DCOLOR key) {
     constexpr float k = 0.003921569f;
     Colour4 colour = {((key >> 16) & 0xFF) * k, ((key >> 8) & 0xFF) * k, (key & 0xFF) * k, (key >> 24) * k};
     // Round-trip the key through this format so that the exact comparison
-    // on read sees the key as this format stores it.
-    alignas(16) BYTE pixel[16] = {};
-    PixelSurface one;
-    one.pixels = pixel;
-    one.format = format_;
-    one.rowPitch = sizeof(pixel);
-    one.slicePitch = sizeof(pixel);
-    one.box = {0, 0, 1, 1, 0, 1};
+    // on read sees the key as this format stores it. Two key pixels side by
+    // side: the two-pixel formats share samples within a pair, and a key
+    // stored beside anything else would come back mixed with it.
+    alignas(16) BYTE pixels[32] = {};
+    PixelSurface two;
+    two.pixels = pixels;
+    two.format = format_;
+    two.rowPitch = sizeof(pixels);
+    two.slicePitch = sizeof(pixels);
+    two.box = {0, 0, 2, 1, 0, 1};
     std::unique_ptr<PixelCodec> probe;
-    if (SUCCEEDED(CreatePixelCodec(one, probe))) {
+    if (SUCCEEDED(CreatePixelCodec(two, probe))) {
         if (!palette_.empty()) probe->palette_ = palette_;
-        probe->WriteRow(0, 0, &colour);
-        probe->ReadRow(0, 0, &colour);
+        Colour4 row[2] = {colour, colour};
+        probe->WriteRow(0, 0, row);
+        probe->ReadRow(0, 0, row);
+        colour = row[0];
     }
     colourKey_ = colour;
     hasColourKey_ = true;

@@ -62,6 +62,8 @@ HRESULT LoadSurfaceFromSurface(IDirect3DSurface9* dest, const PALETTEENTRY* dest
                                IDirect3DSurface9* source, const PALETTEENTRY* sourcePalette,
                                const RECT* sourceRect, DWORD filter, D3DCOLOR colourKey) {
     if (!dest || !source) return D3DERR_INVALIDCALL;
+    // Checked here too: the device's own copy below never looks at it.
+    if (filter != USE_DEFAULT && !IsValidFilter(filter)) return D3DERR_INVALIDCALL;
     D3DSURFACE_DESC destDesc = {}, sourceDesc = {};
     HRESULT hr = dest->GetDesc(&destDesc);
     if (SUCCEEDED(hr)) hr = source->GetDesc(&sourceDesc);

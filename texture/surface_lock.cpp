@@ -223,17 +223,23 @@ HRESULT VolumeLock::Lock(IDirect3DVolume9* volume, const D3DBOX* box, bool readO
             return hr;
         }
     }
+    // As for surfaces, a DXT volume whose sides are not multiples of 4 is
+    // the k-th level of a temporary 2^k times larger (in depth too, so that
+    // level k keeps the volume's depth).
+    UINT shift = 0;
+    if (IsDxtFormat(desc_.Format))
+        while (((desc_.Width << shift) % 4) != 0 || ((desc_.Height << shift) % 4) != 0) ++shift;
     IDirect3DDevice9* device = nullptr;
     hr = volume_->GetDevice(&device);
     if (SUCCEEDED(hr)) {
         const D3DPOOL pool = desc_.Pool == D3DPOOL_SCRATCH ? D3DPOOL_SCRATCH : D3DPOOL_SYSTEMMEM;
         DebugMute(TRUE);
-        hr = device->CreateVolumeTexture(desc_.Width, desc_.Height, desc_.Depth, 1, 0, desc_.Format, pool,
-                                         &temporary_, nullptr);
+        hr = device->CreateVolumeTexture(desc_.Width << shift, desc_.Height << shift, desc_.Depth << shift,
+                                         shift + 1, 0, desc_.Format, pool, &temporary_, nullptr);
         DebugMute(FALSE);
         device->Release();
     }
-    if (SUCCEEDED(hr)) hr = temporary_->GetVolumeLevel(0, &temporaryVolume_);
+    if (SUCCEEDED(hr)) hr = temporary_->GetVolumeLevel(shift, &temporaryVolume_);
     D3DLOCKED_BOX from = {}, to = {};
     if (SUCCEEDED(hr)) hr = volume_->LockBox(&from, &widened_, D3DLOCK_NOSYSLOCK | D3DLOCK_READONLY);
     if (SUCCEEDED(hr)) {

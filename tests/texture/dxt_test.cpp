@@ -246,6 +246,22 @@ TEST(DxtEncode, DitheringKeepsTheBlockMean) {
         return std::fabs(r / 16 - px[0].r);
     };
     EXPECT_LT(meanError(true), meanError(false));
+
+    // A NaN pixel is the lowest value and hands no error to the pixels
+    // after it: the rest of a grey block stays grey, in colour and alpha.
+    for (D3DFORMAT format : {D3DFMT_DXT1, D3DFMT_DXT3, D3DFMT_DXT5}) {
+        Colour4 grey[16];
+        for (Colour4& c : grey) c = {0.5f, 0.5f, 0.5f, format == D3DFMT_DXT1 ? 1.0f : 0.6f};
+        grey[5] = {NAN, NAN, NAN, NAN};
+        BYTE block[16];
+        EncodeDxtBlock(format, grey, true, block);
+        Colour4 out[16];
+        DecodeDxtBlock(format, block, out);
+        for (int i = 6; i < 16; ++i) {
+            EXPECT_NEAR(out[i].g, 0.5f, 0.05f) << std::hex << format << " pixel " << std::dec << i;
+            if (format != D3DFMT_DXT1) EXPECT_NEAR(out[i].a, 0.6f, 0.07f) << std::hex << format << " " << std::dec << i;
+        }
+    }
 }
 
 TEST(DxtEncode, RandomBlocksStayClose) {

@@ -336,6 +336,35 @@ TEST(PixelCodec, ColourKey) {
     codec->ReadRow(0, 0, row);
     ExpectColour(row[1], 0, 0, 0, 0);
     ExpectColour(row[0], 0, 0, 0, 1);
+
+    // The two-pixel formats store the key as a pair of key pixels, so a
+    // pair of them in the image matches: the shared samples of the key are
+    // its own, not an average with whatever lies beside it.
+    struct PairCase {
+        D3DFORMAT format;
+        D3DCOLOR key;
+        std::vector<BYTE> keyed;  // two pixels of the key as the format stores them
+        std::vector<BYTE> other;
+    };
+    const PairCase cases[] = {
+        {D3DFMT_YUY2, 0xFFFFFFFF, {235, 128, 235, 128}, {16, 128, 16, 128}},
+        {D3DFMT_UYVY, 0xFF000000, {128, 16, 128, 16}, {128, 235, 128, 235}},
+        {D3DFMT_R8G8_B8G8, 0xFFFF8000, {128, 0, 128, 255}, {0, 0, 0, 0}},
+        {D3DFMT_G8R8_G8B8, 0xFF00FF00, {0, 255, 0, 255}, {0, 0, 0, 0}},
+    };
+    for (const PairCase& c : cases) {
+        std::vector<BYTE> pair = c.keyed;
+        pair.insert(pair.end(), c.other.begin(), c.other.end());
+        PixelSurface p = Surface(pair.data(), c.format, 4, 1, 8);
+        p.colourKey = c.key;
+        auto pairs = Make(p);
+        Colour4 four[4];
+        pairs->ReadRow(0, 0, four);
+        ExpectColour(four[0], 0, 0, 0, 0);
+        ExpectColour(four[1], 0, 0, 0, 0);
+        EXPECT_EQ(four[2].a, 1.0f) << std::hex << c.format;
+        EXPECT_EQ(four[3].a, 1.0f) << std::hex << c.format;
+    }
 }
 
 TEST(PixelCodec, PalettesAndTheirKey) {
@@ -407,6 +436,36 @@ TEST(PixelCodec, RangeConversionBetweenCodecs) {
     EXPECT_EQ(v8u8, (std::vector<BYTE>{0x81, 0x7F}));
 }
 
+// The gamma tables hold the same values whichever conversion first needs
+// them: rows are written with the floating-point unit truncating, and a
+// process whose first gamma use was a write must not get other tables (and
+// so other stored bytes) than one that began with a read. Run in a fresh
+// process, where nothing has touched the tables yet.
+namespace {
+int WrongTableEntriesAfterAFirstWrite() {
+    BYTE out[4];
+    PixelSurface s = Surface(out, D3DFMT_A8R8G8B8, 1, 1, 4);
+    s.gamma = true;
+    std::unique_ptr<PixelCodec> codec;
+    if (CreatePixelCodec(s, codec) != S_OK) return 1000;
+    const Colour4 mid = {0.3f, 0.3f, 0.3f, 1};
+    codec->WriteRow(0, 0, &mid);  // the first use, inside a truncating write
+    int wrong = 0;
+    for (int i = 0; i < 255; ++i) {
+        // Decoding on the table's points gives D[i], rounded to nearest.
+        const float x = std::sqrt(static_cast<float>(i) / 254.0f);
+        if (x * x * 254.0f != static_cast<float>(i)) continue;  // not exactly on the point
+        if (GammaDecode(x) != static_cast<float>(std::pow(i / 254.0, 1.1))) ++wrong;
+    }
+    return wrong;
+}
+}  // namespace
+
+TEST(PixelCodec, GammaTablesDoNotDependOnTheFirstUse) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::exit(WrongTableEntriesAfterAFirstWrite() == 0 ? 0 : 1), ::testing::ExitedWithCode(0), "");
+}
+
 TEST(PixelCodec, Gamma) {
     EXPECT_FLOAT_EQ(GammaEncode(0), 0);
     EXPECT_FLOAT_EQ(GammaEncode(1), 1);
@@ -429,6 +488,22 @@ TEST(PixelCodec, Gamma) {
     PixelSurface sq = Surface(q, D3DFMT_Q8W8V8U8, 1, 1, 4);
     sq.gamma = true;
     EXPECT_FALSE(Make(sq)->Gamma());
+    // L6V5U5 keeps it for its luminance only: the signed U and V pass
+    // unchanged both ways (a table lookup would lose their sign).
+    WORD l6v5u5 = 0;
+    PixelSurface sl = Surface(reinterpret_cast<BYTE*>(&l6v5u5), D3DFMT_L6V5U5, 1, 1, 2);
+    sl.gamma = true;
+    const Colour4 bump = {-0.6f, 0.6f, 0.25f, 1};
+    Make(sl)->WriteRow(0, 0, &bump);
+    const Colour4 stored = ReadPixel(D3DFMT_L6V5U5, {BYTE(l6v5u5), BYTE(l6v5u5 >> 8)});
+    EXPECT_NEAR(stored.r, -0.6f, 0.04f);
+    EXPECT_NEAR(stored.g, 0.6f, 0.04f);
+    EXPECT_NEAR(stored.b, GammaEncode(0.25f), 0.02f);
+    Colour4 decoded;
+    Make(sl)->ReadRow(0, 0, &decoded);
+    EXPECT_NEAR(decoded.r, stored.r, 1e-6f);
+    EXPECT_NEAR(decoded.g, stored.g, 1e-6f);
+    EXPECT_NEAR(decoded.b, GammaDecode(stored.b), 1e-6f);
 
     // Both sides gamma: the write side takes square roots, the read side squares.
     BYTE src[4] = {0, 0, 64, 255};
@@ -575,4 +650,28 @@ TEST(PixelCodec, OutOfRangeValuesSaturate) {
     EXPECT_EQ(WritePixel(D3DFMT_L8, {3e9f, 3e9f, 3e9f, 1}, 1), (std::vector<BYTE>{255}));
     EXPECT_EQ(WritePixel(D3DFMT_V8U8, {3e9f, -3e9f, 0, 1}, 2), (std::vector<BYTE>{0x7F, 0x81}));
     EXPECT_EQ(WritePixel(D3DFMT_YUY2, {1e20f, 1e20f, 1e20f, 1}, 1), (std::vector<BYTE>{255}));  // Y0
+
+    // With error diffusion a NaN stores the lowest value and passes no error
+    // on: its neighbours, in this row and the next, keep their own values.
+    for (D3DFORMAT format : {D3DFMT_A8R8G8B8, D3DFMT_R5G6B5, D3DFMT_L8, D3DFMT_V8U8}) {
+        std::vector<BYTE> pixels(4 * 8 * 2, 0);
+        PixelSurface s = Surface(pixels.data(), format, 4, 2, 32);
+        s.diffusionDither = true;
+        auto codec = Make(s);
+        Colour4 row[4] = {{NAN, NAN, NAN, NAN}, {0.5f, 0.5f, 0.5f, 1}, {0.5f, 0.5f, 0.5f, 1}, {0.5f, 0.5f, 0.5f, 1}};
+        codec->WriteRow(0, 0, row);
+        for (Colour4& c : row) c = {0.5f, 0.5f, 0.5f, 1};
+        codec->WriteRow(1, 0, row);
+        Colour4 back[4];
+        for (UINT y = 0; y < 2; ++y) {
+            codec->ReadRow(y, 0, back);
+            for (UINT x = y == 0 ? 1 : 0; x < 4; ++x) {
+                if (format == D3DFMT_V8U8) {
+                    EXPECT_NEAR(back[x].r, 0.5f, 0.02f) << std::hex << format << " " << x << "," << y;
+                } else {
+                    EXPECT_NEAR(back[x].g, 0.5f, 0.04f) << std::hex << format << " " << x << "," << y;
+                }
+            }
+        }
+    }
 }

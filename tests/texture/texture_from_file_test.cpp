@@ -562,6 +562,36 @@ TEST_F(TextureFromFile, SurfaceLoadsCheckRectanglesAndCopyOntoThemselves) {
     EXPECT_EQ(LoadSurfaceFromPixels(surface, nullptr, nullptr, pixels.data(), D3DFMT_A8R8G8B8, 32, nullptr, nullptr,
                                     FILTER_NONE, 0),
               D3DERR_INVALIDCALL);
+    // An invalid filter word is refused even where the device could copy
+    // the pixels by itself (system memory into the default pool, or within
+    // the default pool).
+    {
+        IDirect3DTexture9 *system = nullptr, *gpu = nullptr, *gpu2 = nullptr;
+        ASSERT_EQ(device->CreateTexture(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &system, nullptr), S_OK);
+        ASSERT_EQ(device->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &gpu, nullptr),
+                  S_OK);
+        ASSERT_EQ(
+            device->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &gpu2, nullptr),
+            S_OK);
+        IDirect3DSurface9 *from = nullptr, *to = nullptr, *to2 = nullptr;
+        system->GetSurfaceLevel(0, &from);
+        gpu->GetSurfaceLevel(0, &to);
+        gpu2->GetSurfaceLevel(0, &to2);
+        for (DWORD bad : {DWORD(0), DWORD(6), DWORD(0x800004)}) {
+            EXPECT_EQ(LoadSurfaceFromSurface(to, nullptr, nullptr, from, nullptr, nullptr, bad, 0), D3DERR_INVALIDCALL)
+                << std::hex << bad;
+            EXPECT_EQ(LoadSurfaceFromSurface(to2, nullptr, nullptr, to, nullptr, nullptr, bad, 0), D3DERR_INVALIDCALL)
+                << std::hex << bad;
+        }
+        EXPECT_EQ(LoadSurfaceFromSurface(to, nullptr, nullptr, from, nullptr, nullptr, USE_DEFAULT, 0), S_OK);
+        EXPECT_EQ(LoadSurfaceFromSurface(to2, nullptr, nullptr, to, nullptr, nullptr, FILTER_POINT, 0), S_OK);
+        to2->Release();
+        to->Release();
+        from->Release();
+        gpu2->Release();
+        gpu->Release();
+        system->Release();
+    }
     ASSERT_EQ(LoadSurfaceFromPixels(surface, nullptr, nullptr, pixels.data(), D3DFMT_A8R8G8B8, 32, nullptr, &whole,
                                     FILTER_NONE, 0),
               S_OK);
@@ -575,6 +605,38 @@ TEST_F(TextureFromFile, SurfaceLoadsCheckRectanglesAndCopyOntoThemselves) {
             EXPECT_EQ(std::memcmp(&after[(y * 8 + x + 3) * 4], &pixels[(y * 8 + x) * 4], 4), 0) << x << "," << y;
     surface->Release();
     texture->Release();
+
+    // The same for the small levels of a compressed volume, whose sides are
+    // not whole blocks: slice 0 onto slice 1 of every level.
+    IDirect3DVolumeTexture9* volumes = nullptr;
+    ASSERT_EQ(device->CreateVolumeTexture(8, 8, 16, 0, 0, D3DFMT_DXT1, D3DPOOL_MANAGED, &volumes, nullptr), S_OK);
+    for (UINT level = 0; level < volumes->GetLevelCount(); ++level) {
+        IDirect3DVolume9* volume = nullptr;
+        ASSERT_EQ(volumes->GetVolumeLevel(level, &volume), S_OK);
+        D3DVOLUME_DESC desc = {};
+        volume->GetDesc(&desc);
+        // Slice 0 red, the others blue: both are exact in 5:6:5.
+        std::vector<DWORD> voxels(size_t(desc.Width) * desc.Height * desc.Depth, 0xFF0000FF);
+        std::fill_n(voxels.begin(), desc.Width * desc.Height, 0xFFFF0000);
+        const D3DBOX all = {0, 0, desc.Width, desc.Height, 0, desc.Depth};
+        ASSERT_EQ(LoadVolumeFromMemory(volume, nullptr, nullptr, voxels.data(), D3DFMT_A8R8G8B8, desc.Width * 4,
+                                       desc.Width * desc.Height * 4, nullptr, &all, FILTER_NONE, 0),
+                  S_OK);
+        const D3DBOX first = {0, 0, desc.Width, desc.Height, 0, 1}, second = {0, 0, desc.Width, desc.Height, 1, 2};
+        if (desc.Depth > 1) {
+            EXPECT_EQ(LoadVolumeFromVolume(volume, nullptr, &second, volume, nullptr, &first, FILTER_NONE, 0), S_OK)
+                << "level " << level << ": " << desc.Width << "x" << desc.Height;
+            D3DLOCKED_BOX lb = {};
+            ASSERT_EQ(volume->LockBox(&lb, nullptr, D3DLOCK_READONLY), S_OK);
+            Colour4 decoded[16];
+            DecodeDxtBlock(D3DFMT_DXT1, static_cast<const BYTE*>(lb.pBits) + lb.SlicePitch, decoded);
+            volume->UnlockBox();
+            EXPECT_EQ(decoded[0].r, 1.0f) << "level " << level;
+            EXPECT_EQ(decoded[0].b, 0.0f) << "level " << level;
+        }
+        volume->Release();
+    }
+    volumes->Release();
 }
 
 TEST_F(TextureFromFile, PartialWritesIntoCompressedSurfacesKeepOtherBlocks) {
