@@ -259,7 +259,9 @@ TEST(DxtEncode, DitheringKeepsTheBlockMean) {
         DecodeDxtBlock(format, block, out);
         for (int i = 6; i < 16; ++i) {
             EXPECT_NEAR(out[i].g, 0.5f, 0.05f) << std::hex << format << " pixel " << std::dec << i;
-            if (format != D3DFMT_DXT1) EXPECT_NEAR(out[i].a, 0.6f, 0.07f) << std::hex << format << " " << std::dec << i;
+            if (format != D3DFMT_DXT1) {
+                EXPECT_NEAR(out[i].a, 0.6f, 0.07f) << std::hex << format << " " << std::dec << i;
+            }
         }
     }
 }
