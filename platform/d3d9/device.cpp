@@ -477,6 +477,12 @@ HRESULT Device::GetLight(DWORD index, D3DLIGHT9* light) {
 
 HRESULT Device::LightEnable(DWORD index, BOOL enable) {
     auto it = lights_.find(index);
+    if (enable && (it == lights_.end() || !it->second.enabled)) {
+        UINT enabled = 0;
+        for (const auto& [i, slot] : lights_) enabled += slot.enabled ? 1 : 0;
+        if (enabled >= kMaxLightsEnabled)
+            return InvalidCall("IDirect3DDevice9::LightEnable", "more lights than the device can use at once");
+    }
     if (it == lights_.end()) {
         // Enabling a light never set gives it the default: a white
         // directional light shining along +z.
@@ -485,12 +491,6 @@ HRESULT Device::LightEnable(DWORD index, BOOL enable) {
         l.Diffuse = D3DCOLORVALUE{1.0f, 1.0f, 1.0f, 0.0f};
         l.Direction = D3DVECTOR{0.0f, 0.0f, 1.0f};
         it = lights_.emplace(index, LightSlot{l, false}).first;
-    }
-    if (enable && !it->second.enabled) {
-        UINT enabled = 0;
-        for (const auto& [i, slot] : lights_) enabled += slot.enabled ? 1 : 0;
-        if (enabled >= kMaxLightsEnabled)
-            return InvalidCall("IDirect3DDevice9::LightEnable", "more lights than the device can use at once");
     }
     it->second.enabled = enable != FALSE;
     return D3D_OK;

@@ -353,6 +353,8 @@ TEST_F(DeviceTest, StateSettersRejectWhatDoesNotExist) {
     EXPECT_EQ(device->SetLight(0, &light), D3DERR_INVALIDCALL);
     for (DWORD i = 0; i < 8; ++i) EXPECT_EQ(device->LightEnable(i, TRUE), D3D_OK);
     EXPECT_EQ(device->LightEnable(8, TRUE), D3DERR_INVALIDCALL);  // one more than the device can use
+    D3DLIGHT9 got{};
+    EXPECT_EQ(device->GetLight(8, &got), D3DERR_INVALIDCALL);  // the refused call set nothing
     EXPECT_EQ(device->LightEnable(3, FALSE), D3D_OK);
     EXPECT_EQ(device->LightEnable(8, TRUE), D3D_OK);
     DebugSetMute(FALSE);
