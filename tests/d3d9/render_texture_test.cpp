@@ -196,6 +196,34 @@ TEST(RenderTexture, MipLevelFromTheScreenScale) {
     }
 }
 
+TEST(RenderTexture, MaxMipLevelClampsTheLevelItDoesNotShiftIt) {
+    // MAXMIPLEVEL names the most detailed level allowed; the level of detail
+    // still counts from level 0, so a level coarser than it is used as is.
+    const Texture texture = MakeArgbTexture(64, 64, 7, [](UINT l, UINT, UINT) { return kLevelColours[l]; });
+    struct Case {
+        float size;  // 64 texels over this many pixels: lambda = log2(64 / size)
+        DWORD mip;
+        double level;
+    } cases[] = {{128, D3DTEXF_POINT, 2},  {64, D3DTEXF_POINT, 2},  {32, D3DTEXF_POINT, 2},
+                 {8, D3DTEXF_POINT, 3},    {2, D3DTEXF_POINT, 5},   {1, D3DTEXF_POINT, 6},
+                 {16, D3DTEXF_LINEAR, 2},  {8, D3DTEXF_LINEAR, 3},  {6.7271713f, D3DTEXF_LINEAR, 3.25},
+                 {32, D3DTEXF_NONE, 2},    {4, D3DTEXF_NONE, 2}};
+    for (const Case& c : cases) {
+        TexturedScene scene(130, 130);
+        scene.Filter(D3DTEXF_POINT, D3DTEXF_POINT, c.mip);
+        scene.state.samplerStates[0][D3DSAMP_MAXMIPLEVEL] = 2;
+        scene.BindTexture(0, texture);
+        scene.Draw(D3DPT_TRIANGLELIST, Quad(-0.5f, -0.5f, c.size - 0.5f, c.size - 0.5f, 0xFFFFFFFF), 2);
+        const int base = int(c.level);
+        const double f = c.level - base;
+        const DWORD c0 = kLevelColours[base], c1 = kLevelColours[std::min(base + 1, 6)];
+        auto channel = [&](int shift) {
+            return (1 - f) * ((c0 >> shift) & 0xFF) / 255.0 + f * ((c1 >> shift) & 0xFF) / 255.0;
+        };
+        EXPECT_EQ(scene.Pixel16(0, 0), Rgb565(channel(16), channel(8), channel(0))) << c.size << " mip " << c.mip;
+    }
+}
+
 TEST(RenderTexture, MipLevelsRiseAlongARecedingPlane) {
     // A floor seen from above at a grazing angle: further rows use smaller
     // levels, never a larger one than the row below them.

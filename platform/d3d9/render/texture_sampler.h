@@ -33,7 +33,9 @@ struct TextureSampler {
     uint32_t borderArgb = 0;
     DWORD magFilter = D3DTEXF_POINT, minFilter = D3DTEXF_POINT, mipFilter = D3DTEXF_NONE;
     float lodBias = 0;
-    int firstLevel = 0;  // the most detailed level allowed (MAXMIPLEVEL)
+    // The most detailed level allowed (MAXMIPLEVEL): a floor on the level of
+    // detail, which still counts from level 0.
+    int firstLevel = 0;
     // False when the filter cannot depend on the level of detail, so the
     // pixel loop skips the derivatives.
     bool needsLod = false;
@@ -187,17 +189,19 @@ inline uint32_t Weight(float f) { return uint32_t(f * 256.0f + 0.5f); }
     const int last = s.levelCount - 1;
     if (s.mipFilter == D3DTEXF_NONE || last == s.firstLevel)
         return detail::SampleLevel(s, s.firstLevel, s.minFilter, u, v);
-    const float l = lambda < 64.0f ? lambda : 64.0f;
+    // lambda counts from level 0 whatever MAXMIPLEVEL is: the most detailed
+    // level allowed only clamps it.
+    float l = lambda < 64.0f ? lambda : 64.0f;
+    if (l < float(s.firstLevel)) l = float(s.firstLevel);
     if (s.mipFilter == D3DTEXF_POINT) {
-        int level = s.firstLevel + int(l + 0.5f);
+        int level = int(l + 0.5f);
         if (level > last) level = last;
         return detail::SampleLevel(s, level, s.minFilter, u, v);
     }
     const int base = int(l);
-    const int l0 = s.firstLevel + base;
-    if (l0 >= last) return detail::SampleLevel(s, last, s.minFilter, u, v);
-    const uint32_t c0 = detail::SampleLevel(s, l0, s.minFilter, u, v);
-    const uint32_t c1 = detail::SampleLevel(s, l0 + 1, s.minFilter, u, v);
+    if (base >= last) return detail::SampleLevel(s, last, s.minFilter, u, v);
+    const uint32_t c0 = detail::SampleLevel(s, base, s.minFilter, u, v);
+    const uint32_t c1 = detail::SampleLevel(s, base + 1, s.minFilter, u, v);
     return detail::Lerp(c0, c1, detail::Weight(l - float(base)));
 }
 
