@@ -168,6 +168,48 @@ TEST(RenderTexture, DxtTextureDrawsThroughTheDecodedCopyAndSeesRewrites) {
     EXPECT_EQ(scene.Pixel16(2, 0), 0x07E0);
 }
 
+TEST(RenderTexture, EveryFormatTheDeviceTakesIsSampled) {
+    // The signed four-byte formats: U, V (and W) read as red, green (and
+    // blue), negative values as 0; Q is alpha, a format without it reads 1.
+    struct Case {
+        D3DFORMAT format;
+        BYTE bits[4];
+        WORD pixel;
+    } cases[] = {
+        {D3DFMT_Q8W8V8U8, {0x7F, 0x80, 0x7F, 0x7F}, 0xF81F},  // U 1, V -1, W 1, Q 1
+        {D3DFMT_V16U16, {0xFF, 0x7F, 0x00, 0x80}, 0xF81F},    // U 1, V -1: blue reads 1
+        {D3DFMT_V8U8, {0x7F, 0x80}, 0xF81F},
+    };
+    for (const Case& c : cases) {
+        Texture t;
+        t.format = c.format;
+        t.levels.push_back(std::vector<BYTE>(c.bits, c.bits + 4));
+        t.widths = {1};
+        t.heights = {1};
+        t.pitches = {4};
+        TexturedScene scene(2, 2);
+        scene.BindTexture(0, t);
+        scene.Draw(D3DPT_TRIANGLELIST, Quad(-0.5f, -0.5f, 1.5f, 1.5f, 0xFFFFFFFF), 2);
+        EXPECT_EQ(scene.Pixel16(1, 1), c.pixel) << c.format;
+    }
+    // Q scales the colour through the diffuse alpha blend: a Q of 0 is an
+    // alpha of 0, which blending shows as the cleared target.
+    Texture q;
+    q.format = D3DFMT_Q8W8V8U8;
+    q.levels.push_back({0x7F, 0x7F, 0x7F, 0x00});
+    q.widths = {1};
+    q.heights = {1};
+    q.pitches = {4};
+    TexturedScene scene(2, 2);
+    scene.state.renderStates[D3DRS_ALPHABLENDENABLE] = TRUE;
+    scene.state.renderStates[D3DRS_SRCBLEND] = D3DBLEND_SRCALPHA;
+    scene.state.renderStates[D3DRS_DESTBLEND] = D3DBLEND_INVSRCALPHA;
+    scene.BindTexture(0, q);
+    scene.Clear(D3DCLEAR_TARGET, 0xFF000000);
+    scene.Draw(D3DPT_TRIANGLELIST, Quad(-0.5f, -0.5f, 1.5f, 1.5f, 0xFFFFFFFF), 2);
+    EXPECT_EQ(scene.Pixel16(1, 1), 0);
+}
+
 // Level l of a mip chain in one solid colour each.
 const DWORD kLevelColours[7] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFF00, 0xFF00FFFF, 0xFFFF00FF, 0xFFFFFFFF};
 

@@ -58,7 +58,7 @@ UINT TexelBytes(D3DFORMAT format) {
     switch (format) {
         case D3DFMT_A8R8G8B8: case D3DFMT_X8R8G8B8: case D3DFMT_A2B10G10R10: case D3DFMT_A8B8G8R8:
         case D3DFMT_X8B8G8R8: case D3DFMT_G16R16: case D3DFMT_A2R10G10B10: case D3DFMT_G16R16F:
-        case D3DFMT_R32F:
+        case D3DFMT_R32F: case D3DFMT_Q8W8V8U8: case D3DFMT_V16U16:
             return 4;
         case D3DFMT_R8G8B8:
             return 3;
