@@ -101,6 +101,30 @@ TEST(RenderOutput, SourceAlphaBlendReadsTheTargetBack) {
     EXPECT_EQ(scene.Pixel16(4, 4), Rgb565(s * s + grey * (1 - s), t * t + greyG * (1 - t), grey));
 }
 
+TEST(RenderOutput, MinAndMaxBlendIgnoreTheBlendFactors) {
+    // Over (1, 0.5, 0), a source of (0.6, 0.2, 1) at alpha 0.25 keeps the
+    // larger or smaller channel, with the default ONE x ZERO factors (which
+    // would otherwise make the source win outright) and with source alpha.
+    const double src[3] = {0x99 / 255.0, 0x33 / 255.0, 1.0}, dst[3] = {1.0, 32 / 63.0, 0.0};
+    for (DWORD op : {DWORD(D3DBLENDOP_MAX), DWORD(D3DBLENDOP_MIN)})
+        for (DWORD factors : {0, 1}) {
+            Scene scene(8, 8);
+            scene.SetLayout(Layout::ScreenColorTex);
+            DWORD* rs = scene.state.renderStates;
+            rs[D3DRS_LIGHTING] = FALSE;
+            rs[D3DRS_ZENABLE] = FALSE;
+            scene.state.stageStates[0][D3DTSS_ALPHAARG1] = D3DTA_DIFFUSE;
+            scene.Clear(D3DCLEAR_TARGET, 0xFFFF8000);
+            rs[D3DRS_ALPHABLENDENABLE] = TRUE;
+            rs[D3DRS_BLENDOP] = op;
+            if (factors) rs[D3DRS_SRCBLEND] = D3DBLEND_SRCALPHA, rs[D3DRS_DESTBLEND] = D3DBLEND_INVSRCALPHA;
+            scene.Draw(D3DPT_TRIANGLELIST, Quad(-0.5f, -0.5f, 7.5f, 7.5f, 0x409933FF), 2);
+            auto pick = [op](double s, double d) { return op == D3DBLENDOP_MAX ? std::max(s, d) : std::min(s, d); };
+            EXPECT_EQ(scene.Pixel16(3, 3), Rgb565(pick(src[0], dst[0]), pick(src[1], dst[1]), pick(src[2], dst[2])))
+                << "op " << op << " factors " << factors;
+        }
+}
+
 TEST(RenderOutput, DepthOrderAndDepthWrites) {
     Scene scene(8, 8);
     scene.SetLayout(Layout::ScreenColorTex);

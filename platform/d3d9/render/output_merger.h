@@ -120,6 +120,12 @@ inline uint32_t Quantize(float v, float top, float offset) {
             } else {
                 c = src;
             }
+        } else if (ps.blendOp == D3DBLENDOP_MIN || ps.blendOp == D3DBLENDOP_MAX) {
+            // Minimum and maximum compare the colours themselves: the blend
+            // factors do not apply.
+            const Color dst = detail::ReadTarget(ps, p);
+            c = {detail::BlendChannel(ps.blendOp, src.r, dst.r), detail::BlendChannel(ps.blendOp, src.g, dst.g),
+                 detail::BlendChannel(ps.blendOp, src.b, dst.b), src.a};
         } else {
             const Color dst = detail::ReadTarget(ps, p);
             DWORD dstFactor = ps.dstBlend;
