@@ -161,6 +161,38 @@ TEST(RenderStage, SpecularWhenEnabled) {
     EXPECT_GE(p & 31, 30);
 }
 
+TEST(RenderStage, CameraSpaceNormalCoordinatesFollowNormalizeNormalsLitOrNot) {
+    // Texel (x, y) of a 4x4 texture is red x, green y; the generated (u, v)
+    // is the camera-space normal's (x, y). A world scale of 0.5 doubles the
+    // normal (0.15, 0.2, 0) to (0.3, 0.4, 0): texel (1, 1); normalised it
+    // is (0.6, 0.8, 0): texel (2, 3). Lighting has no say in it.
+    const Texture texture = MakeArgbTexture(4, 4, 1, [](UINT, UINT x, UINT y) {
+        return 0xFF000000u | (x * 0x40u + 0x20u) << 16 | (y * 0x40u + 0x20u) << 8;
+    });
+    auto texel = [](int x, int y) { return Rgb565((x * 0x40 + 0x20) / 255.0, (y * 0x40 + 0x20) / 255.0, 0); };
+    for (DWORD lighting : {FALSE, TRUE})
+        for (DWORD normalize : {FALSE, TRUE}) {
+            LightScene scene;
+            scene.state.renderStates[D3DRS_LIGHTING] = lighting;
+            scene.state.renderStates[D3DRS_NORMALIZENORMALS] = normalize;
+            scene.state.world = Identity();
+            scene.state.world._11 = scene.state.world._22 = scene.state.world._33 = 0.5f;
+            scene.state.world._43 = 5;  // the triangle at z = 10
+            DWORD* ts = scene.state.stageStates[0];
+            ts[D3DTSS_COLOROP] = D3DTOP_SELECTARG1;
+            ts[D3DTSS_COLORARG1] = D3DTA_TEXTURE;
+            ts[D3DTSS_TEXCOORDINDEX] = D3DTSS_TCI_CAMERASPACENORMAL;
+            scene.BindTexture(0, texture);
+            scene.state.lightCount = 0;
+            const std::vector<PosNormal> wall{{0, 6, 10, 0.15f, 0.2f, 0}, {5.196152f, -3, 10, 0.15f, 0.2f, 0},
+                                              {-5.196152f, -3, 10, 0.15f, 0.2f, 0}};
+            scene.Clear(D3DCLEAR_TARGET, 0);
+            scene.Scene::Draw(D3DPT_TRIANGLELIST, wall, 1);
+            EXPECT_EQ(scene.Pixel16(8, 8), normalize ? texel(2, 3) : texel(1, 1))
+                << "lighting " << lighting << " normalize " << normalize;
+        }
+}
+
 TEST(RenderStage, FlatShadingUsesTheFirstVertex) {
     Scene scene(16, 16);
     scene.SetLayout(Layout::ScreenColorTex);

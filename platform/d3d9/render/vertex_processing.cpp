@@ -690,6 +690,8 @@ void VertexProcessor::Attributes(uint32_t number, float* v) const {
                     float nIn[4];
                     Read(vertex, normal_, nIn);
                     for (int j = 0; j < 3; ++j) normal[j] = nIn[0] * normal3_[0][j] + nIn[1] * normal3_[1][j] + nIn[2] * normal3_[2][j];
+                    // The same normal lighting would use.
+                    if (normalize_) Normalize3(normal);
                 }
                 uv[0] = normal[0], uv[1] = normal[1];
                 break;
