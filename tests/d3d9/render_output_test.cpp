@@ -258,11 +258,15 @@ Texture NoisyTexture() {
 TEST(RenderOutput, UsualStateMatchesTheGenericPath) {
     // 95 pixels wide, the target's rows do not start on four-byte
     // boundaries and its pixels are read one by one.
-    for (const int width : {96, 95}) {
+    // With MAXMIPLEVEL 2, the two most detailed levels are out of both
+    // paths' level choices.
+    for (const auto& [width, maxMipLevel] : {std::pair{96, 0u}, std::pair{95, 0u}, std::pair{96, 2u}}) {
         SCOPED_TRACE(width);
-        auto draw = [width](bool alphaTest, std::vector<WORD>& colour, std::vector<WORD>& depth) {
+        SCOPED_TRACE(maxMipLevel);
+        auto draw = [width, maxMipLevel](bool alphaTest, std::vector<WORD>& colour, std::vector<WORD>& depth) {
             Scene scene(UINT(width), 64);
             SetUsualState(scene, alphaTest);
+            scene.state.samplerStates[0][D3DSAMP_MAXMIPLEVEL] = maxMipLevel;
             DWORD* rs = scene.state.renderStates;
             const Texture texture = NoisyTexture();
             scene.BindTexture(0, texture);
