@@ -35,6 +35,9 @@ const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
 // The most pixels a byte of a file may stand for: twice what a
 // Huffman-coded file can hold (see DecodeJpeg).
 constexpr uint64_t kMostPixelsPerByte = 1024;
+// Arithmetic coding has no such floor; up to this many pixels the work and
+// memory of a decode stay modest whatever the file's size.
+constexpr uint64_t kMostArithmeticPixelsUnbounded = 4096 * 4096;
 
 // Every scan of a progressive file is a pass over all of the image's
 // blocks, however few bytes it takes, so a file of repeated scans makes
@@ -107,8 +110,12 @@ HRESULT DecodeJpeg(ImageLevel* root, JpegDecode& d, const BYTE* bytes, UINT byte
     // claims more than twice that is damaged or cut short: the decoder
     // would read the missing data as grey, after filling gigabytes (a
     // progressive file's coefficients are all allocated and cleared below)
-    // for a header of a few hundred bytes.
-    if (uint64_t(cinfo.image_width) * cinfo.image_height / kMostPixelsPerByte > byteCount) return E_FAIL;
+    // for a header of a few hundred bytes. An arithmetic-coded scan can
+    // spend far less than a bit on a block (a flat 4096 x 4096 image takes
+    // a few hundred bytes), so there only large claims are held to it.
+    const uint64_t pixels = uint64_t(cinfo.image_width) * cinfo.image_height;
+    if (pixels / kMostPixelsPerByte > byteCount && (!cinfo.arith_code || pixels > kMostArithmeticPixelsUnbounded))
+        return E_FAIL;
     if (!IsMmxAvailable()) cinfo.dct_method = JDCT_IFAST;
     jpeg_start_decompress(&cinfo);
 

@@ -312,8 +312,9 @@ TEST(JpegReader, DamagedFilesFailCleanly) {
 }
 
 // A uniform grey image as a progressive JPEG with optimised Huffman
-// tables: about the most pixels a byte a real file holds.
-Bytes EncodeFlatGreyJpeg(int width, int height) {
+// tables: about the most pixels a byte a Huffman-coded file holds. With
+// `arithmetic`, a sequential arithmetic-coded one, which packs far more.
+Bytes EncodeFlatGreyJpeg(int width, int height, bool arithmetic = false) {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr error;
     cinfo.err = jpeg_std_error(&error);
@@ -326,8 +327,12 @@ Bytes EncodeFlatGreyJpeg(int width, int height) {
     cinfo.input_components = 1;
     cinfo.in_color_space = JCS_GRAYSCALE;
     jpeg_set_defaults(&cinfo);
-    cinfo.optimize_coding = TRUE;
-    jpeg_simple_progression(&cinfo);
+    if (arithmetic) {
+        cinfo.arith_code = TRUE;
+    } else {
+        cinfo.optimize_coding = TRUE;
+        jpeg_simple_progression(&cinfo);
+    }
     jpeg_start_compress(&cinfo, TRUE);
     std::vector<JSAMPLE> row(size_t(width), 100);
     JSAMPROW rows[1] = {row.data()};
@@ -371,6 +376,26 @@ TEST(JpegReader, ClaimsBeyondTheFilesDataFail) {
     // Cut short within what its size allows, it still decodes.
     const Bytes partial(large.begin(), large.begin() + std::ptrdiff_t(large.size() * 3 / 4));
     EXPECT_EQ(Decode(partial)->hr, S_OK);
+}
+
+TEST(JpegReader, DenseArithmeticCodedFilesDecode) {
+    // Arithmetic coding spends far less than a bit on a flat block, so a
+    // whole, valid file holds many more pixels a byte than a Huffman one.
+    for (const int side : {1024, 4096}) {
+        const Bytes flat = EncodeFlatGreyJpeg(side, side, true);
+        ASSERT_GT(double(side) * side / double(flat.size()), 1024.0) << side;
+        auto d = Decode(flat);
+        ASSERT_EQ(d->hr, S_OK) << side;
+        ASSERT_EQ(d->level.width, UINT(side));
+        ASSERT_EQ(d->level.height, UINT(side));
+        const BYTE* pixels = static_cast<const BYTE*>(d->level.pixels);
+        const size_t count = size_t(side) * size_t(side);
+        EXPECT_TRUE(std::all_of(pixels, pixels + count, [](BYTE p) { return p >= 99 && p <= 101; })) << side;
+    }
+    // Larger claims are still held to the bound: cut short, this one fails.
+    const Bytes large = EncodeFlatGreyJpeg(8192, 8192, true);
+    const Bytes cut(large.begin(), large.begin() + std::ptrdiff_t(large.size() / 2));
+    ExpectJpegFails(cut);
 }
 
 TEST(JpegReader, EndlessScansFail) {
