@@ -529,6 +529,31 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
     return S_OK;
 }
 
+// Gives meshes read without materials the one grey material, with its
+// effect instance; their faces all have attribute 0.
+HRESULT UseDefaultMaterial(Outputs* out) {
+    MaterialEntry grey{};
+    grey.material.Diffuse = {0.5f, 0.5f, 0.5f, 0};
+    grey.material.Specular = {0.5f, 0.5f, 0.5f, 0};
+    DataBuffer* materials = nullptr;
+    DataBuffer* effects = nullptr;
+    HRESULT hr = CreateMaterialBuffer(&grey, 1, &materials);
+    if (SUCCEEDED(hr)) {
+        const EffectInstanceData effect = DefaultEffectInstance(grey.material, nullptr);
+        hr = CreateEffectInstanceBuffer(&effect, 1, &effects);
+    }
+    if (FAILED(hr)) {
+        SafeRelease(materials);
+        return hr;
+    }
+    SafeRelease(out->materials);
+    SafeRelease(out->effects);
+    out->materials = materials;
+    out->effects = effects;
+    out->count = 1;
+    return S_OK;
+}
+
 HRESULT LoadXDataObject(IDirectXFileData* object, Matrix* parent, DWORD options, IDirect3DDevice9* device,
                         Outputs* out, int depth) {
     if (depth > 256) return E_FAIL;  // reference cycles and absurd nesting
@@ -566,6 +591,15 @@ HRESULT LoadXDataObject(IDirectXFileData* object, Matrix* parent, DWORD options,
         if (!out->mesh) {
             *out = mesh;
             return S_OK;
+        }
+        // A side without materials still has faces (attribute 0): joined to
+        // a side with materials it takes the grey material as its own entry,
+        // else its faces would draw with the other side's first material or
+        // carry an attribute that names no material at all.
+        if ((out->count == 0) != (mesh.count == 0)) hr = UseDefaultMaterial(out->count == 0 ? out : &mesh);
+        if (FAILED(hr)) {
+            mesh.Release();
+            return hr;
         }
         Outputs merged;
         hr = MergeMeshes(out->mesh, static_cast<const DWORD*>(out->adjacency->GetDataPointer()), out->materials,
@@ -642,17 +676,7 @@ HRESULT Load(void* source, DXFILELOADOPTIONS how, DWORD options, IDirect3DDevice
         object->Release();
     }
     if (SUCCEEDED(hr) && !out.mesh) hr = E_FAIL;
-    if (SUCCEEDED(hr) && out.count == 0) {
-        MaterialEntry grey{};
-        grey.material.Diffuse = {0.5f, 0.5f, 0.5f, 0};
-        grey.material.Specular = {0.5f, 0.5f, 0.5f, 0};
-        hr = CreateMaterialBuffer(&grey, 1, &out.materials);
-        if (SUCCEEDED(hr)) {
-            const EffectInstanceData effect = DefaultEffectInstance(grey.material, nullptr);
-            hr = CreateEffectInstanceBuffer(&effect, 1, &out.effects);
-        }
-        if (SUCCEEDED(hr)) out.count = 1;
-    }
+    if (SUCCEEDED(hr) && out.count == 0) hr = UseDefaultMaterial(&out);
     SafeRelease(enumerator);
     SafeRelease(file);
     if (FAILED(hr)) {

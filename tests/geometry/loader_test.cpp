@@ -175,6 +175,49 @@ TEST_F(MeshTest, LoaderMergesMeshesAndOffsetsTheirMaterials) {
               E_FAIL);
 }
 
+// A mesh without a material list draws with the grey material; joined to
+// meshes that have materials, it keeps that material for its own faces
+// instead of taking the other mesh's first one, or an attribute beyond the
+// list (drawn by no subset).
+TEST_F(MeshTest, AMeshWithoutMaterialsKeepsTheGreyOneWhenMerged) {
+    const std::string red =
+        "Mesh { 3; 0;0;0;, 1;0;0;, 1;0;1;; 1; 3;0,1,2;; MeshMaterialList { 1; 1; 0;;"
+        " Material { 1;0;0;1;; 5; 1;1;1;; 0;0;0;; TextureFilename { \"red.dds\"; } } } }\n";
+    const std::string bare = "Mesh { 3; 0;5;0;, 1;5;0;, 1;5;1;; 1; 3;0,1,2;; }\n";
+    for (bool bareFirst : {false, true}) {
+        Loaded l = LoadText(device, bareFirst ? bare + red : red + bare);
+        ASSERT_EQ(l.hr, S_OK);
+        ASSERT_EQ(l.count, 2u) << bareFirst;
+        ASSERT_EQ(l.mesh->GetFaceCount(), 2u);
+        const std::vector<float> p = Positions(l.mesh);
+        DWORD* attributes = nullptr;
+        ASSERT_EQ(l.mesh->LockAttributes(D3DLOCK_READONLY, &attributes), S_OK);
+        const std::vector<DWORD> ids(attributes, attributes + 2);
+        l.mesh->UnlockAttributes();
+        const MaterialEntry* e = static_cast<const MaterialEntry*>(l.materials->GetDataPointer());
+        for (DWORD f = 0; f < 2; ++f) {
+            ASSERT_LT(ids[f], l.count) << bareFirst;
+            const std::vector<DWORD> corners = Indices(l.mesh);
+            const bool isBare = p[corners[f * 3] * 3 + 1] == 5.0f;
+            const D3DMATERIAL9& m = e[ids[f]].material;
+            if (isBare) {
+                EXPECT_EQ(m.Diffuse.r, 0.5f) << bareFirst;
+                EXPECT_EQ(m.Specular.g, 0.5f);
+                EXPECT_EQ(e[ids[f]].textureFilename, nullptr);
+            } else {
+                EXPECT_EQ(m.Diffuse.r, 1.0f) << bareFirst;
+                EXPECT_STREQ(e[ids[f]].textureFilename, "red.dds");
+            }
+        }
+        l.Release();
+    }
+    // Meshes that all lack materials share the one grey material.
+    Loaded l = LoadText(device, bare + bare);
+    ASSERT_EQ(l.hr, S_OK);
+    EXPECT_EQ(l.count, 1u);
+    l.Release();
+}
+
 TEST_F(MeshTest, EveryCorpusModelLoads) {
     const std::filesystem::path root = std::filesystem::path(VINTREL_CORPUS_DIR) / "x";
     int files = 0;
@@ -263,15 +306,17 @@ TEST_F(MeshTest, MergedMeshesKeepEveryMaterialsEffectInOrder) {
         "Mesh { 3; 0;5;0;, 1;5;0;, 1;5;1;; 1; 3;0,1,2;; MeshMaterialList { 2; 1; 1;;"
         " Material { 0;1;0;1;; 5; 1;1;1;; 0;0;0;; } Material { 0;0;1;1;; 5; 1;1;1;; 0;0;0;;"
         " EffectInstance { \"c.fx\"; } } } }\n";
-    // A mesh without materials in between adds none.
+    // A mesh without materials in between brings the grey material's.
     Loaded l = LoadText(device, first + std::string(kQuad) + second, true);
     ASSERT_EQ(l.hr, S_OK);
-    ASSERT_EQ(l.count, 3u);
-    ExpectSelfContained(l.effects, 3);
+    ASSERT_EQ(l.count, 4u);
+    ExpectSelfContained(l.effects, 4);
     const EffectInstance* e = static_cast<const EffectInstance*>(l.effects->GetDataPointer());
     EXPECT_STREQ(e[0].effectFilename, "a.fx");
     EXPECT_EQ(e[1].effectFilename, nullptr);
-    EXPECT_EQ(FloatsOf(e[1].defaults[0]), (std::vector<float>{0, 1, 0, 1}));
-    EXPECT_STREQ(e[2].effectFilename, "c.fx");
+    EXPECT_EQ(FloatsOf(e[1].defaults[0]), (std::vector<float>{0.5f, 0.5f, 0.5f, 0}));
+    EXPECT_EQ(e[2].effectFilename, nullptr);
+    EXPECT_EQ(FloatsOf(e[2].defaults[0]), (std::vector<float>{0, 1, 0, 1}));
+    EXPECT_STREQ(e[3].effectFilename, "c.fx");
     l.Release();
 }
