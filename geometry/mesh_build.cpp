@@ -240,7 +240,15 @@ HRESULT BuildMeshFromXData(XMeshData& data, DWORD options, const D3DVERTEXELEMEN
         if (data.extraPerVertex && lv.dataSource < vertexCount && data.extraOffset < stride) {
             const size_t from = size_t{lv.dataSource} * data.extraPerVertex;
             const size_t n = std::min<size_t>(data.extraPerVertex, stride - data.extraOffset);
-            if (from + n <= data.extra.size()) std::memcpy(to + data.extraOffset, &data.extra[from], n);
+            if (from + n <= data.extra.size()) {
+                if (data.extraMask.size() < n) {
+                    std::memcpy(to + data.extraOffset, &data.extra[from], n);
+                } else {
+                    for (size_t b = 0; b < n; ++b) {
+                        if (data.extraMask[b]) to[data.extraOffset + b] = data.extra[from + b];
+                    }
+                }
+            }
         }
     }
     mesh->UnlockVertices();

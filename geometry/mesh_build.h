@@ -58,6 +58,9 @@ struct XMeshData {
     // Extra per-vertex bytes (FVFData, then DeclData), written from
     // `extraOffset` in each vertex.
     std::vector<BYTE> extra;
+    // When not empty, one flag per byte of a vertex's extra data: only the
+    // flagged bytes are written, the others keep what the loader wrote.
+    std::vector<BYTE> extraMask;
     DWORD extraPerVertex = 0;
     DWORD extraOffset = 0;
     std::vector<DWORD> faceAdjacency;

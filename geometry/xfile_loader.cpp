@@ -497,17 +497,59 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
         elements[++length] = D3DDECL_END();
     }
 
-    // The FVFData sets follow the loader's own elements; DeclData after them.
-    const DWORD ownBytes = GetFvfVertexSize(fvf) - std::min(GetFvfVertexSize(fvf), fvfPerVertex);
-    const DWORD fvfUsed = GetFvfVertexSize(fvf) - ownBytes;
-    data.extraOffset = ownBytes;
-    data.extraPerVertex = fvfUsed + (declElements.empty() ? 0 : declPerVertex);
+    // The FVFData hold the tail of a vertex of their own format; each of
+    // those elements goes to the element of the same use in the mesh's
+    // vertex (texture sets one up when the file's coordinates are set 0),
+    // which may lie on either side of the loader's own normal, colour or set
+    // 0. The bytes between are left to the loader. DeclData follow the FVF
+    // part. Data that do not match their format's elements fill the tail of
+    // the FVF part as they are.
+    const DWORD fvfSize = GetFvfVertexSize(fvf);
+    const DWORD fvfUsed = std::min(fvfSize, fvfPerVertex);
+    struct Placement {
+        DWORD from, to, size;
+    };
+    std::vector<Placement> placements;
+    if (fvfUsed) {
+        const DWORD own = fvfData & D3DFVF_POSITION_MASK ? fvfData : fvfData | D3DFVF_XYZ;
+        D3DVERTEXELEMENT9 ownElements[MAX_DECLARATION_ELEMENTS];
+        const DWORD ownSize = GetFvfVertexSize(own);
+        bool placed = fvfPerVertex <= ownSize && SUCCEEDED(FvfToDeclaration(own, ownElements));
+        const DWORD first = placed ? ownSize - fvfPerVertex : 0;
+        for (int i = 0; placed && ownElements[i].Stream != 0xFF; ++i) {
+            const D3DVERTEXELEMENT9& e = ownElements[i];
+            const DWORD size = DeclarationTypeSize(e.Type);
+            if (e.Offset + size <= first) continue;
+            const BYTE index = static_cast<BYTE>(e.UsageIndex + (uvs && e.Usage == D3DDECLUSAGE_TEXCOORD ? 1 : 0));
+            const D3DVERTEXELEMENT9* to = FindElement(elements, e.Usage, index);
+            placed = e.Offset >= first && to && to->Type == e.Type && to->Offset + size <= fvfSize;
+            if (placed) placements.push_back({e.Offset - first, to->Offset, size});
+        }
+        if (!placed) placements.assign(1, {0, fvfSize - fvfUsed, fvfUsed});
+    }
+    DWORD start = fvfSize;
+    for (const Placement& p : placements) start = std::min(start, p.to);
+    const DWORD fvfPart = fvfSize - start;
+    data.extraOffset = start;
+    data.extraPerVertex = fvfPart + (declElements.empty() ? 0 : declPerVertex);
     if (data.extraPerVertex) {
         data.extra.assign(nVertices * data.extraPerVertex, 0);
         for (uint64_t v = 0; v < nVertices; ++v) {
             BYTE* to = &data.extra[v * data.extraPerVertex];
-            if (fvfUsed) std::memcpy(to, &fvfBytes[v * fvfPerVertex], fvfUsed);
-            if (!declElements.empty()) std::memcpy(to + fvfUsed, &declBytes[v * declPerVertex], declPerVertex);
+            for (const Placement& p : placements) {
+                std::memcpy(to + (p.to - start), &fvfBytes[v * fvfPerVertex + p.from], p.size);
+            }
+            if (!declElements.empty()) std::memcpy(to + fvfPart, &declBytes[v * declPerVertex], declPerVertex);
+        }
+        // Only the placed bytes are the data's; the others are the loader's.
+        DWORD placedBytes = 0;
+        for (const Placement& p : placements) placedBytes += p.size;
+        if (placedBytes < fvfPart) {
+            data.extraMask.assign(data.extraPerVertex, 1);
+            std::fill(data.extraMask.begin(), data.extraMask.begin() + fvfPart, 0);
+            for (const Placement& p : placements) {
+                std::fill(data.extraMask.begin() + (p.to - start), data.extraMask.begin() + (p.to - start + p.size), 1);
+            }
         }
     }
 

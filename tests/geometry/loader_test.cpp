@@ -218,6 +218,63 @@ TEST_F(MeshTest, AMeshWithoutMaterialsKeepsTheGreyOneWhenMerged) {
     l.Release();
 }
 
+// FVFData carrying a specular colour and a texture set, in a mesh with its
+// own texture coordinates: the file's coordinates become set 0 between the
+// two, and each part of the data goes to its own element (the colour was
+// written over set 0's v, and the specular element stayed 0). Likewise for
+// elements that come before the loader's normal.
+TEST_F(MeshTest, FvfDataAroundTheFilesTextureCoordinatesKeepsItsElements) {
+    // SPECULAR | TEX1; per vertex: specular 0xFF112233, then (0.5, 0.25).
+    const std::string fvfData = "FVFData { 384; 9; 4279312947,1056964608,1048576000, "
+                                "4279312947,1056964608,1048576000, 4279312947,1056964608,1048576000; }";
+    const std::string coords = "MeshTextureCoords { 3; 0.25;0.5;, 0.75;0.125;, 1;1;; }";
+    for (bool withCoords : {true, false}) {
+        Loaded l = LoadText(device, "Mesh { 3; 0;0;0;, 1;0;0;, 1;0;1;; 1; 3;0,1,2;; " + fvfData +
+                                        (withCoords ? coords : "") + " }\n");
+        ASSERT_EQ(l.hr, S_OK);
+        const DWORD sets = withCoords ? 2 : 1;
+        ASSERT_EQ(l.mesh->GetVertexFormat(), DWORD{D3DFVF_XYZ | D3DFVF_SPECULAR} | (sets << D3DFVF_TEXCOUNT_SHIFT));
+        BYTE* v = nullptr;
+        ASSERT_EQ(l.mesh->LockVertices(D3DLOCK_READONLY, reinterpret_cast<void**>(&v)), S_OK);
+        const float fileCoords[3][2] = {{0.25f, 0.5f}, {0.75f, 0.125f}, {1, 1}};
+        for (DWORD i = 0; i < 3; ++i) {
+            const BYTE* vertex = v + size_t{i} * l.mesh->GetVertexStride();
+            DWORD specular = 0;
+            float uv[2][2] = {};
+            std::memcpy(&specular, vertex + 12, 4);
+            std::memcpy(uv, vertex + 16, sets * 8);
+            EXPECT_EQ(specular, 0xFF112233u) << withCoords << " vertex " << i;
+            const float(&own)[2] = uv[sets - 1];
+            EXPECT_EQ(own[0], 0.5f) << withCoords << " vertex " << i;
+            EXPECT_EQ(own[1], 0.25f) << withCoords << " vertex " << i;
+            if (withCoords) {
+                EXPECT_EQ(uv[0][0], fileCoords[i][0]) << "vertex " << i;
+                EXPECT_EQ(uv[0][1], fileCoords[i][1]) << "vertex " << i;
+            }
+        }
+        l.mesh->UnlockVertices();
+        l.Release();
+    }
+    // Blend weights (XYZB1, one 0.5 a vertex) come before the normal that
+    // MeshNormals adds: the weight was written over the normal's z.
+    Loaded l = LoadText(device, "Mesh { 3; 0;0;0;, 1;0;0;, 1;0;1;; 1; 3;0,1,2;; MeshNormals { 1; 0;1;0;; 1; 3;0,0,0;; }"
+                                " FVFData { 6; 3; 1056964608, 1056964608, 1056964608; } }\n");
+    ASSERT_EQ(l.hr, S_OK);
+    ASSERT_EQ(l.mesh->GetVertexFormat(), DWORD{D3DFVF_XYZB1 | D3DFVF_NORMAL});
+    BYTE* v = nullptr;
+    ASSERT_EQ(l.mesh->LockVertices(D3DLOCK_READONLY, reinterpret_cast<void**>(&v)), S_OK);
+    for (DWORD i = 0; i < 3; ++i) {
+        float vertex[7];
+        std::memcpy(vertex, v + size_t{i} * l.mesh->GetVertexStride(), sizeof vertex);
+        EXPECT_EQ(vertex[3], 0.5f) << "vertex " << i;
+        EXPECT_EQ(vertex[4], 0.0f) << "vertex " << i;
+        EXPECT_EQ(vertex[5], 1.0f) << "vertex " << i;
+        EXPECT_EQ(vertex[6], 0.0f) << "vertex " << i;
+    }
+    l.mesh->UnlockVertices();
+    l.Release();
+}
+
 TEST_F(MeshTest, EveryCorpusModelLoads) {
     const std::filesystem::path root = std::filesystem::path(VINTREL_CORPUS_DIR) / "x";
     int files = 0;
