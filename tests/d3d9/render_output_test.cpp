@@ -260,7 +260,9 @@ TEST(RenderOutput, UsualStateMatchesTheGenericPath) {
     // boundaries and its pixels are read one by one.
     // With MAXMIPLEVEL 2, the two most detailed levels are out of both
     // paths' level choices.
-    for (const auto& [width, maxMipLevel] : {std::pair{96, 0u}, std::pair{95, 0u}, std::pair{96, 2u}}) {
+    for (const auto& [widthCase, maxMipLevelCase] : {std::pair{96, 0u}, std::pair{95, 0u}, std::pair{96, 2u}}) {
+        const int width = widthCase;
+        const DWORD maxMipLevel = maxMipLevelCase;
         SCOPED_TRACE(width);
         SCOPED_TRACE(maxMipLevel);
         auto draw = [width, maxMipLevel](bool alphaTest, std::vector<WORD>& colour, std::vector<WORD>& depth) {
