@@ -40,7 +40,7 @@ HRESULT CreateMaterialBuffer(const MaterialEntry* entries, DWORD count, DataBuff
 
 DWORD ColorToArgb(const float rgba[4]) {
     auto byte = [](float x) -> DWORD {
-        if (x < 0) return 0;
+        if (!(x > 0)) return 0;  // NaN too
         if (x > 1) return 255;
         return static_cast<DWORD>(x * 255.0f + 0.5f);
     };

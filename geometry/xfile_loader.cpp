@@ -307,8 +307,9 @@ HRESULT ParseXMeshObject(IDirectXFileData* object, DWORD options, IDirect3DDevic
                     break;
                 }
                 for (int k = 0; k < 4; ++k) {
+                    // A NaN (binary files carry any bit pattern) reads as 0.
                     const float x = c.F32(8 + i * 20 + k * 4);
-                    const int q = x >= 1 ? 255 : (x <= 0 ? 0 : static_cast<int>(x * 255.0f + 0.5f));
+                    const int q = x >= 1 ? 255 : (x > 0 ? static_cast<int>(x * 255.0f + 0.5f) : 0);
                     data.vertices[index].color[k] = static_cast<float>(q) / 255.0f;
                 }
             }

@@ -1,5 +1,6 @@
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "mesh_fixture.h"
 
@@ -42,6 +43,7 @@ TEST_F(MeshTest, BuildDropsDegenerateTrianglesGeneratesNormalsAndSorts) {
     d.vertices[2].color[1] = -1.0f;  // clamps to 0
     d.vertices[2].color[2] = 0.5f;   // 128
     d.vertices[2].color[3] = 1.0f;
+    d.vertices[1].color[1] = std::numeric_limits<float>::quiet_NaN();  // 0, not a cast of NaN
     Mesh* m = nullptr;
     DataBuffer* adjacency = nullptr;
     ASSERT_EQ(BuildMeshFromXData(d, OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM, Layout(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE),
@@ -68,6 +70,7 @@ TEST_F(MeshTest, BuildDropsDegenerateTrianglesGeneratesNormalsAndSorts) {
     }
     EXPECT_EQ(v[2].color, 0xFFFF0080u);
     EXPECT_EQ(v[0].color, 0x00FFFFFFu);  // default colour (1, 1, 1, 0)
+    EXPECT_EQ(v[1].color, 0x00FF00FFu);
     m->UnlockVertices();
     EXPECT_EQ(m->Release(), 0u);
 

@@ -1,7 +1,11 @@
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <string>
+#include <vector>
 
+#include "../xfile/x_encoder.h"
 #include "mesh_fixture.h"
 
 namespace {
@@ -99,6 +103,32 @@ TEST_F(MeshTest, LoaderFansQuadsAndGivesTheDefaultMaterial) {
     EXPECT_EQ(LoadText(device, "Mesh { 3; 0;0;0;, 1;0;0;, 1;0;1;; 1; 2;0,1;; }\n").hr, E_FAIL);
     EXPECT_EQ(LoadText(device, "Mesh { 3; 0;0;0;, 1;0;0;, 1;0;1;; 1; 3;0,1,3;; }\n").hr, E_FAIL) << "index out of range";
     EXPECT_EQ(LoadText(device, "Frame { }\n").hr, E_FAIL) << "no mesh at all";
+}
+
+// Binary files can carry any bit pattern as a colour channel: a NaN reads
+// as 0 (it was cast to an integer as it stood, which is undefined).
+TEST_F(MeshTest, LoaderReadsANanColourChannelAsZero) {
+    const std::string text = "xof 0303txt 0032\n"
+                             "Mesh { 3; 0;0;0;, 1;0;0;, 1;0;1;; 1; 3;0,1,2;;\n"
+                             " MeshVertexColors { 3; 0;0.25;0.5;0.75;1.0;;, 1;1.0;1.0;1.0;1.0;;, 2;1.0;1.0;1.0;1.0;;; } }\n";
+    std::vector<uint8_t> file = xtest::TextToBinary(text, 32);
+    const float half = 0.5f, nan = std::numeric_limits<float>::quiet_NaN();
+    const auto at = std::search(file.begin(), file.end(), reinterpret_cast<const uint8_t*>(&half),
+                                reinterpret_cast<const uint8_t*>(&half) + 4);
+    ASSERT_NE(at, file.end());
+    std::memcpy(&*at, &nan, 4);
+    Mesh* mesh = nullptr;
+    ASSERT_EQ(LoadMeshFromXMemory(file.data(), static_cast<DWORD>(file.size()), OPT_VB_SYSTEMMEM | OPT_IB_SYSTEMMEM,
+                                  device, nullptr, nullptr, nullptr, nullptr, &mesh),
+              S_OK);
+    ASSERT_EQ(mesh->GetVertexFormat(), DWORD{D3DFVF_XYZ | D3DFVF_DIFFUSE});
+    const BYTE* v = nullptr;
+    ASSERT_EQ(mesh->LockVertices(D3DLOCK_READONLY, reinterpret_cast<void**>(const_cast<BYTE**>(&v))), S_OK);
+    DWORD colour;
+    std::memcpy(&colour, v + 12, 4);
+    EXPECT_EQ(colour, 0xFF4000BFu) << std::hex << colour;  // r 0.25, g NaN, b 0.75, a 1
+    mesh->UnlockVertices();
+    EXPECT_EQ(mesh->Release(), 0u);
 }
 
 // Write-only buffers suit meshes that are only drawn; the loader sorts what
