@@ -6,7 +6,9 @@
 #include <map>
 #include <memory>
 #include <numeric>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "geometry/mesh_core.h"
 #include "platform/xfile/large_blocks.h"
@@ -557,16 +559,64 @@ HRESULT MeshCore::BuildAdjacency(float epsilon, DWORD* adjacency) {
         while (reps[v] != v) v = reps[v] = reps[reps[v]];
         return v;
     };
-    for (size_t i = 0; i < byX.size(); ++i) {
-        const float* p = &xyz[size_t{byX[i]} * 3];
-        for (size_t j = i; j-- > 0;) {
-            const float* q = &xyz[size_t{byX[j]} * 3];
-            if (p[0] - q[0] > epsilon) break;
-            if (std::fabs(p[1] - q[1]) <= epsilon && std::fabs(p[2] - q[2]) <= epsilon) {
-                const DWORD a = find(byX[i]), b = find(byX[j]);
-                if (a < b) reps[b] = a;
-                else reps[a] = b;
-                break;
+    auto join = [&](size_t i, size_t j) {
+        const DWORD a = find(byX[i]), b = find(byX[j]);
+        if (a < b) reps[b] = a;
+        else reps[a] = b;
+    };
+    auto near = [&](const float* p, const float* q) {
+        return std::fabs(p[1] - q[1]) <= epsilon && std::fabs(p[2] - q[2]) <= epsilon;
+    };
+    // The vertices within epsilon in x of one another can be all of them
+    // (a flat mesh across the x axis), and walking back through them is
+    // quadratic. So the earlier vertices are kept in cells of 2 epsilon in
+    // y and z: any vertex near enough lies in one of the nine cells around
+    // the vertex's own (even with the differences rounded), and in each
+    // cell the latest vertex still within epsilon in x that is near enough
+    // is the one the walk back would have met there first.
+    bool finite = std::isfinite(epsilon);
+    for (size_t k = 0; k < xyz.size() && finite; ++k) finite = std::isfinite(xyz[k]);
+    const double cell = 2.0 * double(epsilon);
+    auto cellOf = [&](float v) { return std::floor(double(v) / cell); };
+    for (size_t k = 0; k < xyz.size() && finite; k += 3)
+        finite = std::fabs(cellOf(xyz[k + 1])) < 1e15 && std::fabs(cellOf(xyz[k + 2])) < 1e15;
+    if (finite) {
+        std::unordered_map<uint64_t, std::vector<DWORD>> cells;  // sorted positions, in order
+        auto keyOf = [](int64_t cy, int64_t cz) { return uint64_t(cy) * 0x9E3779B97F4A7C15ull ^ uint64_t(cz); };
+        size_t first = 0;  // the first sorted position within epsilon in x
+        for (size_t i = 0; i < byX.size(); ++i) {
+            const float* p = &xyz[size_t{byX[i]} * 3];
+            while (p[0] - xyz[size_t{byX[first]} * 3] > epsilon) ++first;
+            const int64_t cy = int64_t(cellOf(p[1])), cz = int64_t(cellOf(p[2]));
+            size_t best = i;
+            for (int64_t dy = -1; dy <= 1; ++dy)
+                for (int64_t dz = -1; dz <= 1; ++dz) {
+                    const auto found = cells.find(keyOf(cy + dy, cz + dz));
+                    if (found == cells.end()) continue;
+                    const std::vector<DWORD>& in = found->second;
+                    for (size_t k = in.size(); k-- > 0 && in[k] >= first;) {
+                        if (best != i && in[k] <= best) break;
+                        if (near(p, &xyz[size_t{byX[in[k]]} * 3])) {
+                            best = in[k];
+                            break;
+                        }
+                    }
+                }
+            if (best != i) join(i, best);
+            cells[keyOf(cy, cz)].push_back(DWORD(i));
+        }
+    } else {
+        // NaN and infinite coordinates: the walk back itself, whose
+        // comparisons decide what such points join.
+        for (size_t i = 0; i < byX.size(); ++i) {
+            const float* p = &xyz[size_t{byX[i]} * 3];
+            for (size_t j = i; j-- > 0;) {
+                const float* q = &xyz[size_t{byX[j]} * 3];
+                if (p[0] - q[0] > epsilon) break;
+                if (near(p, q)) {
+                    join(i, j);
+                    break;
+                }
             }
         }
     }
