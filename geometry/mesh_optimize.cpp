@@ -574,12 +574,12 @@ HRESULT MeshCore::BuildAdjacency(float epsilon, DWORD* adjacency) {
     // the vertex's own (even with the differences rounded), and in each
     // cell the latest vertex still within epsilon in x that is near enough
     // is the one the walk back would have met there first.
-    bool finite = std::isfinite(epsilon);
-    for (size_t k = 0; k < xyz.size() && finite; ++k) finite = std::isfinite(xyz[k]);
     const double cell = 2.0 * double(epsilon);
     auto cellOf = [&](float v) { return std::floor(double(v) / cell); };
+    // (A NaN or infinite y or z fails the cell bound.)
+    bool finite = std::isfinite(epsilon);
     for (size_t k = 0; k < xyz.size() && finite; k += 3)
-        finite = std::fabs(cellOf(xyz[k + 1])) < 1e15 && std::fabs(cellOf(xyz[k + 2])) < 1e15;
+        finite = std::isfinite(xyz[k]) && std::fabs(cellOf(xyz[k + 1])) < 1e15 && std::fabs(cellOf(xyz[k + 2])) < 1e15;
     if (finite) {
         std::unordered_map<uint64_t, std::vector<DWORD>> cells;  // sorted positions, in order
         auto keyOf = [](int64_t cy, int64_t cz) { return uint64_t(cy) * 0x9E3779B97F4A7C15ull ^ uint64_t(cz); };
